@@ -1,0 +1,49 @@
+#include <kw/KWConvert.h>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace {
+std::string ToSjis(const std::string& utf8)
+{
+    std::string out;
+    kw::ConvertUtf8ToSjis(utf8, out, kw::default_appender());
+    return out;
+}
+} // namespace
+
+TEST(KWConvert, JapaneseNamesRoundTripThroughCp932)
+{
+    // 表 is 0x95 0x5C in CP932: its second byte is the ASCII backslash.
+    EXPECT_EQ(std::string("\x95\x5C", 2), ToSjis("\xE8\xA1\xA8"));
+    const std::string name = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt"; // 日本語.txt
+    EXPECT_EQ(std::string("\x93\xFA\x96\x7B\x8C\xEA.txt"), ToSjis(name));
+    EXPECT_EQ(name, kw::ConvertSjisToUtf8(ToSjis(name)));
+    EXPECT_EQ("plain", ToSjis("plain"));
+    EXPECT_EQ("", ToSjis(""));
+}
+
+TEST(KWConvert, AppenderReceivesEveryByte)
+{
+    std::string out;
+    int calls = 0;
+    kw::ConvertUtf8ToSjis("\xE8\xA1\xA8" "a", out, [&](std::string& s, char c) { ++calls; s.push_back(c); });
+    EXPECT_EQ(3, calls);
+    EXPECT_EQ(std::string("\x95\x5C" "a"), out);
+}
+
+TEST(KWConvert, UnconvertibleTextIsAClearError)
+{
+    // An emoji has no CP932 form; 0xFF is not UTF-8; a cut sequence is incomplete.
+    for (const std::string& bad : {std::string("\xF0\x9F\x98\x80"), std::string("a\xFF"), std::string("\xE8\xA1")}) {
+        try {
+            ToSjis(bad);
+            FAIL() << "converted invalid input";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_NE(std::string::npos, std::string(e.what()).find("cannot convert"));
+        }
+    }
+    EXPECT_THROW(kw::ConvertSjisToUtf8("\x81"), std::invalid_argument);
+}

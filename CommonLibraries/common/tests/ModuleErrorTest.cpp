@@ -1,0 +1,114 @@
+#include "ErrorProbe.h"
+
+#include <kw/ModuleError.h>
+#include <kw/ModuleLoaderError.h>
+
+#include <boost/exception_ptr.hpp>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+class TestErrorBase : public kw::ModuleError {};
+KW_DEFINE_ERROR(TestError, std::domain_error, TestErrorBase);
+
+template <class F>
+std::string MessageOf(F raise)
+{
+    try {
+        raise();
+    } catch (const kw::ModuleError& e) {
+        return e.Message();
+    }
+    return "nothing thrown";
+}
+} // namespace
+
+TEST(ModuleError, FormatsLocationWithBaseNameOfEitherSeparator)
+{
+    EXPECT_EQ("At e.cpp(12) in f()\nt",
+              MessageOf([] { kw::RaiseWithLocation("..\\src\\dir\\e.cpp", TestError("t"), 12, "f"); }));
+    EXPECT_EQ("At e.cpp(3) in g()\nt",
+              MessageOf([] { kw::RaiseWithLocation("a/b\\c/e.cpp", TestError("t"), 3, "g"); }));
+    EXPECT_EQ("At e.cpp(3) in g()\nt",
+              MessageOf([] { kw::RaiseWithLocation("a\\b/c\\e.cpp", TestError("t"), 3, "g"); }));
+    EXPECT_EQ("At plain.cpp(1) in h()\nt",
+              MessageOf([] { kw::RaiseWithLocation("plain.cpp", TestError("t"), 1, "h"); }));
+}
+
+TEST(ModuleError, UnlocatedErrorGivesBareTextEveryTime)
+{
+    TestError e("bare text");
+    EXPECT_STREQ("bare text", e.Message());
+    EXPECT_STREQ("bare text", e.Message());
+}
+
+TEST(ModuleError, SetLocationKeepsTheFirstLocation)
+{
+    TestError e("t");
+    e.SetLocation("x/first.cpp", 5, "first");
+    e.SetLocation("second.cpp", 9, "second");
+    EXPECT_STREQ("At first.cpp(5) in first()\nt", e.Message());
+
+    try {
+        KW_RAISE(TestError("inner"), "inner_label");
+    } catch (kw::ModuleError& raised) {
+        raised.SetLocation("outer.cpp", 1, "outer");
+        EXPECT_NE(std::string::npos, std::string(raised.Message()).find("in inner_label()"));
+    }
+}
+
+TEST(ModuleError, MessageIsCachedAndSharedByLaterCopies)
+{
+    TestError e("t");
+    e.SetLocation("f.cpp", 2, "f");
+    const char* first = e.Message();
+    EXPECT_EQ(first, e.Message());
+    TestError copy(e);
+    EXPECT_EQ(first, copy.Message());
+}
+
+TEST(ModuleError, RaisedObjectCanBeCapturedAndRethrown)
+{
+    boost::exception_ptr captured;
+    try {
+        KW_RAISE(TestError("again"), "cap");
+    } catch (...) {
+        captured = boost::current_exception();
+    }
+    ASSERT_TRUE(captured);
+    try {
+        boost::rethrow_exception(captured);
+    } catch (const TestErrorBase& e) {
+        EXPECT_NE(std::string::npos, std::string(e.Message()).find("again"));
+        return;
+    }
+    FAIL() << "the captured error lost its class";
+}
+
+TEST(ModuleError, BadAllocationClassesSitWhereTheFamiliesPutThem)
+{
+    bool caught_as_family_base = false;
+    try {
+        throw kw::ModuleLoaderBadAllocation("no memory");
+    } catch (const kw::ModuleLoaderCommonErrorBase&) {
+        FAIL() << "ModuleLoaderBadAllocation must not be a common error";
+    } catch (const kw::ModuleLoaderErrorBase& e) {
+        caught_as_family_base = true;
+        EXPECT_STREQ("no memory", e.What());
+    }
+    EXPECT_TRUE(caught_as_family_base);
+    EXPECT_THROW(throw kw::ModuleLoaderBadAllocation("x"), std::bad_alloc);
+    EXPECT_THROW(throw kw::ModuleOutOfRange("x"), std::out_of_range);
+}
+
+TEST(ModuleError, ErrorThrownInsideASharedLibraryIsCaughtThroughTheInterface)
+{
+    try {
+        kw_probe_throw_located();
+        FAIL() << "nothing thrown";
+    } catch (const kw::ModuleError& e) {
+        EXPECT_THAT(e.Message(), ::testing::MatchesRegex("At ErrorProbe\\.cpp\\([0-9]+\\) in probe\\(\\)\nthrown inside the probe"));
+    }
+}

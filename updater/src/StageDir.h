@@ -1,0 +1,62 @@
+// The updater's resumable state on disk: the hidden update directory with one
+// stage file per package, the hidden backup directory, and the small file
+// operations the expansion and script steps share.
+#pragma once
+
+#include <kw/FileTime.h>
+
+#include <boost/filesystem/path.hpp>
+
+#include <string>
+
+namespace kw {
+namespace archive {
+class Node;
+}
+} // namespace kw
+
+class StageDir {
+public:
+    static const int kTotalStages = 4;
+
+    StageDir(const boost::filesystem::path& update_dir, const boost::filesystem::path& backup_dir)
+        : update_dir_(update_dir), backup_dir_(backup_dir) {}
+
+    const boost::filesystem::path& UpdateDir() const { return update_dir_; }
+    const boost::filesystem::path& BackupDir() const { return backup_dir_; }
+    // The version being updated from; every backup of one update lies below it.
+    const std::string& BackupSubDir() const { return backup_sub_dir_; }
+    void SetBackupSubDir(const std::string& name) { backup_sub_dir_ = name; }
+
+    // Last completed stage of the package `stem`; creates the hidden update
+    // directory (returning 0) when it is missing.
+    static int CheckStage(const boost::filesystem::path& update_dir, const std::string& stem);
+    // The stored stage; a missing file is created holding 0.
+    static int ReadStage(const boost::filesystem::path& stage_file);
+    // Records `stage` as completed (written whole, atomically) and announces it.
+    static void FinishStage(const std::string& stem, const StageDir& dir, int stage);
+    static void BeginStage(int stage);
+
+    // Copies source_dir/file_name to backup/<sub>/relative_dir/file_name.
+    static void BackupFile(const std::string& file_name, const StageDir& dir,
+                           const boost::filesystem::path& source_dir, const std::string& relative_dir);
+    // backup/<sub>/relative_dir (and /file_name), as narrow text.
+    static std::string GetBackupPath(const StageDir& dir, const std::string& relative_dir);
+    static std::string GetBackupPath(const StageDir& dir, const std::string& relative_dir, const std::string& file_name);
+
+    // Clean-up after the last stage.
+    static void RemoveStage(const boost::filesystem::path& update_dir, const std::string& stem);
+    static void RemoveBackup(const StageDir& dir);
+
+    static void CreateFsDirectory(const boost::filesystem::path& path);
+    static void CopyFsAttributes(const boost::filesystem::path& source, const boost::filesystem::path& target);
+    static void SetFsAttributes(const boost::filesystem::path& target, const FILETIME& created, const FILETIME& modified);
+    static void SetFsAttributes(const boost::filesystem::path& target, const kw::archive::Node& node);
+
+    static boost::filesystem::path StageFile(const boost::filesystem::path& update_dir, const std::string& stem);
+
+private:
+    boost::filesystem::path update_dir_;
+    boost::filesystem::path backup_dir_;
+    std::string backup_sub_dir_;
+};
