@@ -1,0 +1,6 @@
+#include "KWUpdater.h"
+
+int main(int argc, char** argv)
+{
+    return RunUpdater(argc, argv);
+}
