@@ -17,7 +17,7 @@ class Node;
 
 class StageDir {
 public:
-    static const int kTotalStages = 4;
+    static constexpr int kTotalStages = 4;
 
     StageDir(const boost::filesystem::path& update_dir, const boost::filesystem::path& backup_dir)
         : update_dir_(update_dir), backup_dir_(backup_dir) {}

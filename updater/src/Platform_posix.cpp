@@ -1,0 +1,192 @@
+// POSIX implementation of the platform layer. Native file names are UTF-8;
+// the program's narrow text is CP932 and is converted at this boundary.
+#include "Platform.h"
+
+#include <kw/KWConvert.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+namespace platform {
+namespace {
+
+const char kCreatedAttribute[] = "user.kw.created";
+const std::int64_t kTicksPerSecond = 10000000;
+const std::int64_t kUnixEpochInFileTimeSeconds = 11644473600LL;
+
+bool IsAscii(const std::string& text)
+{
+    for (unsigned char c : text)
+        if (c >= 0x80) return false;
+    return true;
+}
+
+std::uint64_t ToTicks(const FILETIME& t)
+{
+    return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+FILETIME FromTicks(std::uint64_t ticks)
+{
+    FILETIME t;
+    t.dwLowDateTime = static_cast<std::uint32_t>(ticks);
+    t.dwHighDateTime = static_cast<std::uint32_t>(ticks >> 32);
+    return t;
+}
+
+FILETIME FromTimespec(const struct timespec& ts)
+{
+    const std::int64_t ticks = (static_cast<std::int64_t>(ts.tv_sec) + kUnixEpochInFileTimeSeconds) * kTicksPerSecond +
+                               ts.tv_nsec / 100;
+    return FromTicks(static_cast<std::uint64_t>(ticks < 0 ? 0 : ticks));
+}
+
+struct timespec ToTimespec(const FILETIME& t)
+{
+    const std::int64_t ticks = static_cast<std::int64_t>(ToTicks(t));
+    // Floor division keeps times before 1970 correct.
+    std::int64_t seconds = ticks / kTicksPerSecond;
+    std::int64_t rest = ticks % kTicksPerSecond;
+    if (rest < 0) {
+        rest += kTicksPerSecond;
+        --seconds;
+    }
+    struct timespec ts;
+    ts.tv_sec = static_cast<time_t>(seconds - kUnixEpochInFileTimeSeconds);
+    ts.tv_nsec = static_cast<long>(rest * 100);
+    return ts;
+}
+
+} // namespace
+
+bool CreateOneDirectory(const std::string& narrow_path)
+{
+    return ::mkdir(NarrowToPath(narrow_path).c_str(), 0777) == 0;
+}
+
+bool SetHiddenOnly(const std::string& narrow_path)
+{
+    // A leading dot hides a name here; the working directories have one.
+    struct stat st;
+    return ::lstat(NarrowToPath(narrow_path).c_str(), &st) == 0;
+}
+
+struct FileHandle::State {
+    int fd = -1;
+};
+
+FileHandle::FileHandle(const std::string& narrow_path, Access access, bool backup_semantics) : state_(new State)
+{
+    const boost::filesystem::path native = NarrowToPath(narrow_path);
+    struct stat st;
+    if (::stat(native.c_str(), &st) != 0) return;
+    if (S_ISDIR(st.st_mode)) {
+        // As on Windows, a directory opens only with backup semantics.
+        if (!backup_semantics) return;
+        state_->fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } else {
+        state_->fd = ::open(native.c_str(), (access == Write ? O_WRONLY : O_RDONLY) | O_CLOEXEC);
+    }
+}
+
+FileHandle::~FileHandle()
+{
+    if (state_->fd >= 0) ::close(state_->fd);
+    delete state_;
+}
+
+bool FileHandle::IsOpen() const { return state_->fd >= 0; }
+
+bool FileHandle::GetTimes(FILETIME* created, FILETIME* modified) const
+{
+    if (!IsOpen()) return false;
+    struct statx sx;
+    if (::statx(state_->fd, "", AT_EMPTY_PATH, STATX_MTIME | STATX_BTIME, &sx) != 0) return false;
+    struct timespec mtime = {static_cast<time_t>(sx.stx_mtime.tv_sec), static_cast<long>(sx.stx_mtime.tv_nsec)};
+    if (modified) *modified = FromTimespec(mtime);
+    if (created) {
+        unsigned char stored[8];
+        if (::fgetxattr(state_->fd, kCreatedAttribute, stored, sizeof stored) == static_cast<ssize_t>(sizeof stored)) {
+            std::uint64_t ticks = 0;
+            for (int i = 7; i >= 0; --i) ticks = (ticks << 8) | stored[i];
+            *created = FromTicks(ticks);
+        } else if (sx.stx_mask & STATX_BTIME) {
+            struct timespec btime = {static_cast<time_t>(sx.stx_btime.tv_sec), static_cast<long>(sx.stx_btime.tv_nsec)};
+            *created = FromTimespec(btime);
+        } else {
+            *created = FromTimespec(mtime);
+        }
+    }
+    return true;
+}
+
+bool FileHandle::SetTimes(const FILETIME* created, const FILETIME* modified)
+{
+    if (!IsOpen()) return false;
+    if (modified) {
+        struct timespec times[2];
+        times[0].tv_sec = 0;
+        times[0].tv_nsec = UTIME_OMIT;
+        times[1] = ToTimespec(*modified);
+        if (::futimens(state_->fd, times) != 0) return false;
+    }
+    if (created) {
+        // Linux cannot set a birth time: keep it beside the file. A file
+        // system without extended attributes simply does not store it.
+        unsigned char stored[8];
+        std::uint64_t ticks = ToTicks(*created);
+        for (int i = 0; i < 8; ++i, ticks >>= 8) stored[i] = static_cast<unsigned char>(ticks);
+        if (::fsetxattr(state_->fd, kCreatedAttribute, stored, sizeof stored, 0) != 0 && errno != ENOTSUP &&
+            errno != EPERM && errno != EACCES)
+            return false;
+    }
+    return true;
+}
+
+boost::filesystem::path NarrowToPath(const std::string& narrow)
+{
+    return boost::filesystem::path(IsAscii(narrow) ? narrow : kw::ConvertSjisToUtf8(narrow));
+}
+
+std::string PathToNarrow(const boost::filesystem::path& path)
+{
+    const std::string& native = path.native();
+    if (IsAscii(native)) return native;
+    std::string narrow;
+    kw::ConvertUtf8ToSjis(native, narrow, kw::default_appender());
+    return narrow;
+}
+
+std::string ArgumentToNarrow(const char* argument)
+{
+    // File names and arguments on this system are UTF-8.
+    return PathToNarrow(boost::filesystem::path(argument));
+}
+
+std::string NarrowToConsole(const std::string& narrow)
+{
+    if (IsAscii(narrow)) return narrow;
+    try {
+        return kw::ConvertSjisToUtf8(narrow);
+    } catch (const std::exception&) {
+        return narrow; // Show the bytes rather than lose the message.
+    }
+}
+
+void FlushFileSystem(const boost::filesystem::path& path)
+{
+    const int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error("cannot open " + path.string() + " to flush it: " + std::strerror(errno));
+    const int result = ::syncfs(fd);
+    const int error = errno;
+    ::close(fd);
+    if (result != 0) throw std::runtime_error("cannot flush " + path.string() + ": " + std::strerror(error));
+}
+
+} // namespace platform

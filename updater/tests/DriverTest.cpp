@@ -1,0 +1,269 @@
+#include "KWUpdater.h"
+#include "KWUpdaterError.h"
+#include "StageDir.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace fs = boost::filesystem;
+using testsupport::Capture;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+// Stand-in stage operations that log their calls and can fail on demand.
+struct FakeStages {
+    std::vector<std::string> calls;
+    std::string fail_in;
+    bool cleanup_fails = false;
+
+    void Note(const std::string& name)
+    {
+        calls.push_back(name);
+        if (name == fail_in) throw KWUpdaterCommonError("stand-in failure");
+    }
+
+    StageOperations Operations()
+    {
+        StageOperations op;
+        op.decrypt = [this](const std::string&, const std::string& key, const fs::path&) {
+            Note("decrypt");
+            key_file = key;
+        };
+        op.expand = [this](const fs::path&, const fs::path&) { Note("expand"); };
+        op.replace = [this](const fs::path&, const fs::path&, StageDir& dir, int stage, const fs::path&) {
+            Note("replace" + std::to_string(stage));
+            if (stage == 3) {
+                StageDir::FinishStage("pkg", dir, 3);
+                StageDir::BeginStage(4);
+            }
+        };
+        op.post_process = [this](const StageDir&, const fs::path&, const std::string&) {
+            Note("post_process");
+            if (cleanup_fails) throw std::runtime_error("disk gone");
+        };
+        op.remove_package = [this](const fs::path& package) {
+            Note("remove_package");
+            fs::remove(package);
+        };
+        return op;
+    }
+    std::string key_file;
+};
+
+void StoreStage(const fs::path& root, const std::string& bytes)
+{
+    fs::create_directories(root / ".update");
+    WriteFile(root / ".update" / "pkg.stage", bytes);
+}
+
+std::string Le32(std::int32_t value)
+{
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((static_cast<std::uint32_t>(value) >> (8 * i)) & 0xFF);
+    return bytes;
+}
+
+struct RunResult {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+RunResult RunDriver(const std::string& package, FakeStages& fake, const std::string& input = "")
+{
+    std::istringstream in(input);
+    std::string program = "KWUpdater";
+    std::vector<char*> argv = {&program[0], const_cast<char*>(package.c_str())};
+    Capture out(std::cout), err(std::cerr);
+    const int code = RunUpdater(2, argv.data(), fake.Operations(), &in);
+    return {code, out.text(), err.text()};
+}
+
+} // namespace
+
+TEST(UpdatePaths, DerivesEveryWorkingPathFromThePackagePath)
+{
+    const UpdatePaths plain("pkg.kwp");
+    EXPECT_EQ(fs::path(), plain.base_dir);
+    EXPECT_EQ(fs::path(".update"), plain.update_dir);
+    EXPECT_EQ(fs::path(".backup"), plain.backup_dir);
+    EXPECT_EQ(fs::path("bin/lmfile"), plain.key_file);
+    EXPECT_EQ("pkg", plain.stem);
+    EXPECT_EQ(fs::path(".update/pkg"), plain.extract_dir);
+    EXPECT_EQ(fs::path(".update/pkg.pkg.bz2"), plain.temp_package);
+    EXPECT_EQ(fs::path(".update/pkg.stage"), plain.stage_file);
+
+    const UpdatePaths nested("inst/dir/update.1.1.kwp");
+    EXPECT_EQ(fs::path("inst/dir"), nested.base_dir);
+    EXPECT_EQ("update.1.1", nested.stem);
+    EXPECT_EQ(fs::path("inst/dir/.update/update.1.1.stage"), nested.stage_file);
+
+    EXPECT_EQ("noext", UpdatePaths("a/noext").stem);
+    EXPECT_EQ(".", UpdatePaths("a/.").stem);
+    EXPECT_EQ("..", UpdatePaths("a/..").stem);
+}
+
+TEST(Driver, FullRunPrintsEveryStageAndCleansUp)
+{
+    TempDir root;
+    const std::string package = (root / "pkg.kwp").string();
+    WriteFile(package, "package");
+    FakeStages fake;
+    const RunResult r = RunDriver(package, fake);
+
+    EXPECT_EQ(0, r.code);
+    EXPECT_EQ("Begin Stage 1/4\n\nStage 1 Completed!\n"
+              "Begin Stage 2/4\n\nStage 2 Completed!\n"
+              "Begin Stage 3/4\n\nStage 3 Completed!\n"
+              "Begin Stage 4/4\n\nStage 4 Completed!\n"
+              "Update was completed successfully.\n"
+              "Press enter key to exit updater.\n",
+              r.out);
+    EXPECT_EQ("", r.err);
+    EXPECT_EQ((std::vector<std::string>{"decrypt", "expand", "replace3", "post_process", "remove_package"}), fake.calls);
+    EXPECT_EQ((root / "bin/lmfile").string(), fake.key_file);
+    EXPECT_FALSE(fs::exists(package));
+    EXPECT_EQ(Le32(4), ReadFile(root / ".update" / "pkg.stage")) << "the stand-in clean-up leaves the record";
+}
+
+TEST(Driver, FirstRunCreatesUpdateDirectoryAndRecordsStageOneAsFourBytes)
+{
+    TempDir root;
+    const std::string package = (root / "pkg.kwp").string();
+    FakeStages fake;
+    fake.fail_in = "expand";
+    const RunResult r = RunDriver(package, fake);
+
+    EXPECT_EQ(1, r.code);
+    EXPECT_TRUE(fs::is_directory(root / ".update"));
+    EXPECT_EQ(std::string("\x01\x00\x00\x00", 4), ReadFile(root / ".update" / "pkg.stage"));
+    EXPECT_FALSE(fs::exists(root / ".update" / "pkg.stage.kwtmp"));
+    EXPECT_EQ("Begin Stage 1/4\n\nStage 1 Completed!\nBegin Stage 2/4\nUpdate failed.\nPress enter key to exit updater.\n",
+              r.out);
+    EXPECT_NE(std::string::npos, r.err.find("Error: stand-in failure\n"));
+}
+
+TEST(Driver, ResumesAfterTheRecordedStage)
+{
+    struct Case {
+        std::int32_t stored;
+        std::vector<std::string> calls;
+        std::string first_line;
+    };
+    const std::vector<Case> cases = {
+        {0, {"decrypt", "expand", "replace3", "post_process", "remove_package"}, "Begin Stage 1/4"},
+        {1, {"expand", "replace3", "post_process", "remove_package"}, "Begin Stage 2/4"},
+        {2, {"replace3", "post_process", "remove_package"}, "Begin Stage 3/4"},
+        {3, {"replace4", "post_process", "remove_package"}, "Begin Stage 4/4"},
+    };
+    for (const Case& c : cases) {
+        TempDir root;
+        StoreStage(root.path(), Le32(c.stored));
+        FakeStages fake;
+        const RunResult r = RunDriver((root / "pkg.kwp").string(), fake);
+        EXPECT_EQ(0, r.code) << c.stored;
+        EXPECT_EQ(c.calls, fake.calls) << c.stored;
+        EXPECT_EQ(c.first_line, r.out.substr(0, r.out.find('\n'))) << c.stored;
+    }
+}
+
+TEST(Driver, UnknownStageValuesStopTheRun)
+{
+    for (std::int32_t stored : {4, 5, 0x7FFFFFFF, -1}) {
+        TempDir root;
+        StoreStage(root.path(), Le32(stored));
+        FakeStages fake;
+        const RunResult r = RunDriver((root / "pkg.kwp").string(), fake);
+        EXPECT_EQ(1, r.code);
+        EXPECT_TRUE(fake.calls.empty());
+        EXPECT_NE(std::string::npos, r.err.find("in update()\nunknown stage\n")) << r.err;
+        EXPECT_EQ("Update failed.\nPress enter key to exit updater.\n", r.out);
+    }
+}
+
+TEST(Driver, BrokenStageFilesAndUpdateDirectoryAreReported)
+{
+    {
+        TempDir root;
+        StoreStage(root.path(), std::string("\x01\x00", 2));
+        FakeStages fake;
+        EXPECT_NE(std::string::npos, RunDriver((root / "pkg.kwp").string(), fake).err.find("cannot read stage-file"));
+    }
+    {
+        TempDir root;
+        WriteFile(root / ".update", "not a directory");
+        FakeStages fake;
+        EXPECT_NE(std::string::npos, RunDriver((root / "pkg.kwp").string(), fake).err.find(".update is not a directory"));
+    }
+    {
+        TempDir root;
+        fs::create_directories(root / ".update" / "pkg.stage");
+        FakeStages fake;
+        EXPECT_NE(std::string::npos,
+                  RunDriver((root / "pkg.kwp").string(), fake).err.find("stage-file is not a regular file"));
+    }
+    {
+        // An existing update directory without a record gets one holding 0.
+        TempDir root;
+        fs::create_directories(root / ".update");
+        EXPECT_EQ(0, StageDir::CheckStage(root / ".update", "pkg"));
+        EXPECT_EQ(Le32(0), ReadFile(root / ".update" / "pkg.stage"));
+    }
+}
+
+TEST(Driver, FailedCleanUpStillReportsSuccessWithTwoLines)
+{
+    TempDir root;
+    const std::string package = (root / "pkg.kwp").string();
+    WriteFile(package, "package");
+    FakeStages fake;
+    fake.cleanup_fails = true;
+    const RunResult r = RunDriver(package, fake);
+    EXPECT_EQ(0, r.code);
+    EXPECT_EQ("Post porcess was failed.\nYou can delete '.update', '.backup' and 'pkg.kwp' manually.\n", r.err);
+    EXPECT_NE(std::string::npos, r.out.find("Update was completed successfully.\n"));
+    EXPECT_TRUE(fs::exists(package));
+}
+
+TEST(Driver, PackageWithoutDirectoryPartUsesTheCurrentDirectory)
+{
+    TempDir root;
+    const fs::path saved = fs::current_path();
+    fs::current_path(root.path());
+    FakeStages fake;
+    const RunResult r = RunDriver("pkg.kwp", fake);
+    fs::current_path(saved);
+    EXPECT_EQ(0, r.code);
+    EXPECT_EQ("bin/lmfile", fake.key_file);
+    EXPECT_TRUE(fs::is_directory(root / ".update"));
+}
+
+TEST(Driver, MissingArgumentPrintsUsageAndDoesNotWait)
+{
+    std::string program = "KWUpdater";
+    char* argv[] = {&program[0], nullptr};
+    std::istringstream in("x");
+    Capture out(std::cout), err(std::cerr);
+    EXPECT_EQ(1, RunUpdater(1, argv, StageOperations(), &in));
+    EXPECT_EQ("Usage: KWUpdater update-package-file\n", err.text());
+    EXPECT_EQ("", out.text());
+    EXPECT_EQ('x', in.get()) << "the prompt must not read input";
+}
+
+TEST(Driver, TheProgramPrintsUsageWithItsOwnName)
+{
+    const std::string command = std::string(KW_UPDATER_EXE) + " 2>&1 </dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(nullptr, pipe);
+    char line[512] = {};
+    ASSERT_NE(nullptr, fgets(line, sizeof line, pipe));
+    const int status = pclose(pipe);
+    EXPECT_EQ(std::string("Usage: ") + KW_UPDATER_EXE + " update-package-file\n", line);
+    EXPECT_EQ(1, WEXITSTATUS(status));
+}

@@ -1,0 +1,143 @@
+#include "KWUpdaterError.h"
+#include "Platform.h"
+#include "StageDir.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace fs = boost::filesystem;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+FILETIME Ticks(std::uint64_t ticks)
+{
+    FILETIME t;
+    t.dwLowDateTime = static_cast<std::uint32_t>(ticks);
+    t.dwHighDateTime = static_cast<std::uint32_t>(ticks >> 32);
+    return t;
+}
+
+std::uint64_t TicksOf(const FILETIME& t) { return (std::uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
+
+std::string Failure(void (*f)(const fs::path&), const fs::path& p)
+{
+    try {
+        f(p);
+    } catch (const kw::ModuleError& e) {
+        return e.What();
+    }
+    return "";
+}
+} // namespace
+
+TEST(Platform, FileTimesRoundTripAtHundredNanosecondsForFilesAndDirectories)
+{
+    TempDir root;
+    WriteFile(root / "file", "x");
+    fs::create_directory(root / "dir");
+    // 2011-06-15 plus an odd count of 100-ns ticks; creation differs from modification.
+    const FILETIME created = Ticks(129526272001234567ULL), modified = Ticks(129526272009876543ULL);
+    for (const char* name : {"file", "dir"}) {
+        StageDir::SetFsAttributes(root / name, created, modified);
+        platform::FileHandle handle((root / name).string(), platform::FileHandle::Read, true);
+        ASSERT_TRUE(handle.IsOpen()) << name;
+        FILETIME c, m;
+        ASSERT_TRUE(handle.GetTimes(&c, &m));
+        EXPECT_EQ(TicksOf(modified), TicksOf(m)) << name;
+        EXPECT_EQ(TicksOf(created), TicksOf(c)) << name;
+    }
+    WriteFile(root / "copy", "y");
+    StageDir::CopyFsAttributes(root / "file", root / "copy");
+    platform::FileHandle copy((root / "copy").string(), platform::FileHandle::Read, false);
+    FILETIME c, m;
+    ASSERT_TRUE(copy.GetTimes(&c, &m));
+    EXPECT_EQ(TicksOf(modified), TicksOf(m));
+    EXPECT_EQ(TicksOf(created), TicksOf(c));
+}
+
+TEST(Platform, TimeOperationsFailWithTheirMessages)
+{
+    TempDir root;
+    fs::create_directory(root / "dir");
+    EXPECT_EQ("cannot get attributes: CreateFile",
+              Failure([](const fs::path& p) { StageDir::CopyFsAttributes(p / "dir", p / "dir"); }, root.path()));
+    EXPECT_EQ("source file does not exit",
+              Failure([](const fs::path& p) { StageDir::CopyFsAttributes(p / "none", p / "dir"); }, root.path()));
+    EXPECT_EQ("target does not exist", Failure([](const fs::path& p) {
+                  StageDir::SetFsAttributes(p / "none", FILETIME{}, FILETIME{});
+              }, root.path()));
+    EXPECT_EQ("cannot create directory",
+              Failure([](const fs::path& p) { StageDir::CreateFsDirectory(p / "dir"); }, root.path()));
+    EXPECT_EQ("cannot create directory",
+              Failure([](const fs::path& p) { StageDir::CreateFsDirectory(p / "a" / "b"); }, root.path()));
+}
+
+TEST(Platform, NarrowTextIsCp932AndMapsToUtf8Names)
+{
+    const std::string sjis("\x95\x5C\x83\x5C.txt"); // 表ソ.txt: both second bytes are 0x5C
+    const fs::path native = platform::NarrowToPath(sjis);
+    EXPECT_EQ("\xE8\xA1\xA8\xE3\x82\xBD.txt", native.string());
+    EXPECT_EQ(sjis, platform::PathToNarrow(native));
+    EXPECT_EQ(sjis, platform::ArgumentToNarrow("\xE8\xA1\xA8\xE3\x82\xBD.txt"));
+    EXPECT_EQ("\xE8\xA1\xA8\xE3\x82\xBD.txt", platform::NarrowToConsole(sjis));
+
+    TempDir root;
+    StageDir::CreateFsDirectory(root.path() / native);
+    EXPECT_TRUE(fs::is_directory(root.path() / "\xE8\xA1\xA8\xE3\x82\xBD.txt"));
+
+    // A name with no CP932 form is refused, never changed silently.
+    EXPECT_THROW(platform::PathToNarrow(fs::path("\xF0\x9F\x98\x80")), std::invalid_argument);
+    EXPECT_THROW(platform::NarrowToPath("\x81"), std::invalid_argument);
+}
+
+TEST(StageDirBackup, BackupsGoBelowTheFromVersionAndCleanUpOnlyTheirOwn)
+{
+    TempDir root;
+    StageDir dir(root / ".update", root / ".backup");
+    dir.SetBackupSubDir("1.0");
+    EXPECT_EQ((root / ".backup").string() + "/1.0/bin/a.dll", StageDir::GetBackupPath(dir, "bin/", "a.dll"));
+    EXPECT_EQ((root / ".backup").string() + "/1.0", StageDir::GetBackupPath(dir, ""));
+
+    fs::create_directories(root / "bin");
+    WriteFile(root / "bin" / "a.dll", "old");
+    StageDir::BackupFile("a.dll", dir, root / "bin", "bin/");
+    WriteFile(root / "bin" / "a.dll", "older");
+    StageDir::BackupFile("a.dll", dir, root / "bin", "bin/");
+    EXPECT_EQ("older", testsupport::ReadFile(root / ".backup/1.0/bin/a.dll"));
+
+    fs::create_directories(root / ".backup/0.9");
+    StageDir::RemoveBackup(dir);
+    EXPECT_FALSE(fs::exists(root / ".backup/1.0"));
+    EXPECT_TRUE(fs::exists(root / ".backup/0.9"));
+    fs::remove(root / ".backup/0.9");
+    StageDir::RemoveBackup(dir);
+    EXPECT_FALSE(fs::exists(root / ".backup"));
+    EXPECT_NO_THROW(StageDir::RemoveBackup(dir)) << "an update without backups cleans up quietly";
+
+    WriteFile(root / ".backup", "file");
+    try {
+        StageDir::BackupFile("a.dll", dir, root / "bin", "bin/");
+        FAIL();
+    } catch (const KWUpdaterCommonError& e) {
+        EXPECT_STREQ(".backup is not a directory", e.What());
+    }
+}
+
+TEST(StageDirRecord, RemoveStageKeepsOtherPackagesWork)
+{
+    TempDir root;
+    StageDir dir(root / ".update", root / ".backup");
+    EXPECT_EQ(0, StageDir::CheckStage(root / ".update", "a"));
+    testsupport::Capture out(std::cout);
+    StageDir::FinishStage("a", dir, 2);
+    StageDir::FinishStage("b", dir, 1);
+    EXPECT_EQ("\nStage 2 Completed!\n\nStage 1 Completed!\n", out.text());
+    EXPECT_EQ(2, StageDir::ReadStage(root / ".update/a.stage"));
+    StageDir::RemoveStage(root / ".update", "a");
+    EXPECT_TRUE(fs::exists(root / ".update/b.stage"));
+    StageDir::RemoveStage(root / ".update", "b");
+    EXPECT_FALSE(fs::exists(root / ".update"));
+}
