@@ -1,0 +1,45 @@
+// Helpers of the compression tests: a recording sink, a temporary
+// directory, files and the bzip2 command-line tool.
+#pragma once
+
+#include <kw/bz2/Bz2Functions.h>
+
+#include <cstddef>
+#include <string>
+
+namespace kw_bz2_test {
+
+// Collects what a sink receives, with the size of each piece.
+struct Recorder {
+    std::string bytes;
+    std::size_t calls = 0;
+    std::size_t emptyCalls = 0;
+    unsigned largestPiece = 0;
+
+    kw::bz2::Bz2Sink Sink();
+};
+
+// A fresh directory under the system's temporary directory, removed with its content.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string Path(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+
+// Runs the bzip2 tool with `options` from `input` to `output`; true on exit code 0.
+bool RunBzip2(const std::string& options, const std::string& input, const std::string& output);
+
+// The same bytes through the tool: compressed with `options` (e.g. "-9"), or decompressed.
+std::string ToolCompress(const std::string& plain, const std::string& options);
+std::string ToolDecompress(const std::string& compressed);
+
+} // namespace kw_bz2_test
