@@ -1,0 +1,81 @@
+#include "ExpatWrapper.h"
+
+#include <kw/xml/XmlException.h>
+
+#include <boost/make_shared.hpp>
+
+namespace kw {
+
+ExpatWrapperImpl::ExpatWrapperImpl()
+    : parser_(XML_ParserCreate(nullptr))
+{
+    if (!parser_) KW_RAISE(xml::XmlException("parser creation error"), "kw::ExpatWrapperImpl::ExpatWrapperImpl");
+    owner_.reset(parser_, XML_ParserFree);
+    // Expat's protection against entity amplification stays at its defaults.
+    XML_SetUserData(parser_, this);
+}
+
+void ExpatWrapperImpl::AddHandler(int kind, ExpatHandlerBase* handler)
+{
+    // The table owns the handler from here on; a kind already present keeps
+    // its handler and the new one is deleted.
+    handlers_.insert(kind, handler);
+}
+
+void ExpatWrapperImpl::SetElementHandler(const boost::function<ExpatStartFunction>& start,
+                                         const boost::function<ExpatEndFunction>& end)
+{
+    AddHandler(ExpatStartTag, new ExpatHandlerImpl<ExpatStartFunction>(start));
+    AddHandler(ExpatEndTag, new ExpatHandlerImpl<ExpatEndFunction>(end));
+    XML_SetElementHandler(parser_, &OnStart, &OnEnd);
+}
+
+void ExpatWrapperImpl::SetCharacterDataHandler(const boost::function<ExpatTextFunction>& text)
+{
+    AddHandler(ExpatCharacterData, new ExpatHandlerImpl<ExpatTextFunction>(text));
+    XML_SetCharacterDataHandler(parser_, &OnText);
+}
+
+XML_Status ExpatWrapperImpl::Parse(const char* data, int length, bool isFinal)
+{
+    const XML_Status status = XML_Parse(parser_, data, length, isFinal ? XML_TRUE : XML_FALSE);
+    // The parser stays stopped, so every later call reports the same cause.
+    if (status == XML_STATUS_ERROR && kept_) std::rethrow_exception(kept_);
+    return status;
+}
+
+// Exceptions must not unwind through expat's C frames: the first one stops
+// the parser and is kept until XML_Parse has returned.
+template <class F, class... Args>
+void ExpatWrapperImpl::Dispatch(void* userData, int kind, Args... args)
+{
+    ExpatWrapperImpl& self = *static_cast<ExpatWrapperImpl*>(userData);
+    if (self.kept_) return;
+    const auto it = self.handlers_.find(kind);
+    if (it == self.handlers_.end()) return;
+    try {
+        (*static_cast<const boost::function<F>*>(it->second->Function()))(args...);
+    } catch (...) {
+        self.kept_ = std::current_exception();
+        XML_StopParser(self.parser_, XML_FALSE);
+    }
+}
+
+void XMLCALL ExpatWrapperImpl::OnStart(void* userData, const XML_Char* name, const XML_Char** attributes)
+{
+    Dispatch<ExpatStartFunction>(userData, ExpatStartTag, name, attributes);
+}
+
+void XMLCALL ExpatWrapperImpl::OnEnd(void* userData, const XML_Char* name)
+{
+    Dispatch<ExpatEndFunction>(userData, ExpatEndTag, name);
+}
+
+void XMLCALL ExpatWrapperImpl::OnText(void* userData, const XML_Char* data, int length)
+{
+    Dispatch<ExpatTextFunction>(userData, ExpatCharacterData, data, length);
+}
+
+ExpatWrapper::ExpatWrapper() : impl_(boost::make_shared<ExpatWrapperImpl>()) {}
+
+} // namespace kw

@@ -1,0 +1,83 @@
+// A small object wrapper over the expat parser: start tag, end tag and
+// character data are delivered to function objects kept in a handler table.
+#pragma once
+
+#include <boost/function.hpp>
+#include <boost/ptr_container/ptr_map.hpp>
+#include <boost/shared_ptr.hpp>
+
+#include <expat.h>
+
+#include <exception>
+
+namespace kw {
+
+// Event kinds, the keys of the handler table.
+enum ExpatEventKind { ExpatStartTag = 0, ExpatEndTag = 1, ExpatCharacterData = 2 };
+
+typedef void ExpatStartFunction(const char* name, const char** attributes);
+typedef void ExpatEndFunction(const char* name);
+typedef void ExpatTextFunction(const char* data, int length);
+
+// Holds one callback of the handler table.
+class ExpatHandlerBase {
+public:
+    virtual ~ExpatHandlerBase() = default;
+    // The stored boost::function object.
+    virtual const void* Function() const = 0;
+};
+
+template <class F>
+class ExpatHandlerImpl : public ExpatHandlerBase {
+public:
+    explicit ExpatHandlerImpl(const boost::function<F>& f) : function_(f) {}
+    const void* Function() const override { return &function_; }
+
+private:
+    boost::function<F> function_;
+};
+
+class ExpatWrapperImpl {
+public:
+    ExpatWrapperImpl();
+    ExpatWrapperImpl(const ExpatWrapperImpl&) = delete;
+    ExpatWrapperImpl& operator=(const ExpatWrapperImpl&) = delete;
+
+    void SetElementHandler(const boost::function<ExpatStartFunction>& start, const boost::function<ExpatEndFunction>& end);
+    void SetCharacterDataHandler(const boost::function<ExpatTextFunction>& text);
+    // XML_Parse; an exception that a handler raised is raised again here.
+    XML_Status Parse(const char* data, int length, bool isFinal);
+    XML_Parser GetParser() const { return parser_; }
+
+private:
+    void AddHandler(int kind, ExpatHandlerBase* handler);
+    template <class F, class... Args>
+    static void Dispatch(void* userData, int kind, Args... args);
+    static void XMLCALL OnStart(void* userData, const XML_Char* name, const XML_Char** attributes);
+    static void XMLCALL OnEnd(void* userData, const XML_Char* name);
+    static void XMLCALL OnText(void* userData, const XML_Char* data, int length);
+
+    XML_Parser parser_;
+    boost::shared_ptr<XML_ParserStruct> owner_;
+    boost::ptr_map<int, ExpatHandlerBase> handlers_;
+    // An exception from a handler, kept while expat's C frames unwind.
+    std::exception_ptr kept_;
+};
+
+class ExpatWrapper {
+public:
+    ExpatWrapper();
+
+    void SetElementHandler(const boost::function<ExpatStartFunction>& start, const boost::function<ExpatEndFunction>& end)
+    {
+        impl_->SetElementHandler(start, end);
+    }
+    void SetCharacterDataHandler(const boost::function<ExpatTextFunction>& text) { impl_->SetCharacterDataHandler(text); }
+    XML_Status Parse(const char* data, int length, bool isFinal) { return impl_->Parse(data, length, isFinal); }
+    XML_Parser GetParser() const { return impl_->GetParser(); }
+
+private:
+    boost::shared_ptr<ExpatWrapperImpl> impl_;
+};
+
+} // namespace kw
