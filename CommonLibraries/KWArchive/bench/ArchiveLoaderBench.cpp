@@ -117,6 +117,6 @@ void BM_ReferenceCopyOnly(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(BM_LoadLargeFiles)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_LoadSmallFiles)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_ReferenceCopyOnly)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_LoadLargeFiles)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_LoadSmallFiles)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_ReferenceCopyOnly)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();

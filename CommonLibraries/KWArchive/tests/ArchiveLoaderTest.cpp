@@ -262,3 +262,15 @@ TEST(ArchiveLoaderTest, SourceFailuresPassThrough)
     };
     EXPECT_THROW(loader.ReadFromStream(failing), std::runtime_error);
 }
+
+TEST(ArchiveLoaderTest, ReadAheadTopsUpAfterEveryServedRequest)
+{
+    // Requests of the worked example: prologue 8, top record 24, entry 12,
+    // name 4, file record 24, body 8. The first request finds the buffer
+    // empty and fills it; every request served from the buffer is followed
+    // by one call for the room it freed.
+    kwtest::StringSource source(WorkedExample());
+    ArchiveLoader loader;
+    ASSERT_TRUE(loader.ReadFromStream(boost::ref(source)));
+    EXPECT_EQ((std::vector<unsigned>{64, 8, 24, 28, 32, 56, 64}), source.Capacities());
+}
