@@ -1,0 +1,224 @@
+#include "Cli.h"
+
+#include "ArgParser.h"
+#include "AtomicOutput.h"
+#include "KeyGen.h"
+#include "PackError.h"
+#include "PackageBuilder.h"
+#include "PackageFormat.h"
+#include "Progress.h"
+#include "RsaKey.h"
+#include "ScriptWriter.h"
+
+#include <kw/ModuleError.h>
+
+#include <boost/filesystem/operations.hpp>
+
+#include <functional>
+#include <iostream>
+
+namespace fs = boost::filesystem;
+
+namespace kwpack {
+namespace {
+
+const OptionSpec kForce{"force", "", false, "replace an existing output"};
+const OptionSpec kQuiet{"quiet", "", false, "draw no progress bar"};
+const OptionSpec kFrom{"from", "V1", false, "version the installation has (required)"};
+const OptionSpec kTo{"to", "V2", false, "version after the update (required)"};
+const OptionSpec kCheck{"check", "PATH", true,
+                        "installed file whose digest proves the version (default: every modified file)"};
+const OptionSpec kKey{"key", "PRIVATE_KEY", false, "PEM private key made by keygen (required)"};
+const OptionSpec kVersion{"version", "NNNN", false, "package format version, four digits (default 0111)"};
+
+struct Command {
+    CommandSpec spec;
+    std::function<int(const ParsedArgs&)> run;
+};
+
+std::string Required(const ParsedArgs& args, const std::string& option)
+{
+    if (!args.Flag(option)) throw UsageError("--" + option + " is required");
+    return args.Value(option, "");
+}
+
+int ParseBits(const std::string& text)
+{
+    std::size_t used = 0;
+    int bits = 0;
+    try {
+        bits = std::stoi(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used != text.size() || text.empty()) throw UsageError("--bits needs a number, not \"" + text + "\"");
+    return bits;
+}
+
+int RunKeygen(const ParsedArgs& args)
+{
+    const int bits = ParseBits(args.Value("bits", std::to_string(kDefaultKeyBits)));
+    GenerateKeyFiles(args.positional[0], args.positional[1], bits, args.Flag("force"));
+    std::cout << "wrote private key " << args.positional[0] << " and key file " << args.positional[1] << " ("
+              << bits << " bits)" << std::endl;
+    return 0;
+}
+
+ScriptOptions ScriptOptionsFrom(const ParsedArgs& args, const fs::path& out_dir)
+{
+    ScriptOptions options;
+    options.old_dir = args.positional[0];
+    options.new_dir = args.positional[1];
+    options.out_dir = out_dir;
+    options.from = Required(args, "from");
+    options.to = Required(args, "to");
+    options.checks = args.All("check");
+    options.force = args.Flag("force");
+    return options;
+}
+
+void ReportScript(const ScriptSummary& summary, const std::string& what)
+{
+    std::cout << what << ": " << summary.modified << " modified, "
+              << summary.added << " added, " << summary.created << " new directories" << std::endl;
+    if (summary.removed.empty()) return;
+    std::cerr << "warning: " << summary.removed.size()
+              << " entries exist only in the old tree; an update cannot remove them, they stay installed:\n";
+    for (const std::string& path : summary.removed) std::cerr << "  " << path << "\n";
+    std::cerr.flush();
+}
+
+int RunScript(const ParsedArgs& args)
+{
+    const fs::path out_dir = args.positional[2];
+    ReportScript(WriteUpdateDirectory(ScriptOptionsFrom(args, out_dir)), "wrote " + (out_dir / kScriptName).string());
+    return 0;
+}
+
+BuildOptions BuildOptionsFrom(const ParsedArgs& args, const fs::path& source, const fs::path& package)
+{
+    BuildOptions options;
+    options.source = source;
+    options.package = package;
+    options.key = Required(args, "key");
+    options.version = args.Value("version", kDefaultVersion);
+    options.force = args.Flag("force");
+    return options;
+}
+
+void ReportBuild(const BuildSummary& summary, const fs::path& package)
+{
+    std::cout << "wrote " << package.string() << ": " << summary.package_bytes << " bytes (archive "
+              << summary.archive_bytes << " bytes, compressed " << summary.compressed_bytes << ")" << std::endl;
+}
+
+int RunBuild(const ParsedArgs& args)
+{
+    const fs::path package = args.positional[1];
+    ReportBuild(BuildPackage(BuildOptionsFrom(args, args.positional[0], package)), package);
+    return 0;
+}
+
+int RunMake(const ParsedArgs& args)
+{
+    const fs::path package = args.positional[2];
+    BuildOptions build = BuildOptionsFrom(args, "", package);
+    // Refuse before comparing trees: the comparison may take long.
+    RsaPrivateKey::Load(build.key);
+    RefuseExisting(package, build.force);
+    ScratchDirectory scratch(fs::absolute(package));
+    build.source = scratch.path() / "update";
+    ScriptOptions script = ScriptOptionsFrom(args, build.source);
+    script.force = false;
+    ReportScript(WriteUpdateDirectory(script), "update script");
+    ReportBuild(BuildPackage(build), package);
+    return 0;
+}
+
+std::vector<Command> Commands()
+{
+    return {
+        {{"keygen",
+          {"PRIVATE_KEY", "LMFILE"},
+          {{"bits", "N", false, "modulus size, 1024 to 4096 (default 2048)"}, kForce},
+          "make an RSA key pair",
+          "Makes an RSA key pair with public exponent 65537. PRIVATE_KEY receives the private key\n"
+          "as PEM (mode 0600); LMFILE receives the key file an installation keeps as bin/lmfile:\n"
+          "the modulus, least significant byte first. Existing files are kept unless --force."},
+         RunKeygen},
+        {{"script",
+          {"OLD_DIR", "NEW_DIR", "OUT_DIR"},
+          {kFrom, kTo, kCheck, kForce, kQuiet},
+          "write an update directory from two trees",
+          "Compares the installation tree OLD_DIR with the tree of the next version NEW_DIR and\n"
+          "writes OUT_DIR: update.xml and the new and changed files where the updater takes them.\n"
+          "Changed files are replaced (the script carries the old file's digest), new files added,\n"
+          "new directories created. Files only in OLD_DIR cannot be removed by an update; they\n"
+          "are listed as a warning."},
+         RunScript},
+        {{"build",
+          {"SOURCE_DIR", "PACKAGE"},
+          {kKey, kVersion, kForce, kQuiet},
+          "pack an update directory into a package",
+          "Packs SOURCE_DIR (usually made by script) into the update package PACKAGE: the archive\n"
+          "of the tree, bzip2-compressed, encrypted with Camellia-256 under the SHA-256 of the\n"
+          "compressed data, that key wrapped with the RSA private key. PACKAGE appears only when\n"
+          "complete."},
+         RunBuild},
+        {{"make",
+          {"OLD_DIR", "NEW_DIR", "PACKAGE"},
+          {kKey, kFrom, kTo, kCheck, kVersion, kForce, kQuiet},
+          "script and build in one step",
+          "Runs script into a temporary directory and builds PACKAGE from it."},
+         RunMake},
+    };
+}
+
+std::string OverallHelp(const std::vector<Command>& commands)
+{
+    std::string text = "usage: KWPack COMMAND [ARGUMENTS] [--help]\n\nThe update package producer.\n\ncommands:\n";
+    for (const Command& c : commands) {
+        std::string left = "  " + c.spec.name;
+        left.resize(12, ' ');
+        text += left + c.spec.summary + "\n";
+    }
+    return text + "\n\"KWPack COMMAND --help\" describes one command.\n";
+}
+
+} // namespace
+
+int RunCommandLine(const std::vector<std::string>& args)
+{
+    const std::vector<Command> commands = Commands();
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        (args.empty() ? std::cerr : std::cout) << OverallHelp(commands);
+        return args.empty() ? 2 : 0;
+    }
+    const Command* command = nullptr;
+    for (const Command& c : commands)
+        if (c.spec.name == args[0]) command = &c;
+    if (!command) {
+        std::cerr << "KWPack: unknown command \"" << args[0] << "\"\n" << OverallHelp(commands);
+        return 2;
+    }
+    try {
+        const ParsedArgs parsed = ParseArguments(command->spec, std::vector<std::string>(args.begin() + 1, args.end()));
+        if (parsed.help) {
+            std::cout << command->spec.Help();
+            return 0;
+        }
+        if (parsed.Flag("quiet")) Progress::Silence();
+        return command->run(parsed);
+    } catch (const UsageError& e) {
+        std::cerr << "KWPack " << command->spec.name << ": " << e.what() << "\nusage: " << command->spec.Usage()
+                  << "\n";
+        return 2;
+    } catch (const kw::ModuleError& e) {
+        std::cerr << "KWPack " << command->spec.name << ": error: " << e.Message() << "\n";
+    } catch (const std::exception& e) {
+        std::cerr << "KWPack " << command->spec.name << ": error: " << e.what() << "\n";
+    }
+    return 1;
+}
+
+} // namespace kwpack

@@ -1,0 +1,114 @@
+#include "PackageBuilder.h"
+
+#include "ArchiveWriter.h"
+#include "AtomicOutput.h"
+#include "ContentCipher.h"
+#include "PackError.h"
+#include "PackageFormat.h"
+#include "Progress.h"
+#include "RsaKey.h"
+#include "RsaPadding.h"
+#include "SourceTree.h"
+
+#include "Sha256Utils.h"
+
+#include <kw/bz2/KWCompress.h>
+
+#include <boost/filesystem/operations.hpp>
+
+#include <cstring>
+#include <vector>
+
+namespace fs = boost::filesystem;
+
+namespace kwpack {
+namespace {
+
+constexpr unsigned kPieceSize = 1 << 16;  // SHA-256 takes at most 64 KiB per update
+constexpr int kBlockSize100k = 9;
+
+// Compressed pieces go to the scratch file and into the digest.
+void KeepCompressed(ScratchFile& scratch, const boost::shared_ptr<sha256utils::Sha256UtilsImpl>& digest,
+                    const void* data, unsigned size)
+{
+    if (!size) return;
+    scratch.Write(data, size);
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    sha256utils::update_context(bytes, bytes + size, digest);
+}
+
+// Encrypts the scratch file into the package, the last block zero-padded.
+void WriteCiphertext(ScratchFile& scratch, const unsigned char* key, AtomicFile& package)
+{
+    ContentCipher cipher(key);
+    Progress progress("encrypting", scratch.size());
+    std::vector<unsigned char> plain(kPieceSize), encrypted(kPieceSize);
+    scratch.Rewind();
+    for (;;) {
+        std::size_t got = 0;
+        // Fill whole pieces so only the very last one can be partial.
+        while (got < plain.size()) {
+            std::size_t n = scratch.Read(&plain[got], plain.size() - got);
+            if (!n) break;
+            got += n;
+        }
+        if (!got) break;
+        progress.Advance(got);
+        std::size_t whole = (got + kCipherBlock - 1) / kCipherBlock * kCipherBlock;
+        std::memset(&plain[got], 0, whole - got);
+        cipher.Encrypt(plain.data(), whole, encrypted.data());
+        package.Write(encrypted.data(), whole);
+        if (got < plain.size()) break;
+    }
+    progress.Finish();
+}
+
+} // namespace
+
+BuildSummary BuildPackage(const BuildOptions& options)
+{
+    // Everything that can be refused is refused before the long work.
+    const std::string inner_header = MakeHeader(kInnerMagic, options.version);
+    const std::string outer_header = MakeHeader(kPackageMagic, options.version);
+    const RsaPrivateKey key = RsaPrivateKey::Load(options.key);
+    RefuseExisting(options.package, options.force);
+    const TreeEntry tree = ScanTree(options.source);
+
+    BuildSummary summary;
+    summary.archive_bytes = ArchiveStreamSize(tree);
+    fs::path package_dir = fs::absolute(options.package).parent_path();
+    ScratchFile compressed(package_dir);
+    auto digest_context = sha256utils::create_context();
+    {
+        kw::bz2::KWCompress compressor(kPieceSize, kBlockSize100k, 0, 0);
+        kw::bz2::Bz2Sink keep = [&](const void* data, unsigned size) { KeepCompressed(compressed, digest_context, data, size); };
+        Progress progress("compressing", summary.archive_bytes);
+        WriteArchiveStream(options.source, tree, inner_header, [&](const unsigned char* data, std::size_t size) {
+            compressor.Compress(data, unsigned(size), false, keep);
+            progress.Advance(size);
+        });
+        compressor.Compress(nullptr, 0, true, keep);
+        progress.Finish();
+    }
+    summary.compressed_bytes = compressed.size();
+    if (summary.compressed_bytes > 0xFFFFFFFFu)
+        throw PackError("the compressed tree is 4 GiB or larger; a package cannot hold it");
+    const boost::shared_array<unsigned char> content_key = sha256utils::get_digest(digest_context);
+
+    const std::vector<unsigned char> key_block =
+        key.PrivateOperation(PadKeyBlock(content_key.get(), kContentKeySize, key.bits()));
+    unsigned char length[4];
+    PutLe32(length, std::uint32_t(summary.compressed_bytes));
+
+    AtomicFile package(options.package, options.force);
+    package.Write(outer_header.data(), outer_header.size());
+    package.Write(key_block.data(), key_block.size());
+    package.Write(length, sizeof length);
+    WriteCiphertext(compressed, content_key.get(), package);
+    package.Commit();
+    summary.package_bytes = outer_header.size() + key_block.size() + sizeof length +
+                            (summary.compressed_bytes + kCipherBlock - 1) / kCipherBlock * kCipherBlock;
+    return summary;
+}
+
+} // namespace kwpack

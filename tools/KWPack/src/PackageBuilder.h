@@ -1,0 +1,32 @@
+// build: a directory becomes an update package. The archive stream of the
+// directory (inner header first) is compressed with bzip2 into a scratch
+// file while SHA-256 hashes the compressed bytes; the digest is the content
+// key. The package is then written under a temporary name: outer header, the
+// content key wrapped with the private key, the plaintext length and the
+// Camellia ciphertext, and renamed when complete. Memory stays at a few
+// buffers whatever the size of the tree.
+#pragma once
+
+#include <boost/filesystem/path.hpp>
+
+#include <string>
+
+namespace kwpack {
+
+struct BuildOptions {
+    boost::filesystem::path source;
+    boost::filesystem::path package;
+    boost::filesystem::path key;
+    std::string version = "0111";
+    bool force = false;
+};
+
+struct BuildSummary {
+    std::uint64_t archive_bytes = 0;     // the uncompressed stream
+    std::uint64_t compressed_bytes = 0;  // L, the plaintext length
+    std::uint64_t package_bytes = 0;
+};
+
+BuildSummary BuildPackage(const BuildOptions& options);
+
+} // namespace kwpack

@@ -1,0 +1,227 @@
+#include "ScriptWriter.h"
+
+#include "AtomicOutput.h"
+#include "PackError.h"
+#include "Progress.h"
+
+#include "SafeName.h"
+
+#include <kw/xml/XmlWriter.h>
+
+#include <boost/bind/bind.hpp>
+#include <boost/filesystem/operations.hpp>
+
+#include <fstream>
+
+namespace fs = boost::filesystem;
+using kw::xml::XmlAttributes;
+using kw::xml::XmlWriter;
+
+namespace kwpack {
+namespace {
+
+XmlAttributes Attributes(std::initializer_list<std::pair<const char*, std::string>> list)
+{
+    XmlAttributes attributes;
+    for (const auto& item : list) attributes.AddAttribute(item.first, item.second);
+    return attributes;
+}
+
+unsigned WriteChecks(const std::vector<VersionCheck>& checks, XmlWriter::Sink sink, XmlWriter& writer)
+{
+    unsigned written = 0;
+    for (const VersionCheck& check : checks)
+        written += writer.WriteTag(sink, "digest", Attributes({{"file", check.file}}), check.digest);
+    return written;
+}
+
+unsigned WriteDirectory(const DirectoryChanges& dir, XmlWriter::Sink sink, XmlWriter& writer)
+{
+    // The updater handles modify, then add, then mkdir; the script says the same.
+    unsigned written = 0;
+    for (const ModifiedFile& file : dir.modified)
+        written += writer.WriteTag(sink, "modify", Attributes({{"name", file.entry->name}, {"digest", file.old_digest}}), "");
+    for (const TreeEntry* file : dir.added) written += writer.WriteTag(sink, "add", Attributes({{"name", file->name}}), "");
+    for (const TreeEntry* sub : dir.created) written += writer.WriteTag(sink, "mkdir", Attributes({{"name", sub->name}}), "");
+    return written;
+}
+
+unsigned WriteRoot(const std::vector<VersionCheck>& checks, const TreeChanges& changes, XmlWriter::Sink sink,
+                   XmlWriter& writer)
+{
+    unsigned written = 0;
+    if (!checks.empty())
+        written += writer.WriteTag(sink, boost::bind(WriteChecks, boost::cref(checks), sink, boost::placeholders::_1),
+                                   "version_check", XmlAttributes());
+    for (const DirectoryChanges& dir : changes.directories)
+        written += writer.WriteTag(sink, boost::bind(WriteDirectory, boost::cref(dir), sink, boost::placeholders::_1),
+                                   "dir", Attributes({{"path", dir.path.empty() ? std::string("/") : dir.path}}));
+    return written;
+}
+
+unsigned WriteDocument(const std::string& from, const std::string& to, const std::vector<VersionCheck>& checks,
+                       const TreeChanges& changes, XmlWriter::Sink sink, XmlWriter& writer)
+{
+    return writer.WriteTag(sink, boost::bind(WriteRoot, boost::cref(checks), boost::cref(changes), sink, boost::placeholders::_1),
+                           "update", Attributes({{"from", from}, {"to", to}}));
+}
+
+unsigned StreamSink(std::ostream& out, const void* data, unsigned size)
+{
+    out.write(static_cast<const char*>(data), size);
+    return size;
+}
+
+// Finds a relative path in a scanned tree; nullptr when absent.
+const TreeEntry* Lookup(const TreeEntry& root, const std::string& relative)
+{
+    const TreeEntry* entry = &root;
+    std::string::size_type start = 0;
+    while (entry && start <= relative.size()) {
+        std::string::size_type slash = relative.find('/', start);
+        if (slash == std::string::npos) slash = relative.size();
+        entry = entry->Find(relative.substr(start, slash - start));
+        start = slash + 1;
+    }
+    return entry;
+}
+
+std::vector<VersionCheck> CollectChecks(const ScriptOptions& options, const TreeEntry& old_root,
+                                        const TreeChanges& changes)
+{
+    std::vector<VersionCheck> checks;
+    if (options.checks.empty()) {
+        for (const DirectoryChanges& dir : changes.directories)
+            for (const ModifiedFile& file : dir.modified)
+                checks.push_back({JoinRelative(dir.path, file.entry->name), file.old_digest});
+        return checks;
+    }
+    for (const std::string& given : options.checks) {
+        const std::string file = safename::DropLeadingSlash(given);
+        if (const char* problem = safename::RelativePathProblem(file))
+            throw PackError("--check " + given + ": " + problem);
+        const TreeEntry* entry = Lookup(old_root, file);
+        if (!entry || entry->directory) throw PackError("--check " + given + ": no such file in " + options.old_dir.string());
+        bool seen = false;
+        for (const VersionCheck& check : checks) seen = seen || check.file == file;
+        if (seen) continue;
+        const std::string* known = changes.OldDigest(file);
+        checks.push_back({file, known ? *known : FileDigest(options.old_dir / file)});
+    }
+    return checks;
+}
+
+void CheckVersionTexts(const ScriptOptions& options)
+{
+    if (options.to.empty()) throw PackError("--to needs a version text");
+    // The updater keeps backups under .backup/<from>: it must be one name.
+    if (const char* problem = safename::ComponentProblem(options.from))
+        throw PackError("--from \"" + options.from + "\" cannot name the backup directory: " + problem);
+}
+
+// The place of the package's own script must stay free.
+void RefuseScriptNameClash(const TreeChanges& changes)
+{
+    if (changes.directories.empty() || !changes.directories.front().path.empty()) return;
+    const DirectoryChanges& top = changes.directories.front();
+    bool clash = false;
+    for (const ModifiedFile& file : top.modified) clash = clash || file.entry->name == kScriptName;
+    for (const TreeEntry* file : top.added) clash = clash || file->name == kScriptName;
+    if (clash)
+        throw PackError(std::string("the new tree changes its top-level ") + kScriptName +
+                        ", which the package needs for its own script");
+}
+
+std::uint64_t BytesToCopy(const TreeChanges& changes)
+{
+    std::uint64_t total = 0;
+    for (const DirectoryChanges& dir : changes.directories) {
+        for (const ModifiedFile& file : dir.modified) total += file.entry->size;
+        for (const TreeEntry* file : dir.added) total += file->size;
+    }
+    return total;
+}
+
+void CopyWithTimes(const fs::path& from, const fs::path& to, const TreeEntry& entry)
+{
+    boost::system::error_code ec;
+    fs::copy_file(from, to, fs::copy_option::fail_if_exists, ec);
+    if (ec) throw PackError("cannot copy " + from.string() + ": " + ec.message());
+    WriteTimes(to, entry.created, entry.modified);
+}
+
+// Gives every directory of the output the times of its NEW counterpart,
+// after its content is complete (adding files changes a directory's time).
+void CopyDirectoryTimes(const fs::path& out, const TreeEntry& new_dir)
+{
+    boost::system::error_code ec;
+    for (const TreeEntry& child : new_dir.children)
+        if (child.directory && fs::is_directory(out / child.name, ec)) CopyDirectoryTimes(out / child.name, child);
+    WriteTimes(out, new_dir.created, new_dir.modified);
+}
+
+void CopyFiles(const ScriptOptions& options, const TreeChanges& changes, const fs::path& out)
+{
+    Progress progress("copying", BytesToCopy(changes));
+    for (const DirectoryChanges& dir : changes.directories) {
+        const fs::path from = options.new_dir / dir.path;
+        const fs::path to = out / dir.path;
+        if (dir.modified.empty() && dir.added.empty()) continue;
+        boost::system::error_code ec;
+        fs::create_directories(to, ec);
+        if (ec) throw PackError("cannot create " + to.string() + ": " + ec.message());
+        for (const ModifiedFile& file : dir.modified) {
+            CopyWithTimes(from / file.entry->name, to / file.entry->name, *file.entry);
+            progress.Advance(file.entry->size);
+        }
+        for (const TreeEntry* file : dir.added) {
+            CopyWithTimes(from / file->name, to / file->name, *file);
+            progress.Advance(file->size);
+        }
+    }
+    progress.Finish();
+}
+
+} // namespace
+
+void WriteScriptXml(const std::string& from, const std::string& to, const std::vector<VersionCheck>& checks,
+                    const TreeChanges& changes, std::ostream& out)
+{
+    XmlWriter writer(2, ' ');
+    XmlWriter::Sink sink = boost::bind(StreamSink, boost::ref(out), boost::placeholders::_1, boost::placeholders::_2);
+    writer.Write(sink, boost::bind(WriteDocument, boost::cref(from), boost::cref(to), boost::cref(checks),
+                                   boost::cref(changes), sink, boost::placeholders::_1));
+}
+
+ScriptSummary WriteUpdateDirectory(const ScriptOptions& options)
+{
+    CheckVersionTexts(options);
+    RefuseExisting(options.out_dir, options.force);
+    const TreeEntry old_root = ScanTree(options.old_dir);
+    const TreeEntry new_root = ScanTree(options.new_dir);
+    const TreeChanges changes = CompareTrees(options.old_dir, old_root, options.new_dir, new_root);
+    RefuseScriptNameClash(changes);
+    const std::vector<VersionCheck> checks = CollectChecks(options, old_root, changes);
+
+    AtomicDirectory out(options.out_dir, options.force);
+    CopyFiles(options, changes, out.path());
+    {
+        std::ofstream script((out.path() / kScriptName).string(), std::ios::binary);
+        WriteScriptXml(options.from, options.to, checks, changes, script);
+        script.flush();
+        if (!script) throw PackError("cannot write " + (out.path() / kScriptName).string());
+    }
+    CopyDirectoryTimes(out.path(), new_root);
+    out.Commit();
+
+    ScriptSummary summary;
+    for (const DirectoryChanges& dir : changes.directories) {
+        summary.modified += dir.modified.size();
+        summary.added += dir.added.size();
+        summary.created += dir.created.size();
+    }
+    summary.removed = changes.removed;
+    return summary;
+}
+
+} // namespace kwpack

@@ -1,0 +1,45 @@
+// A directory tree as the producer sees it before packing: names in both
+// native form and CP932, types, sizes and the two file times. Only metadata
+// is held; contents are streamed from disk when needed.
+#pragma once
+
+#include <kw/FileTime.h>
+
+#include <boost/filesystem/path.hpp>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kwpack {
+
+// Archive names are at most 256 bytes.
+constexpr std::size_t kMaxNameBytes = 256;
+
+struct TreeEntry {
+    std::string name;         // native (UTF-8) file name; empty for the top
+    std::string narrow_name;  // the same name in CP932, as packages carry it
+    bool directory = false;
+    std::uint64_t size = 0;   // content length of a file
+    FILETIME created{};
+    FILETIME modified{};
+    std::vector<TreeEntry> children;  // sorted by native name
+
+    const TreeEntry* Find(const std::string& child_name) const;
+};
+
+// Scans `root` (which must be a directory). Raises PackError for an entry
+// that is neither a regular file nor a directory, a name without a CP932 form,
+// a name an updater refuses, one longer than 256 CP932 bytes, a file of 4 GiB
+// or more, and for times that cannot be read.
+TreeEntry ScanTree(const boost::filesystem::path& root);
+
+// Reads the creation and modification times of a file or directory.
+void ReadTimes(const boost::filesystem::path& path, FILETIME& created, FILETIME& modified);
+// Sets them (the platform layer keeps the creation time where it can).
+void WriteTimes(const boost::filesystem::path& path, const FILETIME& created, const FILETIME& modified);
+
+// "a/b/c" from a parent path ("" for the top) and a name.
+std::string JoinRelative(const std::string& parent, const std::string& name);
+
+} // namespace kwpack

@@ -1,0 +1,122 @@
+#include "TreeCompare.h"
+
+#include "PackError.h"
+#include "Progress.h"
+
+#include "Platform.h"
+#include "Sha256Utils.h"
+
+
+namespace fs = boost::filesystem;
+
+namespace kwpack {
+namespace {
+
+// Bytes hashed when comparing: every OLD file with a NEW file of the same
+// name, and the NEW file too when the sizes agree (else it differs anyway).
+std::uint64_t BytesToHash(const TreeEntry& old_dir, const TreeEntry& new_dir)
+{
+    std::uint64_t total = 0;
+    for (const TreeEntry& old_child : old_dir.children) {
+        const TreeEntry* new_child = new_dir.Find(old_child.name);
+        if (!new_child || new_child->directory != old_child.directory) continue;
+        if (old_child.directory) total += BytesToHash(old_child, *new_child);
+        else total += old_child.size + (old_child.size == new_child->size ? new_child->size : 0);
+    }
+    return total;
+}
+
+class Comparer {
+public:
+    Comparer(TreeChanges& changes, Progress& progress) : changes_(changes), progress_(progress) {}
+
+    void Compare(const fs::path& old_path, const TreeEntry& old_dir, const fs::path& new_path, const TreeEntry& new_dir,
+                 const std::string& relative)
+    {
+        DirectoryChanges here;
+        here.path = relative;
+        for (const TreeEntry& old_child : old_dir.children) {
+            if (!new_dir.Find(old_child.name))
+                changes_.removed.push_back(JoinRelative(relative, old_child.name) + (old_child.directory ? "/" : ""));
+        }
+        for (const TreeEntry& new_child : new_dir.children) {
+            const TreeEntry* old_child = old_dir.Find(new_child.name);
+            const std::string child_relative = JoinRelative(relative, new_child.name);
+            if (!old_child) {
+                (new_child.directory ? here.created : here.added).push_back(&new_child);
+            } else if (old_child->directory != new_child.directory) {
+                throw PackError(child_relative + " is a " + (old_child->directory ? "directory" : "file") +
+                                " in the old tree and a " + (new_child.directory ? "directory" : "file") +
+                                " in the new one; an update script cannot change the kind of an entry");
+            } else if (!new_child.directory) {
+                std::string old_digest = FileDigest(old_path / old_child->name);
+                progress_.Advance(old_child->size);
+                bool changed = old_child->size != new_child.size;
+                if (!changed) {
+                    changed = FileDigest(new_path / new_child.name) != old_digest;
+                    progress_.Advance(new_child.size);
+                }
+                if (changed) here.modified.push_back({&new_child, old_digest});
+            }
+        }
+        if (!here.modified.empty() || !here.added.empty() || !here.created.empty())
+            changes_.directories.push_back(here);
+        // Directories after their parent: a new one is made before it is filled.
+        for (const TreeEntry& new_child : new_dir.children) {
+            if (!new_child.directory) continue;
+            const std::string child_relative = JoinRelative(relative, new_child.name);
+            // Kinds agree here: a mismatch was refused above.
+            if (const TreeEntry* old_child = old_dir.Find(new_child.name))
+                Compare(old_path / new_child.name, *old_child, new_path / new_child.name, new_child, child_relative);
+            else
+                AddAll(new_child, child_relative);
+        }
+    }
+
+private:
+    // A directory only in NEW: all of its files are added, its
+    // subdirectories created, recursively.
+    void AddAll(const TreeEntry& new_dir, const std::string& relative)
+    {
+        DirectoryChanges here;
+        here.path = relative;
+        for (const TreeEntry& child : new_dir.children) (child.directory ? here.created : here.added).push_back(&child);
+        if (!here.added.empty() || !here.created.empty()) changes_.directories.push_back(here);
+        for (const TreeEntry& child : new_dir.children)
+            if (child.directory) AddAll(child, JoinRelative(relative, child.name));
+    }
+
+    TreeChanges& changes_;
+    Progress& progress_;
+};
+
+} // namespace
+
+const std::string* TreeChanges::OldDigest(const std::string& relative) const
+{
+    for (const DirectoryChanges& dir : directories)
+        for (const ModifiedFile& file : dir.modified)
+            if (JoinRelative(dir.path, file.entry->name) == relative) return &file.old_digest;
+    return nullptr;
+}
+
+std::string FileDigest(const fs::path& path)
+{
+    try {
+        return sha256utils::hash_from_file(platform::PathToNarrow(path));
+    } catch (const std::exception&) {
+        throw PackError("cannot read " + path.string());
+    }
+}
+
+TreeChanges CompareTrees(const fs::path& old_dir, const TreeEntry& old_root, const fs::path& new_dir,
+                         const TreeEntry& new_root)
+{
+    TreeChanges changes;
+    Progress progress("comparing", BytesToHash(old_root, new_root));
+    Comparer(changes, progress).Compare(old_dir, old_root, new_dir, new_root, "");
+    progress.Finish();
+    return changes;
+}
+
+} // namespace kwpack
