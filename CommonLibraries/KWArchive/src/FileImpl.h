@@ -14,9 +14,9 @@ namespace kw {
 namespace archive {
 
 struct Block {
-    static const unsigned Capacity = 512;
+    static constexpr unsigned Capacity = 512;
     // Set when the source reached its end while the block was filled.
-    static const std::uint32_t EndOfInput = 1;
+    static constexpr std::uint32_t EndOfInput = 1;
 
     // A block holding a copy of `size` (at most Capacity) bytes.
     Block(const void* bytes, unsigned size);

@@ -11,7 +11,7 @@ namespace archive {
 
 class ReadAhead {
 public:
-    static const unsigned Capacity = 64;
+    static constexpr unsigned Capacity = 64;
 
     ReadAhead() : buffer_(), offset_(0), buffered_(0) {}
 
