@@ -45,11 +45,20 @@ MultiprecisionInteger Reduce(Limb* u, std::size_t un, Limb* m, unsigned k, const
     const Limb* nl = Access::Limbs(n);
     const std::size_t nn = SignificantLimbs(n);
 
-    limbs::MultiplyLow(m, u, std::min(un, s), Access::Limbs(n_prime), SignificantLimbs(n_prime), s);
-    limbs::KeepLowBits(m, s, k);
-    const std::size_t mn = limbs::Significant(m, s);
-    for (std::size_t j = 0; j < mn; ++j)
-        limbs::Propagate(u + j + nn, un - j - nn, limbs::MulAdd(u + j, nl, nn, m[j]));
+    if (k % kLimbBits == 0) {
+        // R is a whole number of limbs (the usual key sizes): m, the one
+        // value below R with T + m * n = 0 mod R, comes limb by limb from the
+        // low limb of n', each limb clearing the lowest limb of T still set.
+        const Limb n0 = Access::Limbs(n_prime)[0];
+        for (std::size_t j = 0; j < s; ++j)
+            limbs::Propagate(u + j + nn, un - j - nn, limbs::MulAdd(u + j, nl, nn, u[j] * n0));
+    } else {
+        limbs::MultiplyLow(m, u, std::min(un, s), Access::Limbs(n_prime), SignificantLimbs(n_prime), s);
+        limbs::KeepLowBits(m, s, k);
+        const std::size_t mn = limbs::Significant(m, s);
+        for (std::size_t j = 0; j < mn; ++j)
+            limbs::Propagate(u + j + nn, un - j - nn, limbs::MulAdd(u + j, nl, nn, m[j]));
+    }
 
     const std::size_t tn = un - k / kLimbBits;
     Limb* t;
