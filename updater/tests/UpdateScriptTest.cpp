@@ -1,0 +1,621 @@
+// The update script on temporary installations with hand-made extraction
+// directories: console lines, the disk afterwards, the stage record and every
+// failure text with its label.
+#include "KWUpdaterError.h"
+#include "Platform.h"
+#include "StageDir.h"
+#include "Stages.h"
+#include "TestSupport.h"
+#include "UpdateScript.h"
+
+#include <kw/xml/XmlDocument.h>
+#include <kw/xml/XmlReader.h>
+
+#include <gtest/gtest.h>
+#include <openssl/sha.h>
+
+#include <boost/filesystem.hpp>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace fs = boost::filesystem;
+using testsupport::Capture;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+
+namespace {
+
+std::string Sha256(const std::string& bytes)
+{
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), digest);
+    std::string hex;
+    char two[3];
+    for (unsigned char b : digest) {
+        std::snprintf(two, sizeof two, "%02x", b);
+        hex += two;
+    }
+    return hex;
+}
+
+void Write(const fs::path& file, const std::string& bytes)
+{
+    fs::create_directories(file.parent_path());
+    testsupport::WriteFile(file, bytes);
+}
+
+// Every entry below `dir`: files with content and modification time,
+// directories marked as such.
+std::map<std::string, std::string> Snapshot(const fs::path& dir)
+{
+    std::map<std::string, std::string> entries;
+    if (!fs::exists(dir)) return entries;
+    for (fs::recursive_directory_iterator it(dir), end; it != end; ++it) {
+        const std::string relative = it->path().string().substr(dir.string().size());
+        if (fs::is_directory(it->status()))
+            entries[relative] = "<dir>";
+        else
+            entries[relative] = ReadFile(it->path()) + "@" + std::to_string(fs::last_write_time(it->path()));
+    }
+    return entries;
+}
+
+std::vector<std::string> TemporaryFiles(const fs::path& dir)
+{
+    std::vector<std::string> found;
+    for (fs::recursive_directory_iterator it(dir), end; it != end; ++it)
+        if (it->path().extension() == ".kwtmp") found.push_back(it->path().string());
+    return found;
+}
+
+FILETIME Ticks(std::uint64_t ticks)
+{
+    FILETIME t;
+    t.dwLowDateTime = static_cast<std::uint32_t>(ticks);
+    t.dwHighDateTime = static_cast<std::uint32_t>(ticks >> 32);
+    return t;
+}
+
+std::uint64_t Ticks(const FILETIME& t) { return (std::uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
+
+void ReadTimes(const fs::path& file, FILETIME& created, FILETIME& modified)
+{
+    platform::FileHandle handle(platform::PathToNarrow(file), platform::FileHandle::Read, false);
+    ASSERT_TRUE(handle.IsOpen());
+    ASSERT_TRUE(handle.GetTimes(&created, &modified));
+}
+
+// The message must read "At UpdateScript.cpp(<line>) in <label>()\n<text>".
+void ExpectLocated(const std::string& message, const std::string& file, const std::string& label,
+                   const std::string& text)
+{
+    const std::string head = "At " + file + "(";
+    const std::string tail = ") in " + label + "()\n" + text;
+    EXPECT_EQ(head, message.substr(0, head.size())) << message;
+    ASSERT_GE(message.size(), tail.size()) << message;
+    EXPECT_EQ(tail, message.substr(message.size() - tail.size())) << message;
+}
+
+// A parsed element tree, for calling the script steps directly.
+XmlElementPtr Parse(const std::string& xml)
+{
+    kw::xml::XmlDocument document;
+    kw::xml::XmlReader reader;
+    reader.Prepare(document);
+    reader << xml;
+    reader.Finish();
+    document.Optimize();
+    return document.GetRootElement();
+}
+
+// One installation (inst/) beside a directory that must never change
+// (outside/), with the extraction directory of package "pkg".
+class UpdateScriptTest : public ::testing::Test {
+protected:
+    UpdateScriptTest()
+        : base(temp / "inst"), outside(temp / "outside"), extract(base / ".update" / "pkg"),
+          stage_dir(base / ".update", base / ".backup")
+    {
+        fs::create_directories(extract);
+        Write(outside / "victim.txt", "outside");
+        Capture quiet(std::cout);
+        StageDir::FinishStage("pkg", stage_dir, 2); // as the driver leaves it before the script
+    }
+
+    void Script(const std::string& xml) { Write(extract / "update.xml", xml); }
+    void Installed(const std::string& name, const std::string& bytes) { Write(base / name, bytes); }
+    void Extracted(const std::string& name, const std::string& bytes) { Write(extract / name, bytes); }
+    std::string InstalledText(const std::string& name) { return ReadFile(base / name); }
+    int Stage() { return StageDir::ReadStage(StageDir::StageFile(base / ".update", "pkg")); }
+
+    // Runs the script from `stage`; returns what it printed.
+    std::string Run(int stage)
+    {
+        Capture out(std::cout);
+        replace("pkg", base, stage_dir, stage, extract);
+        return out.text();
+    }
+
+    // Runs the script and returns the message of the error it fails with.
+    std::string Fail(int stage, std::string* printed = nullptr)
+    {
+        Capture out(std::cout);
+        try {
+            replace("pkg", base, stage_dir, stage, extract);
+        } catch (const kw::ModuleError& e) {
+            if (printed) *printed = out.text();
+            return e.Message();
+        }
+        ADD_FAILURE() << "the script did not fail; it printed:\n" << out.text();
+        return std::string();
+    }
+
+    TempDir temp;
+    fs::path base, outside, extract;
+    StageDir stage_dir;
+};
+
+const std::string kStage3Done = "\nStage 3 Completed!\nBegin Stage 4/4\n";
+
+// ---------------------------------------------------------------------------
+// A whole script
+
+class FullScriptTest : public UpdateScriptTest {
+protected:
+    FullScriptTest()
+    {
+        Installed("readme.txt", "readme 1.0");
+        Installed("bin/main.dll", "main 1.0");
+        Installed("bin/lib.dll", "lib 1.1");                  // replaced by an earlier run...
+        Write(base / ".backup/1.0/bin/lib.dll", "lib 1.0");   // ...whose backup proves 1.0
+        Installed("news.txt.kwtmp", "stale from an interrupted run");
+
+        Extracted("readme.txt", "readme 1.1, longer than before");
+        Extracted("news.txt", "news");
+        Extracted("bin/main.dll", "main 1.1");
+        Extracted("bin/plugins/a.dll", "plugin a");
+        // Document order differs from the fixed order modify, add, mkdir.
+        Script("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+               "<update from=\"1.0\" to=\"1.1\">\n"
+               "  <version_check>\n"
+               "    <digest file=\"bin/main.dll\">\n      " + Sha256("main 1.0") + "\n    </digest>\n"
+               "    <digest file=\"/bin/lib.dll\">" + Sha256("lib 1.0") + "</digest>\n"
+               "  </version_check>\n"
+               "  <dir path=\"/\">\n"
+               "    <add name=\"news.txt\"/>\n"
+               "    <modify name=\"readme.txt\" digest=\"" + Sha256("readme 1.0") + "\"/>\n"
+               "  </dir>\n"
+               "  <dir path=\"bin\">\n"
+               "    <mkdir name=\"plugins\"/>\n"
+               "    <modify digest=\"" + Sha256("main 1.0") + "\" name=\"main.dll\"/>\n"
+               "  </dir>\n"
+               "  <dir path=\"bin/plugins\"><add name=\"a.dll\"/></dir>\n"
+               "</update>\n");
+    }
+};
+
+TEST_F(FullScriptTest, ChecksVersionsBacksUpReplacesAddsAndCreatesInOrder)
+{
+    const std::uint64_t created = 130000000000000000ULL, modified = 131000000000000000ULL;
+    StageDir::SetFsAttributes(extract / "readme.txt", Ticks(created), Ticks(modified));
+
+    EXPECT_EQ(kStage3Done +
+                  " begin update: ver1.0 => ver1.1\n"
+                  " copy file: readme.txt\n"
+                  " copy file: news.txt\n"
+                  " copy file: bin/main.dll\n"
+                  " create directory: bin/plugins\n"
+                  " copy file: bin/plugins/a.dll\n",
+              Run(3));
+
+    EXPECT_EQ(3, Stage());
+    EXPECT_EQ("readme 1.1, longer than before", InstalledText("readme.txt"));
+    EXPECT_EQ("readme 1.0", ReadFile(base / ".backup/1.0/readme.txt"));
+    EXPECT_EQ("main 1.1", InstalledText("bin/main.dll"));
+    EXPECT_EQ("main 1.0", ReadFile(base / ".backup/1.0/bin/main.dll"));
+    EXPECT_EQ("news", InstalledText("news.txt"));
+    EXPECT_EQ("plugin a", InstalledText("bin/plugins/a.dll"));
+    EXPECT_FALSE(fs::exists(base / ".backup/1.0/news.txt")); // additions take no backup
+    EXPECT_TRUE(TemporaryFiles(base).empty());
+
+    FILETIME c, m;
+    ReadTimes(base / "readme.txt", c, m);
+    EXPECT_EQ(modified, Ticks(m));
+    EXPECT_EQ(created, Ticks(c));
+}
+
+TEST_F(FullScriptTest, SecondRunFromStage4OnlySkipsAndChangesNothing)
+{
+    Run(3);
+    const auto before = Snapshot(base);
+
+    EXPECT_EQ(" begin update: ver1.0 => ver1.1\n"
+              " skip file: readme.txt\n"
+              " skip file: news.txt\n"
+              " skip file: bin/main.dll\n"
+              " skip directory: bin/plugins\n"
+              " skip file: bin/plugins/a.dll\n",
+              Run(4));
+    EXPECT_EQ(before, Snapshot(base));
+    EXPECT_EQ(3, Stage());
+}
+
+TEST_F(FullScriptTest, PostProcessRemovesThisUpdatesWorkingFilesAndBackupsOnly)
+{
+    Run(3);
+    Write(fs::path(extract.native() + ".pkg.bz2"), "package");
+    Write(base / ".update/other.stage", "\2\0\0\0");
+    Write(base / ".update/other/update.xml", "<x/>");
+    Write(base / ".backup/0.9/readme.txt", "older update");
+
+    Capture err(std::cerr);
+    post_process(stage_dir, extract, "pkg");
+    EXPECT_EQ("", err.text());
+    EXPECT_FALSE(fs::exists(extract));
+    EXPECT_FALSE(fs::exists(extract.native() + ".pkg.bz2"));
+    EXPECT_FALSE(fs::exists(base / ".update/pkg.stage"));
+    EXPECT_FALSE(fs::exists(base / ".backup/1.0"));
+    EXPECT_TRUE(fs::exists(base / ".update/other.stage"));
+    EXPECT_TRUE(fs::exists(base / ".update/other/update.xml"));
+    EXPECT_TRUE(fs::exists(base / ".backup/0.9/readme.txt"));
+    EXPECT_EQ("readme 1.1, longer than before", InstalledText("readme.txt"));
+}
+
+TEST_F(FullScriptTest, PostProcessOfTheOnlyUpdateRemovesBothWorkingDirectories)
+{
+    Run(3);
+    Capture err(std::cerr);
+    post_process(stage_dir, extract, "pkg");
+    EXPECT_EQ("", err.text());
+    EXPECT_FALSE(fs::exists(base / ".update"));
+    EXPECT_FALSE(fs::exists(base / ".backup"));
+}
+
+// ---------------------------------------------------------------------------
+// Resuming and refusing
+
+TEST_F(UpdateScriptTest, HalfCopiedTargetWithGoodBackupIsCopiedAgainWithoutNewBackup)
+{
+    Installed("readme.txt", "readme 1.");                  // cut short by an interruption
+    Write(base / ".backup/1.0/readme.txt", "readme 1.0");
+    Extracted("readme.txt", "readme 1.1");
+    Script("<u from='1.0' to='1.1'><dir path='/'><modify name='readme.txt' digest='" + Sha256("readme 1.0") +
+           "'/></dir></u>");
+
+    EXPECT_EQ(" begin update: ver1.0 => ver1.1\n copy file: readme.txt\n", Run(4));
+    EXPECT_EQ("readme 1.1", InstalledText("readme.txt"));
+    EXPECT_EQ("readme 1.0", ReadFile(base / ".backup/1.0/readme.txt"));
+}
+
+TEST_F(UpdateScriptTest, LocallyEditedFileStopsTheRunAndEarlierFilesStayReplaced)
+{
+    Installed("a.txt", "a 1.0");
+    Installed("b.txt", "b edited by hand");
+    Extracted("a.txt", "a 1.1");
+    Extracted("b.txt", "b 1.1");
+    Script("<u from='1.0' to='1.1'><dir path='/'>"
+           "<modify name='a.txt' digest='" + Sha256("a 1.0") + "'/>"
+           "<modify name='b.txt' digest='" + Sha256("b 1.0") + "'/></dir></u>");
+
+    std::string printed;
+    ExpectLocated(Fail(3, &printed), "UpdateScript.cpp", "modify_file", "unmatch file!");
+    EXPECT_EQ(kStage3Done + " begin update: ver1.0 => ver1.1\n copy file: a.txt\n", printed);
+    EXPECT_EQ(3, Stage());
+    EXPECT_EQ("a 1.1", InstalledText("a.txt"));
+    EXPECT_EQ("a 1.0", ReadFile(base / ".backup/1.0/a.txt"));
+    EXPECT_EQ("b edited by hand", InstalledText("b.txt"));
+    EXPECT_FALSE(fs::exists(base / ".backup/1.0/b.txt"));
+    EXPECT_TRUE(TemporaryFiles(base).empty());
+
+    // A backup that is not the old version does not allow copying either.
+    Write(base / ".backup/1.0/b.txt", "b 0.9");
+    ExpectLocated(Fail(4), "UpdateScript.cpp", "modify_file", "unmatch file!");
+    EXPECT_EQ("b edited by hand", InstalledText("b.txt"));
+}
+
+TEST_F(UpdateScriptTest, MissingInstalledFileFailsWithTheHashingError)
+{
+    Extracted("gone.txt", "new");
+    Script("<u from='1.0' to='1.1'><dir path='/'><modify name='gone.txt' digest='" + Sha256("old") + "'/></dir></u>");
+    ExpectLocated(Fail(4), "Sha256Utils.cpp", "sha256utils::hash_from_file", "cannot open file");
+    EXPECT_FALSE(fs::exists(base / "gone.txt"));
+}
+
+TEST_F(UpdateScriptTest, ExistingAdditionIsSkippedEvenWithOtherContent)
+{
+    Installed("news.txt", "local news");
+    Extracted("news.txt", "news");
+    Script("<u from='1.0' to='1.1'><dir path='/'><add name='news.txt'/></dir></u>");
+    EXPECT_EQ(" begin update: ver1.0 => ver1.1\n skip file: news.txt\n", Run(4));
+    EXPECT_EQ("local news", InstalledText("news.txt"));
+}
+
+// ---------------------------------------------------------------------------
+// Selection: exact attribute sets
+
+TEST_F(UpdateScriptTest, ElementsWithOtherAttributeSetsAreIgnoredWithoutMessage)
+{
+    Installed("readme.txt", "readme 1.0");
+    Installed("bin/main.dll", "main 1.0");
+    Extracted("readme.txt", "readme 1.1");
+    Extracted("news.txt", "news");
+    const std::string wrong = Sha256("something else");
+    Script("<u from='1.0' to='1.1' producer='extra attributes on the root do no harm'>"
+           "<version_check kind='x'><digest file='bin/main.dll'>" + wrong + "</digest></version_check>"
+           "<version_check><digest file='bin/main.dll' note='x'>" + wrong + "</digest></version_check>"
+           "<dir path='/'>"
+           "<modify name='readme.txt' digest='" + Sha256("readme 1.0") + "' mode='x'/>"
+           "<modify name='readme.txt'/>"
+           "<add name='news.txt' mode='x'/>"
+           "<mkdir name='newdir' x='y'/>"
+           "<copy name='news.txt'/>"
+           "</dir>"
+           "<dir path='bin' x='y'><add name='news.txt'/></dir>"
+           "<dir><add name='news.txt'/></dir>"
+           "</u>");
+    const auto before = Snapshot(base);
+
+    EXPECT_EQ(kStage3Done + " begin update: ver1.0 => ver1.1\n", Run(3));
+    // The stage file changed; the rest must not.
+    auto after = Snapshot(base);
+    after.erase("/.update/pkg.stage");
+    auto expected = before;
+    expected.erase("/.update/pkg.stage");
+    EXPECT_EQ(expected, after);
+    EXPECT_EQ(3, Stage());
+}
+
+TEST_F(UpdateScriptTest, UpperCaseDigestsNeverMatch)
+{
+    Installed("bin/main.dll", "main 1.0");
+    std::string upper = Sha256("main 1.0");
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    Script("<u from='1.0' to='1.1'><version_check><digest file='bin/main.dll'>" + upper +
+           "</digest></version_check></u>");
+    ExpectLocated(Fail(3), "UpdateScript.cpp", "check_version_tag", "version unmatched!");
+    EXPECT_EQ(2, Stage());
+
+    Extracted("bin/main.dll", "main 1.1");
+    Script("<u from='1.0' to='1.1'><dir path='bin'><modify name='main.dll' digest='" + upper + "'/></dir></u>");
+    ExpectLocated(Fail(4), "UpdateScript.cpp", "modify_file", "unmatch file!");
+    EXPECT_EQ("main 1.0", InstalledText("bin/main.dll"));
+}
+
+TEST_F(UpdateScriptTest, ScriptWithoutVersionCheckGoesStraightToTheFileOperations)
+{
+    Extracted("news.txt", "news");
+    Script("<u from='1.0' to='1.1'><dir path='/'><add name='news.txt'/></dir></u>");
+    EXPECT_EQ(kStage3Done + " begin update: ver1.0 => ver1.1\n copy file: news.txt\n", Run(3));
+    EXPECT_EQ("news", InstalledText("news.txt"));
+}
+
+// ---------------------------------------------------------------------------
+// Failure texts, labels and the stage record left behind
+
+TEST_F(UpdateScriptTest, ScriptThatCannotBeReadStopsBeforeAnythingIsTouched)
+{
+    ExpectLocated(Fail(3), "UpdateScript.cpp", "replace", "cannot open file");
+    EXPECT_EQ(2, Stage());
+
+    Script("<update from='1.0' to='1.1'>\n<dir path='/'>\n</update>\n");
+    ExpectLocated(Fail(3), "update.xml", "XML parsing", "mismatched tag");
+    EXPECT_EQ(2, Stage());
+
+    Script("");
+    ExpectLocated(Fail(3), "update.xml", "XML parsing", "no element found");
+
+    Installed("a.txt", "a");
+    Extracted("a.txt", "b");
+    Script("<update from='1.0'><dir path='/'><add name='b.txt'/></dir></update>");
+    ExpectLocated(Fail(3), "UpdateScript.cpp", "replace_files", "cannot get version from xml");
+    Script("<update to='1.1'/>");
+    ExpectLocated(Fail(4), "UpdateScript.cpp", "replace_files", "cannot get version from xml");
+    EXPECT_EQ(2, Stage());
+    EXPECT_FALSE(fs::exists(base / "b.txt"));
+}
+
+TEST_F(UpdateScriptTest, VersionCheckFailureLeavesStageTwo)
+{
+    Installed("bin/main.dll", "main 1.1");
+    Extracted("news.txt", "news");
+    const std::string script = "<u from='1.0' to='1.1'><version_check><digest file='bin/main.dll'>" +
+                               Sha256("main 1.0") + "</digest></version_check><dir path='/'><add name='news.txt'/></dir></u>";
+    Script(script);
+    std::string printed;
+    ExpectLocated(Fail(3, &printed), "UpdateScript.cpp", "check_version_tag", "version unmatched!"); // no backup
+    EXPECT_EQ("", printed);
+    Write(base / ".backup/1.0/bin/main.dll", "main 0.9");
+    ExpectLocated(Fail(3), "UpdateScript.cpp", "check_version_tag", "version unmatched!"); // wrong backup
+    EXPECT_EQ(2, Stage());
+    EXPECT_FALSE(fs::exists(base / "news.txt"));
+}
+
+TEST_F(UpdateScriptTest, MkdirOverAFileFailsAfterSayingSo)
+{
+    Installed("bin/plugins", "a file");
+    Script("<u from='1.0' to='1.1'><dir path='bin'><mkdir name='plugins'/></dir></u>");
+    std::string printed;
+    ExpectLocated(Fail(3, &printed), "UpdateScript.cpp", "make_directory", "not a directory for <mkdir>");
+    EXPECT_EQ(kStage3Done + " begin update: ver1.0 => ver1.1\n not a directory: bin/plugins\n", printed);
+    EXPECT_EQ(3, Stage());
+    EXPECT_EQ("a file", InstalledText("bin/plugins"));
+}
+
+TEST_F(UpdateScriptTest, StepsGuardAgainstMissingAttributes)
+{
+    const XmlElementPtr root = Parse("<r><dir/><modify name='x'/><add/><mkdir/></r>");
+    std::vector<XmlElementPtr> children;
+    root->ForeachChildren([&](const XmlElementPtr& e) { children.push_back(e); },
+                          kw::xml::XmlElement::TextCallback());
+    ASSERT_EQ(4u, children.size());
+    const std::string path;
+    const auto expect = [](const std::function<void()>& step, const char* label, const char* text) {
+        try {
+            step();
+            ADD_FAILURE() << label << " did not fail";
+        } catch (const KWUpdaterCommonError& e) {
+            ExpectLocated(e.Message(), "UpdateScript.cpp", label, text);
+        }
+    };
+    expect([&] { proc_dir(stage_dir, extract, base, children[0]); }, "proc_dir", "has not path attribute(?)");
+    expect([&] { modify_file(stage_dir, extract, base, path, children[1]); }, "modify_file",
+           "has not name and/or digest attribute(?)");
+    expect([&] { add_file(extract, base, path, children[2]); }, "add_file", "has not name attribute(?)");
+    expect([&] { make_directory(extract, base, path, children[3]); }, "make_directory",
+           "has not name attribute(?) for <mkdir>");
+}
+
+// ---------------------------------------------------------------------------
+// Names: Japanese text, unsafe forms, ordinary look-alikes
+
+TEST_F(UpdateScriptTest, JapaneseNamesAndPathsNameTheRightFiles)
+{
+    // In CP932 表, ソ and 能 end in the byte 0x5C; they are ordinary names.
+    Installed("データ/表.txt", "表 1.0");
+    Extracted("データ/表.txt", "表 1.1");
+    Extracted("ソ能.txt", "ソ");
+    Extracted("新フォルダ/能.dat", "能");
+    Script("<u from='1.0' to='1.1'>"
+           "<version_check><digest file='データ/表.txt'>" + Sha256("表 1.0") + "</digest></version_check>"
+           "<dir path='/'><mkdir name='新フォルダ'/><add name='ソ能.txt'/></dir>"
+           "<dir path='データ'><modify name='表.txt' digest='" + Sha256("表 1.0") + "'/></dir>"
+           "<dir path='新フォルダ'><add name='能.dat'/></dir>"
+           "</u>");
+
+    EXPECT_EQ(kStage3Done +
+                  " begin update: ver1.0 => ver1.1\n"
+                  " copy file: ソ能.txt\n"
+                  " create directory: 新フォルダ\n"
+                  " copy file: データ/表.txt\n"
+                  " copy file: 新フォルダ/能.dat\n",
+              Run(3));
+    EXPECT_EQ("表 1.1", InstalledText("データ/表.txt"));
+    EXPECT_EQ("表 1.0", ReadFile(base / ".backup/1.0/データ/表.txt"));
+    EXPECT_EQ("ソ", InstalledText("ソ能.txt"));
+    EXPECT_EQ("能", InstalledText("新フォルダ/能.dat"));
+    EXPECT_TRUE(fs::is_directory(base / "新フォルダ"));
+}
+
+TEST_F(UpdateScriptTest, LookAlikeNamesAreOrdinary)
+{
+    for (const char* name : {"..x", "a..b.txt", "..."}) Extracted(name, name);
+    Script("<u from='1.0' to='1.1'><dir path='/'><add name='..x'/><add name='a..b.txt'/><add name='...'/>"
+           "</dir><dir path='/sub'><mkdir name='..d'/></dir></u>");
+    EXPECT_EQ(" begin update: ver1.0 => ver1.1\n copy file: ..x\n copy file: a..b.txt\n copy file: ...\n"
+              " create directory: sub/..d\n",
+              Run(4));
+    EXPECT_EQ("...", InstalledText("..."));
+    EXPECT_TRUE(fs::is_directory(base / "sub/..d"));
+}
+
+TEST_F(UpdateScriptTest, UnsafeNamesAreRefusedAndNothingOutsideChanges)
+{
+    const std::string victim = Sha256("outside");
+    struct Case {
+        int stage;
+        std::string body;
+    };
+    const std::vector<Case> cases = {
+        {4, "<dir path='/'><add name='..'/></dir>"},
+        {4, "<dir path='/'><add name='.'/></dir>"},
+        {4, "<dir path='/'><add name=''/></dir>"},
+        {4, "<dir path='/'><add name='../outside/evil.txt'/></dir>"},
+        {4, "<dir path='/'><add name='..\\evil.txt'/></dir>"},
+        {4, "<dir path='/'><add name='c:evil.txt'/></dir>"},
+        {4, "<dir path='/'><add name='..\xC2\xA5" "evil.txt'/></dir>"}, // U+00A5 is 0x5C in CP932
+        {4, "<dir path='/'><mkdir name='../outside/new'/></dir>"},
+        {4, "<dir path='/'><modify name='../outside/victim.txt' digest='" + victim + "'/></dir>"},
+        {4, "<dir path='../outside'><modify name='victim.txt' digest='" + victim + "'/></dir>"},
+        {4, "<dir path='bin/../../outside'><add name='evil.txt'/></dir>"},
+        {4, "<dir path='./bin'><add name='evil.txt'/></dir>"},
+        {4, "<dir path='bin//x'><add name='evil.txt'/></dir>"},
+        {4, "<dir path='bin/'><add name='evil.txt'/></dir>"},
+        {4, "<dir path='//outside'><add name='evil.txt'/></dir>"},
+        {4, "<dir path='\\outside'><add name='evil.txt'/></dir>"},
+        {4, "<dir path='C:/outside'><add name='evil.txt'/></dir>"},
+        {3, "<version_check><digest file='../outside/victim.txt'>" + victim + "</digest></version_check>"},
+        {3, "<version_check><digest file=''>" + victim + "</digest></version_check>"},
+        {3, "<version_check><digest file='/'>" + victim + "</digest></version_check>"},
+    };
+    Installed("bin/keep.txt", "keep");
+    Installed("victim.txt", "outside");
+    // Sources that an unchecked run would find, so only the checks stop it.
+    Write(base / ".update/outside/evil.txt", "evil");
+    Write(base / ".update/outside/victim.txt", "evil");
+    Write(extract / "evil.txt", "evil");
+    for (const char* name : {"..\\evil.txt", "c:evil.txt", "..\\evil.txt", "bin/x/evil.txt"}) Write(extract / name, "evil");
+    const auto outside_before = Snapshot(temp.path() / "outside");
+    const auto base_before = Snapshot(base);
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.body);
+        Script("<u from='1.0' to='1.1'>" + c.body + "</u>");
+        std::string printed;
+        const std::string message = Fail(c.stage, &printed);
+        EXPECT_NE(std::string::npos, message.find("\nunsafe ")) << message;
+        EXPECT_EQ(std::string::npos, printed.find("copy")) << printed;
+        EXPECT_EQ(2, Stage());
+        EXPECT_EQ(outside_before, Snapshot(temp.path() / "outside"));
+        auto base_after = Snapshot(base);
+        base_after.erase("/.update/pkg/update.xml");
+        auto expected = base_before;
+        expected.erase("/.update/pkg/update.xml");
+        EXPECT_EQ(expected, base_after);
+    }
+}
+
+TEST_F(UpdateScriptTest, UnsafeFromVersionIsRefusedBeforeAnyBackup)
+{
+    Installed("a.txt", "a 1.0");
+    Extracted("a.txt", "a 1.1");
+    for (const char* from : {"../../outside", "", "1.0/x"}) {
+        SCOPED_TRACE(from);
+        Script(std::string("<u from='") + from + "' to='1.1'><dir path='/'><modify name='a.txt' digest='" +
+               Sha256("a 1.0") + "'/></dir></u>");
+        const std::string message = Fail(4);
+        EXPECT_NE(std::string::npos, message.find("in replace_files()\nunsafe from version")) << message;
+        EXPECT_EQ("a 1.0", InstalledText("a.txt"));
+        EXPECT_FALSE(fs::exists(base / ".backup"));
+        EXPECT_FALSE(fs::exists(temp.path() / "outside" / "a.txt"));
+    }
+}
+
+TEST_F(UpdateScriptTest, NameWithoutCp932FormStopsTheRun)
+{
+    Script("<u from='1.0' to='1.1'><dir path='/'><add name='\xF0\x9F\x98\x80.txt'/></dir></u>"); // an emoji
+    try {
+        Run(4);
+        ADD_FAILURE() << "no failure";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_NE(std::string::npos, std::string(e.what()).find("cannot convert")) << e.what();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Clean-up errors
+
+TEST_F(UpdateScriptTest, PostProcessWithoutBackupsSucceeds)
+{
+    Capture err(std::cerr);
+    post_process(stage_dir, extract, "pkg");
+    EXPECT_EQ("", err.text());
+    EXPECT_FALSE(fs::exists(base / ".update"));
+}
+
+TEST_F(UpdateScriptTest, PostProcessReportsAFailureBeforePassingItOn)
+{
+    // A stage directory whose update directory is missing cannot be cleaned.
+    const StageDir broken(temp / "missing", base / ".backup");
+    Capture err(std::cerr);
+    try {
+        post_process(broken, extract, "pkg");
+        ADD_FAILURE() << "no failure";
+    } catch (const fs::filesystem_error& e) {
+        EXPECT_EQ(std::string("Error: ") + e.what() + "\n", err.text());
+    }
+}
+
+} // namespace
