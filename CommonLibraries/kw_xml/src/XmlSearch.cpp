@@ -108,8 +108,7 @@ XmlIfElement& XmlIfElement::operator[](const XmlIfKey& key)
     if (!matcher) {
         matcher = [key](const boost::shared_ptr<XmlElement>& e) { return key.Match(e); };
     } else {
-        Matcher previous;
-        previous.swap(matcher);
+        const Matcher previous = matcher;
         matcher = [key, previous](const boost::shared_ptr<XmlElement>& e) { return key.Match(e) && previous(e); };
     }
     return *this;
