@@ -17,6 +17,7 @@
 #include <boost/filesystem.hpp>
 
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -415,6 +416,17 @@ TEST_F(UpdateScriptTest, ScriptThatCannotBeReadStopsBeforeAnythingIsTouched)
     ExpectLocated(Fail(4), "UpdateScript.cpp", "replace_files", "cannot get version from xml");
     EXPECT_EQ(2, Stage());
     EXPECT_FALSE(fs::exists(base / "b.txt"));
+}
+
+TEST_F(UpdateScriptTest, ScriptThatEndsBeforeItsSizeFailsToRead)
+{
+    // A directory opens as a stream here, reports a size and reads nothing.
+    fs::create_directories(extract / "update.xml");
+    std::ifstream probe((extract / "update.xml").c_str(), std::ios::binary);
+    probe.seekg(0, std::ios::end);
+    if (!probe || probe.tellg() <= 0) GTEST_SKIP() << "this file system gives directories no stream size";
+    ExpectLocated(Fail(3), "UpdateScript.cpp", "replace", "failed to read from xml file");
+    EXPECT_EQ(2, Stage());
 }
 
 TEST_F(UpdateScriptTest, VersionCheckFailureLeavesStageTwo)
