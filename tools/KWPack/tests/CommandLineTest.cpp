@@ -1,0 +1,135 @@
+// The built KWPack as a user runs it: exit codes, messages, files.
+#include "TestSupport.h"
+
+#include <boost/filesystem/operations.hpp>
+
+#include <gtest/gtest.h>
+
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = boost::filesystem;
+using namespace kwpack_test;
+
+namespace {
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+} // namespace
+
+TEST(CommandLine, EverySubcommandHasHelpAndBadUsageFails)
+{
+    for (const char* command : {"keygen", "script", "build", "make"}) {
+        RunResult help = RunKWPack({command, "--help"});
+        EXPECT_EQ(help.exit_code, 0) << command;
+        EXPECT_TRUE(Contains(help.out, std::string("usage: KWPack ") + command)) << help.out;
+        RunResult bad = RunKWPack({command});
+        EXPECT_NE(bad.exit_code, 0) << command;
+        EXPECT_TRUE(Contains(bad.err, "usage:")) << bad.err;
+    }
+    EXPECT_EQ(RunKWPack({"--help"}).exit_code, 0);
+    EXPECT_NE(RunKWPack({}).exit_code, 0);
+    EXPECT_NE(RunKWPack({"unpack"}).exit_code, 0);
+    EXPECT_NE(RunKWPack({"build", "a", "b"}).exit_code, 0);  // --key is required
+}
+
+TEST(CommandLine, KeygenWritesAPrivateKeyForOwnerOnlyAndTheModulusLittleEndian)
+{
+    TempDir dir;
+    RunResult run = RunKWPack({"keygen", (dir / "k.pem").string(), (dir / "lmfile").string(), "--bits", "1024"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    struct stat info;
+    ASSERT_EQ(::stat((dir / "k.pem").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    std::FILE* file = std::fopen((dir / "k.pem").c_str(), "r");
+    EVP_PKEY* key = PEM_read_PrivateKey(file, nullptr, nullptr, nullptr);
+    std::fclose(file);
+    ASSERT_NE(key, nullptr);
+    BIGNUM *n = nullptr, *e = nullptr;
+    ASSERT_EQ(EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_N, &n), 1);
+    ASSERT_EQ(EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &e), 1);
+    EXPECT_EQ(BN_num_bits(n), 1024);
+    EXPECT_TRUE(BN_is_word(e, 65537));
+    std::string expected(std::size_t(BN_num_bytes(n)), '\0');
+    BN_bn2lebinpad(n, reinterpret_cast<unsigned char*>(&expected[0]), int(expected.size()));
+    EXPECT_EQ(ReadFile(dir / "lmfile"), expected);
+    BN_free(n);
+    BN_free(e);
+    EVP_PKEY_free(key);
+
+    // Existing files stay unless --force; a refused run changes neither.
+    const std::string pem = ReadFile(dir / "k.pem");
+    run = RunKWPack({"keygen", (dir / "k.pem").string(), (dir / "other").string(), "--bits", "1024"});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(Contains(run.err, "exists; use --force")) << run.err;
+    EXPECT_FALSE(fs::exists(dir / "other"));
+    run = RunKWPack({"keygen", (dir / "k.pem").string(), (dir / "lmfile").string(), "--bits", "1024", "--force"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_NE(ReadFile(dir / "k.pem"), pem);
+
+    for (const char* bits : {"512", "8192", "20x"})
+        EXPECT_NE(RunKWPack({"keygen", (dir / "n.pem").string(), (dir / "n.lm").string(), "--bits", bits}).exit_code, 0)
+            << bits;
+    EXPECT_FALSE(fs::exists(dir / "n.pem"));
+}
+
+TEST(CommandLine, RefusesMissingKeyNamesWithoutCp932FormAndUnreadableFiles)
+{
+    TempDir dir;
+    WriteFile(dir / "old/a.txt", "a");
+    WriteFile(dir / "new/a.txt", "b");
+    const std::string key = SharedKey().pem.string();
+
+    RunResult run = RunKWPack({"make", (dir / "old").string(), (dir / "new").string(), (dir / "p.kwu").string(), "--key",
+                               (dir / "none.pem").string(), "--from", "1", "--to", "2"});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(Contains(run.err, "cannot open private key")) << run.err;
+
+    // Hangul has no CP932 form: the name cannot travel in a package.
+    WriteFile(dir / "new/한국어.txt", "k");
+    run = RunKWPack({"make", (dir / "old").string(), (dir / "new").string(), (dir / "p.kwu").string(), "--key", key,
+                     "--from", "1", "--to", "2"});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(Contains(run.err, "has no CP932 form")) << run.err;
+    fs::remove(dir / "new/한국어.txt");
+
+    run = RunKWPack({"make", (dir / "old").string(), (dir / "new").string(), (dir / "p.kwu").string(), "--key", key,
+                     "--from", "1", "--to", "2", "--quiet"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(fs::exists(dir / "p.kwu"));
+    run = RunKWPack({"make", (dir / "old").string(), (dir / "new").string(), (dir / "p.kwu").string(), "--key", key,
+                     "--from", "1", "--to", "2"});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(Contains(run.err, "exists; use --force")) << run.err;
+
+    // An unreadable file, for a user who cannot read it (root reads anything).
+    WriteFile(dir / "src/secret.txt", "secret");
+    ::chmod((dir / "src/secret.txt").c_str(), 0);
+    std::string prefix;
+    if (::geteuid() == 0) {
+        if (Shell("command -v setpriv >/dev/null") != 0) GTEST_SKIP() << "needs setpriv to drop root";
+        fs::permissions(dir.path(), fs::perms::all_all);
+        prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+        // The key must be readable by that user.
+        fs::copy_file(key, dir / "key.pem");
+        ::chmod((dir / "key.pem").c_str(), 0644);
+    } else {
+        fs::copy_file(key, dir / "key.pem");
+    }
+    run = RunKWPack({"build", (dir / "src").string(), (dir / "q.kwu").string(), "--key", (dir / "key.pem").string()},
+                    prefix);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(Contains(run.err, "cannot read")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "secret.txt")) << run.err;
+    EXPECT_FALSE(fs::exists(dir / "q.kwu"));
+}
