@@ -10,7 +10,7 @@
 namespace kw {
 namespace bz2 {
 
-class KW_BZ2_API KWCompressImpl;
+class KWCompressImpl;
 
 class KW_BZ2_API KWCompress
     : private kw::pimpl::PimplBase<KWCompressImpl, kw::pimpl::DefaultAction::Allocator<KWCompressImpl>,

@@ -10,7 +10,7 @@
 namespace kw {
 namespace bz2 {
 
-class KW_BZ2_API KWDecompressImpl;
+class KWDecompressImpl;
 
 class KW_BZ2_API KWDecompress
     : private kw::pimpl::PimplBase<KWDecompressImpl, kw::pimpl::DefaultAction::Allocator<KWDecompressImpl>,
