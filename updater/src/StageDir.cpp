@@ -4,6 +4,8 @@
 #include "KWUpdaterError.h"
 #include "Platform.h"
 
+#include <kw/archive/Node.h>
+
 #include <boost/filesystem/operations.hpp>
 #include <boost/format.hpp>
 
@@ -160,4 +162,9 @@ void StageDir::SetFsAttributes(const fs::path& target, const FILETIME& created, 
     platform::FileHandle handle(platform::PathToNarrow(target), platform::FileHandle::Write, true);
     if (!handle.IsOpen()) KW_FAIL("cannot set attributes: CreateFile", "FsImpl::SetFsAttributes");
     if (!handle.SetTimes(&created, &modified)) KW_FAIL("cannot set attributes: SetFileTime", "FsImpl::SetFsAttributes");
+}
+
+void StageDir::SetFsAttributes(const fs::path& target, const kw::archive::Node& node)
+{
+    SetFsAttributes(target, node.GetCreated(), node.GetModified());
 }

@@ -1,0 +1,253 @@
+#include "ArchiveExpansion.h"
+#include "KWUpdaterError.h"
+#include "PackageReader.h"
+#include "TestSupport.h"
+
+#include <kw/archive/Archive.h>
+#include <kw/archive/Directory.h>
+#include <kw/archive/File.h>
+#include <kw/bz2/KWCompress.h>
+
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace fs = boost::filesystem;
+using kw::archive::Directory;
+using kw::archive::File;
+using testsupport::Capture;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+template <class F>
+std::string FailureOf(F f)
+{
+    try {
+        f();
+    } catch (const KWUpdaterCommonError& e) {
+        return e.Message();
+    }
+    return "no failure";
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string Compress(const std::string& data)
+{
+    std::string out;
+    kw::bz2::KWCompress compressor(65536, 9, 0, 0);
+    compressor.Compress(data.data(), static_cast<unsigned>(data.size()), true,
+                        [&](const void* p, unsigned n) { out.append(static_cast<const char*>(p), n); });
+    return out;
+}
+
+FILETIME Time(std::uint64_t ticks)
+{
+    return FILETIME{static_cast<std::uint32_t>(ticks), static_cast<std::uint32_t>(ticks >> 32)};
+}
+
+std::uint64_t ModifiedTicks(const fs::path& path)
+{
+    const std::time_t seconds = fs::last_write_time(path);
+    return (static_cast<std::uint64_t>(seconds) + 11644473600ULL) * 10000000ULL;
+}
+
+} // namespace
+
+TEST(PackageHeader, VersionDigitsMagicAndTheNewestAcceptedVersion)
+{
+    EXPECT_EQ(0x00010000u, get_version("pukw", "0100", "pukw"));
+    EXPECT_EQ(kNewestPackageVersion, get_version("pukw", "0111", "pukw"));
+    EXPECT_GT(get_version("pukw", "0112", "pukw"), kNewestPackageVersion);
+    EXPECT_GT(get_version("pukw", "0200", "pukw"), kNewestPackageVersion);
+    EXPECT_EQ(0x09080706u, get_version("KWUP", "9876", "KWUP"));
+    EXPECT_TRUE(Contains(FailureOf([] { get_version("pukx", "0111", "pukw"); }), "in get_version()\nheader unmatched!!"));
+    EXPECT_TRUE(Contains(FailureOf([] { get_version("pukw", "01a1", "pukw"); }), "illegal version character"));
+    EXPECT_TRUE(Contains(FailureOf([] { get_version("pukw", "011/", "pukw"); }), "illegal version character"));
+
+    std::istringstream short_header("pukw01");
+    EXPECT_TRUE(Contains(FailureOf([&] { read_version(short_header); }),
+                         "in read_version()\nan error occurred while reading header"));
+    std::istringstream good("pukw0100rest");
+    EXPECT_EQ(0x00010000u, read_version(good));
+}
+
+TEST(PackageHeader, KeyFileIsReadWholeOrRefused)
+{
+    TempDir dir;
+    EXPECT_TRUE(Contains(FailureOf([&] { read_key((dir / "none").string()); }), "in read_key()\ncannot open key file"));
+    WriteFile(dir / "empty", "");
+    EXPECT_TRUE(Contains(FailureOf([&] { read_key((dir / "empty").string()); }), "empty key file"));
+    WriteFile(dir / "key", std::string("\x01\x00\xFF", 3));
+    const KeyBytes key = read_key((dir / "key").string());
+    ASSERT_EQ(3u, key.length);
+    EXPECT_EQ(0xFF, key.bytes[2]);
+}
+
+TEST(CamelliaInfo, LengthWordFirstThenOnlyDeclaredBytesAreWrittenAndHashed)
+{
+    std::ostringstream out;
+    CamelliaInfo info(out);
+    EXPECT_TRUE(Contains(FailureOf([&] { info.Input("abc", 3); }), "something wrong: buffer is too few"));
+
+    // With no key at all the digest check fails instead of passing.
+    std::ostringstream nothing;
+    CamelliaInfo keyless(nothing);
+    EXPECT_FALSE(keyless.DigestMatchesKey());
+
+    // L = 0: nothing is written, and the digest is that of the empty message.
+    std::ostringstream empty_out;
+    CamelliaInfo empty(empty_out);
+    const unsigned char sha256_of_nothing[32] = {0xe3, 0xb0, 0xc4, 0x42, 0x98, 0xfc, 0x1c, 0x14, 0x9a, 0xfb, 0xf4,
+                                                 0xc8, 0x99, 0x6f, 0xb9, 0x24, 0x27, 0xae, 0x41, 0xe4, 0x64, 0x9b,
+                                                 0x93, 0x4c, 0xa4, 0x95, 0x99, 0x1b, 0x78, 0x52, 0xb8, 0x55};
+    empty.SetKey(sha256_of_nothing, 32);
+    const std::string length_and_block = std::string(4, '\0') + std::string(16, 'x');
+    empty.Input(length_and_block.data(), static_cast<unsigned>(length_and_block.size()));
+    EXPECT_EQ("", empty_out.str());
+    EXPECT_TRUE(empty.DigestMatchesKey());
+
+    // A 16-byte content key decrypts but can never be the digest.
+    std::ostringstream short_out;
+    CamelliaInfo short_key(short_out);
+    short_key.SetKey(sha256_of_nothing, 16);
+    EXPECT_FALSE(short_key.DigestMatchesKey());
+}
+
+TEST(DecompressingSource, InnerHeaderIsCheckedAndKeptForTheLoader)
+{
+    std::istringstream unused;
+    filter_data state(unused, 0);
+    accept_bzip2(state, "KWU", 3);
+    accept_bzip2(state, "P0111rest", 9);
+    EXPECT_EQ(12u, state.decompressed);
+    EXPECT_EQ(2u, state.queue.size());
+
+    filter_data newer(unused, 0);
+    EXPECT_TRUE(Contains(FailureOf([&] { accept_bzip2(newer, "KWUP0112", 8); }),
+                         "in accept_bzip2()\nUpdate-file is newer than updater, please update updater"));
+    filter_data wrong(unused, 0);
+    EXPECT_TRUE(Contains(FailureOf([&] { accept_bzip2(wrong, "PKZIP111", 8); }), "header unmatched!!"));
+
+    filter_data big(unused, 0);
+    const std::string full = "KWUP0111" + std::string(65536 - 8, 'z');
+    accept_bzip2(big, full.data(), 65536);
+    EXPECT_TRUE(Contains(FailureOf([&] { accept_bzip2(big, full.data(), 65537); }), "buffer overflow"));
+}
+
+TEST(DecompressingSource, DeliversTheWholeStreamInAnyRequestSize)
+{
+    // Incompressible data: the first compressed reads yield no output at all.
+    std::string data = "KWUP0111";
+    unsigned seed = 7;
+    for (int i = 0; i < 1000 * 1000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        data.push_back(static_cast<char>(seed >> 16));
+    }
+    const std::string compressed = Compress(data);
+    for (unsigned request : {1u, 64u, 70000u}) {
+        std::istringstream input(compressed);
+        filter_data state(input, compressed.size());
+        kw::bz2::KWDecompress decompressor(65536, 0, 0);
+        std::string delivered;
+        std::vector<char> buffer(request);
+        Capture out(std::cout);
+        while (unsigned n = read_decompressed(decompressor, state, buffer.data(), request)) {
+            ASSERT_LE(n, request);
+            delivered.append(buffer.data(), n);
+        }
+        EXPECT_TRUE(delivered == data) << "request size " << request;
+        EXPECT_TRUE(Contains(out.text(), " progress: ")) << out.text().substr(0, 80);
+    }
+}
+
+TEST(Expansion, WritesTheTreeWithItsTimesDepthFirst)
+{
+    TempDir root;
+    kw::archive::Archive archive;
+    auto top = boost::make_shared<Directory>(Time(1), Time(2));
+    auto sub = boost::make_shared<Directory>(Time(130000000000000000ULL), Time(130000000010000000ULL));
+    auto file = boost::make_shared<File>(Time(130000000020000000ULL), Time(130000000030000000ULL));
+    const std::string content(1025, 'q');
+    file->Add(content.data(), static_cast<unsigned>(content.size()));
+    sub->AddNode("a.txt", file);
+    sub->AddNode("empty", boost::make_shared<Directory>(Time(0), Time(130000000040000000ULL)));
+    top->AddNode("sub", sub);
+    top->AddNode("\x95\x5C.txt", boost::make_shared<File>(Time(0), Time(130000000050000000ULL))); // 表.txt
+    archive.GetRoot().AddNode("/", top);
+
+    construct(archive, root / "x");
+    EXPECT_EQ(content, ReadFile(root / "x/sub/a.txt"));
+    EXPECT_TRUE(fs::is_directory(root / "x/sub/empty"));
+    EXPECT_TRUE(fs::is_regular_file(root / "x/\xE8\xA1\xA8.txt"));
+    EXPECT_EQ(130000000030000000ULL, ModifiedTicks(root / "x/sub/a.txt"));
+    EXPECT_EQ(130000000010000000ULL, ModifiedTicks(root / "x/sub")) << "a directory takes its times last";
+    EXPECT_EQ(130000000040000000ULL, ModifiedTicks(root / "x/sub/empty"));
+
+    // A second run over what the first left overwrites it.
+    WriteFile(root / "x/sub/a.txt", "stale and longer than before........................");
+    construct(archive, root / "x");
+    EXPECT_EQ(content, ReadFile(root / "x/sub/a.txt"));
+}
+
+TEST(Expansion, FailuresOfTheTreeAndTheFileSystem)
+{
+    TempDir root;
+    kw::archive::Archive no_top;
+    EXPECT_TRUE(Contains(FailureOf([&] { construct(no_top, root / "x"); }), "in construct()\nroot is not created"));
+    EXPECT_TRUE(fs::is_directory(root / "x"));
+
+    kw::archive::Archive file_top;
+    file_top.GetRoot().AddNode("/", boost::make_shared<File>());
+    EXPECT_TRUE(Contains(FailureOf([&] { construct(file_top, root / "x"); }), "root is not a directory"));
+
+    WriteFile(root / "plain", "");
+    EXPECT_TRUE(Contains(FailureOf([&] { construct(no_top, root / "plain"); }), "base dir is not a directory"));
+
+    kw::archive::Archive clash;
+    auto top = boost::make_shared<Directory>();
+    top->AddNode("d", boost::make_shared<Directory>());
+    top->AddNode("f", boost::make_shared<File>());
+    clash.GetRoot().AddNode("/", top);
+    fs::create_directories(root / "y/f");
+    EXPECT_TRUE(Contains(FailureOf([&] { construct(clash, root / "y"); }), "cannot open file to output"));
+    fs::create_directories(root / "w");
+    WriteFile(root / "w/d", "");
+    EXPECT_TRUE(Contains(FailureOf([&] { construct(clash, root / "w"); }),
+                         "in construct_tree::node_action::operator ()()\npath is already created, but it is not a directory"));
+
+    EXPECT_FALSE(construct_tree(root / "y", boost::shared_ptr<Directory>()));
+    EXPECT_TRUE(Contains(FailureOf([&] { construct_file(root / "z", boost::shared_ptr<File>()); }), "type unmatched"));
+}
+
+TEST(Expansion, UnsafeArchiveNamesAreRefusedBeforeAnythingIsWritten)
+{
+    const std::vector<std::string> unsafe = {"", ".", "..", "a/b", "..\\evil", "c:x", std::string("a\0b", 3), "/"};
+    for (const std::string& name : unsafe) {
+        TempDir root;
+        kw::archive::Archive archive;
+        auto top = boost::make_shared<Directory>();
+        auto file = boost::make_shared<File>();
+        file->Add("evil", 4);
+        top->AddNode(name, file);
+        archive.GetRoot().AddNode("/", top);
+        const std::string failure = FailureOf([&] { construct(archive, root / "x"); });
+        EXPECT_TRUE(Contains(failure, "unsafe name")) << failure;
+        EXPECT_TRUE(fs::is_empty(root / "x"));
+        EXPECT_EQ(1, std::distance(fs::directory_iterator(root.path()), fs::directory_iterator()));
+    }
+    // Look-alikes and CP932 names whose second byte is 0x5C are ordinary.
+    TempDir root;
+    kw::archive::Archive archive;
+    auto top = boost::make_shared<Directory>();
+    for (const char* name : {"..x", "a..b.txt", "...", "\x83\x5C\x94\x5C"}) // ソ能
+        top->AddNode(name, boost::make_shared<File>());
+    archive.GetRoot().AddNode("/", top);
+    construct(archive, root / "x");
+    EXPECT_TRUE(fs::exists(root / "x/..."));
+    EXPECT_TRUE(fs::exists(root / "x/\xE3\x82\xBD\xE8\x83\xBD"));
+}
