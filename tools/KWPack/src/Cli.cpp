@@ -2,6 +2,7 @@
 
 #include "ArgParser.h"
 #include "AtomicOutput.h"
+#include "Inspect.h"
 #include "KeyGen.h"
 #include "PackError.h"
 #include "PackageBuilder.h"
@@ -135,6 +136,13 @@ int RunMake(const ParsedArgs& args)
     return 0;
 }
 
+int RunInspect(const ParsedArgs& args)
+{
+    InspectPackage(args.positional[0], Required(args, "lmfile"), std::cout);
+    std::cout.flush();
+    return 0;
+}
+
 std::vector<Command> Commands()
 {
     return {
@@ -171,6 +179,15 @@ std::vector<Command> Commands()
           "script and build in one step",
           "Runs script into a temporary directory and builds PACKAGE from it."},
          RunMake},
+        {{"inspect",
+          {"PACKAGE"},
+          {{"lmfile", "LMFILE", false, "the installation's key file (required)"}},
+          "verify a package and list its content",
+          "Verifies PACKAGE with the updater's own reading code, under the key file LMFILE:\n"
+          "header, key block, digest, inner header, archive and expansion, and that update.xml\n"
+          "parses. Then lists the tree with sizes and times, and the script. Exits with 0 only\n"
+          "for a package the updater accepts."},
+         RunInspect},
     };
 }
 

@@ -133,3 +133,37 @@ TEST(CommandLine, RefusesMissingKeyNamesWithoutCp932FormAndUnreadableFiles)
     EXPECT_TRUE(Contains(run.err, "secret.txt")) << run.err;
     EXPECT_FALSE(fs::exists(dir / "q.kwu"));
 }
+
+TEST(CommandLine, InspectAcceptsWhatMakeBuiltAndRefusesTamperedPackages)
+{
+    TempDir dir;
+    WriteFile(dir / "old/readme.txt", "old");
+    WriteFile(dir / "new/readme.txt", "new text");
+    WriteFile(dir / "new/日本語/説明.txt", "説明");
+    const std::string key = SharedKey().pem.string(), lmfile = SharedKey().key_file.string();
+    const std::string package = (dir / "p.kwu").string();
+    RunResult run = RunKWPack({"make", (dir / "old").string(), (dir / "new").string(), package, "--key", key, "--from",
+                               "1.0", "--to", "1.1"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+
+    run = RunKWPack({"inspect", package, "--lmfile", lmfile});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "version 0111, content key verified")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "           8  created ")) << run.out;  // readme.txt's size
+    EXPECT_TRUE(Contains(run.out, "日本語/説明.txt")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "<update from=\"1.0\" to=\"1.1\">")) << run.out;
+    EXPECT_FALSE(Contains(run.out, "progress:")) << run.out;
+
+    // One flipped ciphertext byte, a wrong key file, a cut package: refused.
+    std::string bytes = ReadFile(package);
+    bytes[bytes.size() - 20] ^= 1;
+    WriteFile(dir / "flipped.kwu", bytes);
+    run = RunKWPack({"inspect", (dir / "flipped.kwu").string(), "--lmfile", lmfile});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(Contains(run.err, "hash unmatched")) << run.err;
+
+    ASSERT_EQ(RunKWPack({"keygen", (dir / "o.pem").string(), (dir / "o.lm").string(), "--bits", "1024"}).exit_code, 0);
+    EXPECT_EQ(RunKWPack({"inspect", package, "--lmfile", (dir / "o.lm").string()}).exit_code, 1);
+    WriteFile(dir / "cut.kwu", ReadFile(package).substr(0, 200));
+    EXPECT_EQ(RunKWPack({"inspect", (dir / "cut.kwu").string(), "--lmfile", lmfile}).exit_code, 1);
+}
