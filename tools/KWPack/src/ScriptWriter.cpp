@@ -6,6 +6,8 @@
 
 #include "SafeName.h"
 
+#include <kw/KWConvert.h>
+
 #include <kw/xml/XmlWriter.h>
 
 #include <boost/bind/bind.hpp>
@@ -102,6 +104,13 @@ std::vector<VersionCheck> CollectChecks(const ScriptOptions& options, const Tree
             throw PackError("--check " + given + ": " + problem);
         const TreeEntry* entry = Lookup(old_root, file);
         if (!entry || entry->directory) throw PackError("--check " + given + ": no such file in " + options.old_dir.string());
+        // The updater converts the name to CP932 to find the file.
+        std::string narrow;
+        try {
+            kw::ConvertUtf8ToSjis(file, narrow);
+        } catch (const std::exception&) {
+            throw PackError("--check " + given + ": the name has no CP932 form");
+        }
         bool seen = false;
         for (const VersionCheck& check : checks) seen = seen || check.file == file;
         if (seen) continue;
@@ -197,7 +206,9 @@ ScriptSummary WriteUpdateDirectory(const ScriptOptions& options)
 {
     CheckVersionTexts(options);
     RefuseExisting(options.out_dir, options.force);
-    const TreeEntry old_root = ScanTree(options.old_dir);
+    // Only names of the new tree travel in the package; the installed tree
+    // is merely compared against.
+    const TreeEntry old_root = ScanTree(options.old_dir, ScanFor::Comparison);
     const TreeEntry new_root = ScanTree(options.new_dir);
     const TreeChanges changes = CompareTrees(options.old_dir, old_root, options.new_dir, new_root);
     RefuseScriptNameClash(changes);

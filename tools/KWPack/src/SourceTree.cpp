@@ -24,16 +24,31 @@ std::string NarrowPath(const fs::path& path)
     }
 }
 
-void ScanInto(const fs::path& path, TreeEntry& entry)
+// The checks a name must pass to travel in a package.
+void CheckPackageName(const fs::path& path, TreeEntry& child)
+{
+    if (const char* problem = safename::ComponentProblem(child.name))
+        throw PackError("the name of " + path.string() + " is refused by the updater: " + problem);
+    try {
+        child.narrow_name = platform::PathToNarrow(path.filename());
+    } catch (const std::exception&) {
+        throw PackError("the name of " + path.string() + " has no CP932 form");
+    }
+    if (child.narrow_name.size() > kMaxNameBytes)
+        throw PackError("the name of " + path.string() + " is longer than 256 bytes in CP932");
+}
+
+void ScanInto(const fs::path& path, TreeEntry& entry, ScanFor purpose)
 {
     boost::system::error_code ec;
     const fs::file_status status = fs::symlink_status(path, ec);
     if (ec) throw PackError("cannot read " + path.string() + ": " + ec.message());
-    ReadTimes(path, entry.created, entry.modified);
+    if (purpose == ScanFor::Package) ReadTimes(path, entry.created, entry.modified);
     if (fs::is_regular_file(status)) {
         entry.size = fs::file_size(path, ec);
         if (ec) throw PackError("cannot read " + path.string() + ": " + ec.message());
-        if (entry.size > 0xFFFFFFFFu) throw PackError(path.string() + " is 4 GiB or larger; packages cannot hold it");
+        if (purpose == ScanFor::Package && entry.size > 0xFFFFFFFFu)
+            throw PackError(path.string() + " is 4 GiB or larger; packages cannot hold it");
         return;
     }
     if (!fs::is_directory(status)) throw PackError(path.string() + " is neither a regular file nor a directory");
@@ -44,16 +59,8 @@ void ScanInto(const fs::path& path, TreeEntry& entry)
         if (ec) throw PackError("cannot read directory " + path.string() + ": " + ec.message());
         TreeEntry child;
         child.name = it->path().filename().string();
-        if (const char* problem = safename::ComponentProblem(child.name))
-            throw PackError("the name of " + it->path().string() + " is refused by the updater: " + problem);
-        try {
-            child.narrow_name = platform::PathToNarrow(it->path().filename());
-        } catch (const std::exception&) {
-            throw PackError("the name of " + it->path().string() + " has no CP932 form");
-        }
-        if (child.narrow_name.size() > kMaxNameBytes)
-            throw PackError("the name of " + it->path().string() + " is longer than 256 bytes in CP932");
-        ScanInto(it->path(), child);
+        if (purpose == ScanFor::Package) CheckPackageName(it->path(), child);
+        ScanInto(it->path(), child, purpose);
         entry.children.push_back(std::move(child));
     }
     std::sort(entry.children.begin(), entry.children.end(),
@@ -69,12 +76,12 @@ const TreeEntry* TreeEntry::Find(const std::string& child_name) const
     return it != children.end() && it->name == child_name ? &*it : nullptr;
 }
 
-TreeEntry ScanTree(const fs::path& root)
+TreeEntry ScanTree(const fs::path& root, ScanFor purpose)
 {
     boost::system::error_code ec;
     if (!fs::is_directory(root, ec)) throw PackError(root.string() + " is not a directory");
     TreeEntry top;
-    ScanInto(root, top);
+    ScanInto(root, top, purpose);
     return top;
 }
 

@@ -18,21 +18,29 @@ constexpr std::size_t kMaxNameBytes = 256;
 
 struct TreeEntry {
     std::string name;         // native (UTF-8) file name; empty for the top
-    std::string narrow_name;  // the same name in CP932, as packages carry it
+    std::string narrow_name;  // the same name in CP932, as packages carry it (ScanFor::Package)
     bool directory = false;
     std::uint64_t size = 0;   // content length of a file
-    FILETIME created{};
+    FILETIME created{};   // (ScanFor::Package)
     FILETIME modified{};
     std::vector<TreeEntry> children;  // sorted by native name
 
     const TreeEntry* Find(const std::string& child_name) const;
 };
 
-// Scans `root` (which must be a directory). Raises PackError for an entry
-// that is neither a regular file nor a directory, a name without a CP932 form,
-// a name an updater refuses, one longer than 256 CP932 bytes, a file of 4 GiB
-// or more, and for times that cannot be read.
-TreeEntry ScanTree(const boost::filesystem::path& root);
+// How much a scan checks and reads.
+enum class ScanFor {
+    // A tree whose names and times go into a package: raises PackError for a
+    // name without a CP932 form, a name an updater refuses, one longer than
+    // 256 CP932 bytes, a file of 4 GiB or more, and times that cannot be read.
+    Package,
+    // An installed tree that is only compared against: names and sizes.
+    Comparison,
+};
+
+// Scans `root` (which must be a directory); an entry that is neither a
+// regular file nor a directory raises PackError.
+TreeEntry ScanTree(const boost::filesystem::path& root, ScanFor purpose = ScanFor::Package);
 
 // Reads the creation and modification times of a file or directory.
 void ReadTimes(const boost::filesystem::path& path, FILETIME& created, FILETIME& modified);

@@ -3,8 +3,11 @@
 #include "PackError.h"
 #include "Progress.h"
 
-#include "Platform.h"
 #include "Sha256Utils.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 
 
 namespace fs = boost::filesystem;
@@ -102,11 +105,13 @@ const std::string* TreeChanges::OldDigest(const std::string& relative) const
 
 std::string FileDigest(const fs::path& path)
 {
-    try {
-        return sha256utils::hash_from_file(platform::PathToNarrow(path));
-    } catch (const std::exception&) {
-        throw PackError("cannot read " + path.string());
-    }
+    // Opened natively: an installed name need not have a CP932 form.
+    std::ifstream in(path.string(), std::ios::binary);
+    if (!in) throw PackError("cannot read " + path.string() + ": " + std::strerror(errno));
+    std::string digest;
+    sha256utils::hash_from_stream(in, digest);
+    if (in.bad()) throw PackError("cannot read " + path.string());
+    return digest;
 }
 
 TreeChanges CompareTrees(const fs::path& old_dir, const TreeEntry& old_root, const fs::path& new_dir,

@@ -120,6 +120,7 @@ struct Trees {
         WriteFile(old_dir / "bin/same.dll", "same");
         WriteFile(new_dir / "bin/same.dll", "same");
         WriteFile(old_dir / "gone.txt", "gone");
+        WriteFile(old_dir / "한.txt", "only installed names need no CP932 form");
         WriteFile(old_dir / "olddir/x.txt", "x");
         WriteFile(old_dir / "日本語/説明.txt", "古い");
         WriteFile(new_dir / "日本語/説明.txt", "新しい");
@@ -179,7 +180,7 @@ TEST(ScriptWriter, ListsEveryChangeSelectableAsTheUpdaterSelects)
                                  "bin/main.dll:" + Sha256Text("main 1"),
                                  "日本語/説明.txt:" + Sha256Text("古い"),
                              }));
-    EXPECT_EQ(summary.removed, (std::vector<std::string>{"gone.txt", "olddir/"}));
+    EXPECT_EQ(summary.removed, (std::vector<std::string>{"gone.txt", "olddir/", "한.txt"}));
     EXPECT_EQ(summary.modified, 3u);
     EXPECT_EQ(summary.added, 4u);
     EXPECT_EQ(summary.created, 4u);
