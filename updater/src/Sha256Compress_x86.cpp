@@ -69,7 +69,9 @@ KW_SHA_TARGET void compress_sha_extensions(std::uint32_t state[8], const unsigne
 
         // Sixteen groups of four rounds; the schedule for later groups is
         // built in the four message registers in turn.
-#if defined(__GNUC__) && !defined(__clang__)
+#if defined(__clang__)
+#pragma unroll
+#elif defined(__GNUC__)
 #pragma GCC unroll 16
 #endif
         for (int i = 0; i < 16; ++i) {
