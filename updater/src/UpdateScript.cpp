@@ -198,6 +198,15 @@ void proc_dir(const StageDir& stage_dir, const fs::path& extract_dir, const fs::
         boost::bind(&make_directory, boost::cref(source_dir), boost::cref(target_dir), boost::cref(path_text), _1);
 }
 
+namespace {
+// Puts the extracted file in place whole, with its creation and modification
+// times, so that the updated tree is the release tree, added files included.
+void PlaceFile(const fs::path& source, const fs::path& target)
+{
+    CopyFileAtomically(source, target, boost::bind(&StageDir::CopyFsAttributes, boost::cref(source), _1));
+}
+} // namespace
+
 void modify_file(const StageDir& stage_dir, const fs::path& source_dir, const fs::path& target_dir,
                  const std::string& path_text, const XmlElementPtr& element)
 {
@@ -223,7 +232,7 @@ void modify_file(const StageDir& stage_dir, const fs::path& source_dir, const fs
         if (!fs::is_regular_file(backup) || Hash(backup) != old_digest) KW_FAIL("unmatch file!", "modify_file");
     }
     Say(boost::format(" copy file: %s%s") % prefix % name);
-    CopyFileAtomically(source, target, boost::bind(&StageDir::CopyFsAttributes, boost::cref(source), _1));
+    PlaceFile(source, target);
 }
 
 void add_file(const fs::path& source_dir, const fs::path& target_dir, const std::string& path_text,
@@ -241,7 +250,7 @@ void add_file(const fs::path& source_dir, const fs::path& target_dir, const std:
         return;
     }
     Say(boost::format(" copy file: %s%s") % prefix % name);
-    CopyFileAtomically(source_dir / platform::NarrowToPath(name), target);
+    PlaceFile(source_dir / platform::NarrowToPath(name), target);
 }
 
 void make_directory(const fs::path& /*source_dir*/, const fs::path& target_dir, const std::string& path_text,

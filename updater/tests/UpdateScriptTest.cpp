@@ -202,6 +202,7 @@ TEST_F(FullScriptTest, ChecksVersionsBacksUpReplacesAddsAndCreatesInOrder)
 {
     const std::uint64_t created = 130000000000000000ULL, modified = 131000000000000000ULL;
     StageDir::SetFsAttributes(extract / "readme.txt", Ticks(created), Ticks(modified));
+    StageDir::SetFsAttributes(extract / "news.txt", Ticks(created + 1), Ticks(modified + 1));
 
     EXPECT_EQ(kStage3Done +
                   " begin update: ver1.0 => ver1.1\n"
@@ -222,10 +223,15 @@ TEST_F(FullScriptTest, ChecksVersionsBacksUpReplacesAddsAndCreatesInOrder)
     EXPECT_FALSE(fs::exists(base / ".backup/1.0/news.txt")); // additions take no backup
     EXPECT_TRUE(TemporaryFiles(base).empty());
 
-    FILETIME c, m;
-    ReadTimes(base / "readme.txt", c, m);
-    EXPECT_EQ(modified, Ticks(m));
-    EXPECT_EQ(created, Ticks(c));
+    // Replaced and added files alike take the extracted file's times.
+    for (const char* name : {"readme.txt", "news.txt"}) {
+        SCOPED_TRACE(name);
+        const std::uint64_t offset = std::string(name) == "news.txt" ? 1 : 0;
+        FILETIME c, m;
+        ReadTimes(base / name, c, m);
+        EXPECT_EQ(modified + offset, Ticks(m));
+        EXPECT_EQ(created + offset, Ticks(c));
+    }
 }
 
 TEST_F(FullScriptTest, SecondRunFromStage4OnlySkipsAndChangesNothing)
