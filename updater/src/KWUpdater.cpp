@@ -38,7 +38,7 @@ UpdatePaths::UpdatePaths(const fs::path& package_path)
       stem(StemOf(package_path)),
       extract_dir(update_dir / platform::NarrowToPath(stem)),
       temp_package(fs::path(extract_dir.native() + ".pkg.bz2")),
-      stage_file(StageDir::StageFile(update_dir, platform::PathToNarrow(platform::NarrowToPath(stem))))
+      stage_file(StageDir::StageFile(update_dir, stem))
 {
 }
 

@@ -41,7 +41,7 @@ void CreateHiddenDirectory(const fs::path& dir, const char* label)
 
 fs::path StageDir::StageFile(const fs::path& update_dir, const std::string& stem)
 {
-    return update_dir / (stem + ".stage");
+    return update_dir / platform::NarrowToPath(stem + ".stage");
 }
 
 int StageDir::CheckStage(const fs::path& update_dir, const std::string& stem)
