@@ -8,6 +8,7 @@ packages=(
   libexpat1-dev libbz2-dev bzip2 libssl-dev openssl
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  time bc
 )
 
 missing=()

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Builds everything, then updates a demo installation from version 1.0 to 1.1
+# with a package made by KWPack, and shows that the result is the 1.1 tree.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+"$root/scripts/build.sh" "$root/build" -DKW_BUILD_BENCHMARKS=OFF
+updater="$root/build/updater/KWUpdater"
+kwpack="$root/build/tools/KWPack/KWPack"
+
+demo=$(mktemp -d "${TMPDIR:-/tmp}/kwupdater-demo.XXXXXX")
+echo "== demo folder: $demo"
+cd "$demo"
+
+echo "== a key pair; the key file belongs to the installation as bin/lmfile"
+"$kwpack" keygen private.pem lmfile
+
+echo "== version 1.0 (installed) and version 1.1 (the release)"
+for tree in v1.0 v1.1; do
+  mkdir -p "$tree/bin" "$tree/doc"
+  cp lmfile "$tree/bin/lmfile"
+  printf 'Demo product\nversion %s\n' "${tree#v}" > "$tree/readme.txt"
+  printf 'licence text, the same in both versions\n' > "$tree/doc/licence.txt"
+  head -c 200000 /dev/urandom > "$tree/bin/engine.dll"
+done
+touch -d '2024-01-01 10:00' v1.0/readme.txt v1.0/bin/engine.dll
+printf 'What is new in 1.1\n' > v1.1/doc/news.txt
+mkdir -p v1.1/bin/plugins "v1.1/$(printf '\xe8\xb3\x87\xe6\x96\x99')"
+printf 'a plugin\n' > v1.1/bin/plugins/export.dll
+printf 'Japanese-named folder and file\n' > "v1.1/$(printf '\xe8\xb3\x87\xe6\x96\x99')/$(printf '\xe8\xaa\xac\xe6\x98\x8e').txt"
+cp -a v1.0 installation
+
+echo "== the package"
+"$kwpack" make v1.0 v1.1 installation/update-1.1.kwp --key private.pem --from 1.0 --to 1.1 --quiet
+
+echo "== KWUpdater (the final prompt is answered with Enter)"
+(cd installation && echo | "$updater" update-1.1.kwp)
+
+echo "== the updated installation"
+(cd installation && find . | LC_ALL=C sort)
+if diff -r installation v1.1 >/dev/null; then
+  echo "== the installation now equals the 1.1 tree"
+else
+  diff -r installation v1.1 || true
+  echo "== the installation differs from the 1.1 tree" >&2
+  exit 1
+fi
