@@ -23,7 +23,8 @@ Progress::Progress(const std::string& label, std::uint64_t total)
 
 Progress::~Progress()
 {
-    Finish();
+    // Left early (a failure): end the line where the bar stands.
+    if (active_) std::fputc('\n', stderr);
 }
 
 void Progress::Advance(std::uint64_t amount)
