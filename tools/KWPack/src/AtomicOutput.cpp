@@ -88,8 +88,18 @@ void AtomicFile::Commit()
     if (overwrite_) {
         rc = ::rename(temp_.c_str(), target_.c_str());
     } else {
-        // link() refuses an existing name, so nothing appears over it.
+        // link() refuses an existing name, so nothing appears over it. File
+        // systems without hard links get a check and a rename instead.
         rc = ::link(temp_.c_str(), target_.c_str());
+        if (rc != 0 && (errno == EPERM || errno == EOPNOTSUPP)) {
+            struct stat info;
+            if (::lstat(target_.c_str(), &info) == 0) {
+                errno = EEXIST;
+            } else {
+                rc = ::rename(temp_.c_str(), target_.c_str());
+                if (rc == 0) return;
+            }
+        }
     }
     int saved = errno;
     if (rc != 0 || !overwrite_) ::unlink(temp_.c_str());
