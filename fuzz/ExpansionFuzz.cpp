@@ -1,0 +1,115 @@
+// Stage 2's source chain over arbitrary bytes: the decompressing source
+// (expand_bzip2, read_decompressed, accept_bzip2) feeding the archive loader,
+// then, for a complete archive, `construct` into a scratch directory that is
+// emptied after every input.
+//
+// Nothing may be written outside the scratch directory. `construct` refuses
+// unsafe names itself; the fuzzer does not rely on that: an archive with a
+// name that could leave its directory ("/" inside, "." or "..") is never
+// constructed; instead the fuzzer checks that the name policy refuses it.
+#include "ArchiveWalk.h"
+
+#include "ArchiveExpansion.h"
+#include "PackageReader.h"
+#include "Platform.h"
+#include "SafeName.h"
+
+#include <kw/archive/ArchiveLoader.h>
+
+#include <boost/filesystem/operations.hpp>
+
+#include <cstdint>
+#include <cstdlib>
+#include <exception>
+#include <sstream>
+#include <string>
+
+namespace fs = boost::filesystem;
+
+namespace {
+
+// The whole decompressed archive is held in memory by design; the fuzzer
+// follows streams up to this size only, so that bzip2's high ratios do not
+// turn into out-of-memory reports.
+const std::uint64_t kDecompressedCap = 8u << 20;
+// Keeps the file-system work per input small.
+const std::uint64_t kMaxConstructNodes = 64;
+const std::uint64_t kMaxConstructBytes = 256u << 10;
+
+struct CapReached {};
+
+fs::path g_scratch;
+
+void RemoveScratch() { fs::remove_all(g_scratch); }
+
+// True when the input decompresses (as far as it is valid) to at most the cap.
+bool WithinCap(const std::uint8_t* data, std::size_t size)
+{
+    std::uint64_t total = 0;
+    try {
+        kw::bz2::KWDecompress decompressor(65536, 0, 0);
+        decompressor.Decompress(data, static_cast<unsigned>(size), true, [&](const void*, unsigned count) {
+            total += count;
+            if (total > kDecompressedCap) throw CapReached();
+        });
+    } catch (const CapReached&) {
+        return false;
+    } catch (const std::exception&) {
+    }
+    return true;
+}
+
+// A name that, if accepted, could reach outside the directory it is placed in.
+bool CouldEscape(const std::string& decoded)
+{
+    return decoded == "." || decoded == ".." || decoded.find('/') != std::string::npos;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    const char* base = std::getenv("TMPDIR");
+    g_scratch = fs::path(base && *base ? base : "/tmp") / fs::unique_path("kwfuzz-expansion-%%%%-%%%%-%%%%");
+    fs::create_directories(g_scratch);
+    std::atexit(RemoveScratch);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (!WithinCap(data, size)) return 0;
+
+    std::istringstream input(std::string(reinterpret_cast<const char*>(data), size));
+    kw::archive::ArchiveLoader loader;
+    bool complete = true;
+    try {
+        expand_bzip2(input, loader, size);
+    } catch (const std::exception&) {
+        complete = false;
+    }
+
+    bool may_construct = complete;
+    const kwfuzz::ArchiveSummary summary = kwfuzz::WalkArchive(*loader.GetBody(), [&](const std::string& name) {
+        std::string decoded;
+        try {
+            decoded = platform::NarrowToPath(name).native();
+        } catch (const std::exception&) {
+            return; // no file-name form: construct refuses it before writing
+        }
+        if (CouldEscape(decoded)) {
+            may_construct = false;
+            if (!safename::ComponentProblem(decoded)) kwfuzz::Fail("the name policy accepts a name that escapes");
+        }
+    });
+    if (complete && !summary.has_top) kwfuzz::Fail("a complete expansion without the top directory");
+    if (!may_construct || summary.nodes > kMaxConstructNodes || summary.bytes > kMaxConstructBytes) return 0;
+
+    const fs::path extract = g_scratch / "extract";
+    try {
+        construct(*loader.GetBody(), extract);
+    } catch (const std::exception&) {
+    }
+    fs::remove_all(extract);
+    return 0;
+}
