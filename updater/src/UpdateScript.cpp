@@ -151,7 +151,7 @@ void replace_files(const XmlElementPtr& root, StageDir& stage_dir, const fs::pat
     stage_dir.SetBackupSubDir(from);
     if (stage == 3) {
         root < XmlIfElement("version_check") < XmlIfElement("digest")[XmlIfKey("file")] >
-            boost::bind(&check_version_tag, boost::cref(stage_dir), boost::cref(base_dir), _1);
+            boost::bind(&check_version_tag, boost::cref(stage_dir), boost::cref(base_dir), boost::cref(extract_dir), _1);
         StageDir::FinishStage(platform::PathToNarrow(stem), stage_dir, 3);
         StageDir::BeginStage(4);
     }
@@ -160,17 +160,24 @@ void replace_files(const XmlElementPtr& root, StageDir& stage_dir, const fs::pat
         boost::bind(&proc_dir, boost::cref(stage_dir), boost::cref(extract_dir), boost::cref(base_dir), _1);
 }
 
-void check_version_tag(const StageDir& stage_dir, const fs::path& base_dir, const XmlElementPtr& digest)
+void check_version_tag(const StageDir& stage_dir, const fs::path& base_dir, const fs::path& extract_dir,
+                       const XmlElementPtr& digest)
 {
     bool present = false;
     const std::string file = NarrowRelativePath(AttributeText(digest, "file", present), false, "file",
                                                 "check_version_tag");
     const std::string expected = ElementText(digest);
 
-    if (Hash(base_dir / platform::NarrowToPath(file)) == expected) return;
+    const std::string installed = Hash(base_dir / platform::NarrowToPath(file));
+    if (installed == expected) return;
     // Already replaced by an earlier run: its backup proves the old version.
     const fs::path backup = platform::NarrowToPath(StageDir::GetBackupPath(stage_dir, file));
-    if (!fs::is_regular_file(backup) || Hash(backup) != expected) KW_FAIL("version unmatched!", "check_version_tag");
+    if (fs::is_regular_file(backup) && Hash(backup) == expected) return;
+    // A clean-up interrupted after the stage file was removed starts the
+    // update again with the backups gone: the file then already equals the
+    // one the package brings, which the script's own copy step skips.
+    const fs::path packaged = extract_dir / platform::NarrowToPath(file);
+    if (!fs::is_regular_file(packaged) || Hash(packaged) != installed) KW_FAIL("version unmatched!", "check_version_tag");
 }
 
 void proc_dir(const StageDir& stage_dir, const fs::path& extract_dir, const fs::path& base_dir,

@@ -27,8 +27,10 @@ typedef boost::shared_ptr<kw::xml::XmlElement> XmlElementPtr;
 void replace_files(const XmlElementPtr& root, StageDir& stage_dir, const boost::filesystem::path& stem, int stage,
                    const boost::filesystem::path& extract_dir, const boost::filesystem::path& base_dir);
 
-// One `digest`: the installed file, or its backup, must have the digest.
-void check_version_tag(const StageDir& stage_dir, const boost::filesystem::path& base_dir, const XmlElementPtr& digest);
+// One `digest`: the installed file, or its backup, must have the digest, or
+// the installed file must already equal the package's version of it.
+void check_version_tag(const StageDir& stage_dir, const boost::filesystem::path& base_dir,
+                       const boost::filesystem::path& extract_dir, const XmlElementPtr& digest);
 
 // One `dir`: its replacements, then its additions, then its new directories.
 void proc_dir(const StageDir& stage_dir, const boost::filesystem::path& extract_dir,
