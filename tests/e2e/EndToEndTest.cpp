@@ -1,5 +1,6 @@
 // The built KWUpdater applies packages made by the built KWPack to scratch
 // installations, with standard input closed so the final prompt returns.
+#include "PackageBuilder.h"
 #include "Sha256Utils.h"
 #include "TestSupport.h"
 
@@ -72,6 +73,15 @@ std::string Files(const fs::path& root)
     std::string lines;
     for (const auto& file : files) lines += file.first + " " + file.second + "\n";
     return lines;
+}
+
+std::vector<std::string> Entries(const fs::path& root)
+{
+    std::vector<std::string> names;
+    for (fs::recursive_directory_iterator it(root), end; it != end; ++it)
+        names.push_back(it->path().lexically_relative(root).string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 class EndToEnd : public ::testing::Test {
@@ -316,6 +326,63 @@ TEST_F(EndToEnd, EachStageResumesAfterItsFailureIsMended)
     EXPECT_EQ(0, r.code) << r.err;
     EXPECT_EQ(0u, r.out.find("Begin Stage 4/4\n")) << r.out;
     ExpectUpdatedAndClean();
+}
+
+// Packages whose archive names try to leave the extraction directory. A
+// scan refuses such names, so they are put into the scanned tree by hand.
+TEST_F(EndToEnd, UnsafeArchiveNamesAreRefusedAndNothingLandsOutside)
+{
+    const fs::path source = dir_ / "source";
+    Put(source, "update.xml", "<u from=\"1.0\" to=\"1.1\"></u>", 1600000000);
+    Put(source, "d1/d2/evil.txt", "evil", 1600000000);
+    Put(source, "evil.txt", "evil", 1600000000);
+    const kwpack::TreeEntry scanned = kwpack::ScanTree(source);
+
+    struct Case {
+        std::string file_name, outer_dir_name, inner_dir_name;
+    };
+    const std::vector<Case> cases = {
+        {"..\\..\\evil.txt", "d1", "d2"}, {"c:evil.txt", "d1", "d2"}, {"/evil.txt", "d1", "d2"},
+        {std::string("evil.txt\0x", 10), "d1", "d2"}, {"evil.txt", "..", ".."}, {"evil.txt", "d1", "."},
+        {"evil.txt", "", "d2"},  {"..", "d1", "d2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file_name + " in " + c.outer_dir_name + "/" + c.inner_dir_name);
+        kwpack::TreeEntry tree = scanned;
+        for (kwpack::TreeEntry& child : tree.children) {
+            if (child.name == "evil.txt") child.narrow_name = c.file_name;
+            if (child.name != "d1") continue;
+            child.narrow_name = c.outer_dir_name;
+            child.children[0].narrow_name = c.inner_dir_name;
+        }
+        Install();
+        kwpack::BuildOptions options;
+        options.source = source;
+        options.package = package();
+        options.key = keys_->path() / "key.pem";
+        options.force = true;
+        kwpack::BuildPackageFromTree(options, tree);
+
+        const std::vector<std::string> before = Entries(dir_.path());
+        const Result r = Updater(root());
+        EXPECT_EQ(1, r.code);
+        EXPECT_TRUE(std::regex_search(r.err, std::regex("^Error: At ArchiveExpansion\\.cpp\\([0-9]+\\) in "
+                                                        "construct_tree::node_action::operator \\(\\)\\(\\)\nunsafe name")))
+            << r.err;
+        // Only this package's working area changed, and nothing evil was written.
+        std::vector<std::string> after = Entries(dir_.path());
+        after.erase(std::remove_if(after.begin(), after.end(),
+                                   [](const std::string& e) { return e.rfind("inst/.update", 0) == 0; }),
+                    after.end());
+        EXPECT_EQ(before, after);
+        // Ordinary entries may have been written before the unsafe one, but
+        // only inside the extraction directory.
+        for (const std::string& entry : Entries(root() / ".update"))
+            if (entry.find("evil") != std::string::npos) {
+                EXPECT_EQ(0u, entry.find("up/d1/d2/")) << entry;
+            }
+        EXPECT_EQ(std::string("\x01\x00\x00\x00", 4), ReadFile(root() / ".update/up.stage"));
+    }
 }
 
 } // namespace

@@ -67,12 +67,16 @@ void WriteCiphertext(ScratchFile& scratch, const unsigned char* key, AtomicFile&
 
 BuildSummary BuildPackage(const BuildOptions& options)
 {
+    return BuildPackageFromTree(options, ScanTree(options.source));
+}
+
+BuildSummary BuildPackageFromTree(const BuildOptions& options, const TreeEntry& tree)
+{
     // Everything that can be refused is refused before the long work.
     const std::string inner_header = MakeHeader(kInnerMagic, options.version);
     const std::string outer_header = MakeHeader(kPackageMagic, options.version);
     const RsaPrivateKey key = RsaPrivateKey::Load(options.key);
     RefuseExisting(options.package, options.force);
-    const TreeEntry tree = ScanTree(options.source);
 
     BuildSummary summary;
     summary.archive_bytes = ArchiveStreamSize(tree);

@@ -7,6 +7,8 @@
 // buffers whatever the size of the tree.
 #pragma once
 
+#include "SourceTree.h"
+
 #include <boost/filesystem/path.hpp>
 
 #include <string>
@@ -28,5 +30,9 @@ struct BuildSummary {
 };
 
 BuildSummary BuildPackage(const BuildOptions& options);
+
+// The same from a tree scanned beforehand (its files are read from
+// options.source); tests use it to pack names a scan would refuse.
+BuildSummary BuildPackageFromTree(const BuildOptions& options, const TreeEntry& tree);
 
 } // namespace kwpack
