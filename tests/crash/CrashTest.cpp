@@ -1,0 +1,158 @@
+// Kills KWUpdater with SIGKILL before one file-system operation after another,
+// across all four stages and the clean-up, then runs it again with the same
+// package: every interrupted update must finish by itself with the new tree.
+#include "OperationLog.h"
+#include "Scenario.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/filesystem/operations.hpp>
+
+#include <chrono>
+#include <csignal>
+#include <iostream>
+#include <map>
+#include <set>
+
+namespace fs = boost::filesystem;
+
+namespace crash {
+namespace {
+
+#ifdef KW_CRASH_SANITIZED
+const long kKillBudget = 50;
+#else
+const long kKillBudget = 300;
+#endif
+const int kMaxReruns = 3;
+
+// Evenly spread over all operations (all of them when few), plus each stage
+// record and its neighbours, where an interruption is most delicate, and the
+// clean-up's last steps, after the stage file is gone.
+std::vector<long> KillPoints(const OperationLog& log, long budget)
+{
+    std::set<long> points;
+    const long total = log.size();
+    if (total <= budget) {
+        for (long i = 1; i <= total; ++i) points.insert(i);
+    } else {
+        for (long i = 0; i < budget; ++i) points.insert(1 + i * (total - 1) / (budget - 1));
+    }
+    for (int stage = 1; stage <= 4; ++stage)
+        for (long near = log.StageRecord(stage) - 1; near <= log.StageRecord(stage) + 1; ++near)
+            if (near >= 1 && near <= total) points.insert(near);
+    bool first_backup = true;
+    for (long i = log.StageRecord(4) + 1; i <= total; ++i) {
+        const Operation& op = log.at(i);
+        const bool stage_file = op.path.size() > 6 && op.path.compare(op.path.size() - 6, 6, ".stage") == 0;
+        const bool backup = op.path.find("/.backup/") != std::string::npos;
+        if (stage_file || (backup && first_backup) || i >= total - 1) points.insert(i);
+        if (backup) first_backup = false;
+    }
+    return std::vector<long>(points.begin(), points.end());
+}
+
+struct Recovery {
+    int reruns = 0;
+    bool completed = false;      // reported success, or had already removed the package
+    bool unknown_stage = false;  // the clean-up had begun with stage 4 recorded
+    std::string failures;        // every rerun that did not succeed
+};
+
+// Runs the updater again with the same package until it reports success.
+Recovery Recover(const Scenario& scenario)
+{
+    Recovery r;
+    while (fs::exists(scenario.package()) && r.reruns < kMaxReruns) {
+        const ChildResult run = scenario.RunUpdater();
+        ++r.reruns;
+        if (run.code == 0 && run.err.empty()) {
+            r.completed = true;
+            return r;
+        }
+        if (run.code == 1 && run.err.find("unknown stage") != std::string::npos) {
+            r.unknown_stage = true;
+            return r;
+        }
+        r.failures += "  rerun " + std::to_string(r.reruns) + ": exit " + std::to_string(run.code) + ", " + run.err;
+    }
+    r.completed = !fs::exists(scenario.package());
+    return r;
+}
+
+TEST(CrashInjection, EveryKillPointRecoversToTheNewTree)
+{
+    const auto started = std::chrono::steady_clock::now();
+    ScratchDir dir;
+    const Scenario scenario(dir.path(), 12, 15);
+    const OperationLog log = OperationLog::Record(scenario);
+    const std::vector<long> points = KillPoints(log, kKillBudget);
+    ASSERT_GE(points.size(), std::min<std::size_t>(200, static_cast<std::size_t>(log.size())));
+
+    std::map<std::string, int> per_stage, outcomes;
+    for (long point : points) {
+        const Operation& op = log.at(point);
+        const int stage = log.StageOf(point);
+        const std::string stage_name = stage == 5 ? "clean-up" : "stage " + std::to_string(stage);
+        SCOPED_TRACE("killed before operation " + std::to_string(point) + " of " + std::to_string(log.size()) + " (" +
+                     op.op + " " + op.path + ", " + stage_name + ")");
+        scenario.Install();
+        const ChildResult killed = scenario.RunUpdater({"KW_SHIM_KILL=" + std::to_string(point)});
+        ASSERT_EQ(SIGKILL, killed.signal) << "the run ended before the kill point: " << killed.err;
+        ++per_stage[stage_name];
+
+        const Recovery r = Recover(scenario);
+        EXPECT_TRUE(r.completed || r.unknown_stage) << r.failures;
+        EXPECT_EQ(std::vector<std::string>(), scenario.Temporaries());
+        std::string outcome;
+        if (r.unknown_stage) {
+            // Stage 4 was recorded: the update itself is complete.
+            EXPECT_EQ(5, stage);
+            EXPECT_EQ("", scenario.Differences(true));
+            outcome = "\"unknown stage\" (kill in the clean-up with stage 4 recorded)";
+        } else if (r.completed) {
+            EXPECT_EQ("", scenario.Differences());
+            outcome = "completed after " + std::to_string(r.reruns) + " rerun(s)";
+        } else {
+            outcome = "NOT completed after " + std::to_string(r.reruns) + " reruns";
+        }
+        if (!r.failures.empty()) outcome += ", with failed reruns";
+        ++outcomes[outcome];
+    }
+
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::cout << "[ crash    ] " << points.size() << " kill points over " << log.size() << " operations ("
+              << scenario.new_file_count() << " files in the new tree)\n[ crash    ] kill points:";
+    for (const auto& s : per_stage) std::cout << " " << s.first << " " << s.second << ";";
+    std::cout << "\n";
+    for (const auto& o : outcomes) std::cout << "[ crash    ] " << o.second << " x " << o.first << "\n";
+    std::cout << "[ crash    ] " << seconds << " s" << std::endl;
+}
+
+// Once the stage file is gone, a rerun starts again at stage 1 while the
+// clean-up may already have removed backups that proved the old version.
+TEST(CrashInjection, ACleanUpKilledAfterItsStageFileIsGoneFinishesOnTheNextRun)
+{
+    ScratchDir dir;
+    const Scenario scenario(dir.path(), 2, 6);
+    const OperationLog log = OperationLog::Record(scenario);
+    long first_backup_removal = 0;
+    for (long i = log.StageRecord(4) + 1; i <= log.size() && !first_backup_removal; ++i)
+        if (log.at(i).op == "unlink" && log.at(i).path.find("/.backup/") != std::string::npos) first_backup_removal = i;
+    ASSERT_NE(0, first_backup_removal);
+
+    for (long point : {first_backup_removal + 1, log.size()}) {
+        SCOPED_TRACE("killed before " + log.at(point).op + " " + log.at(point).path);
+        scenario.Install();
+        ASSERT_EQ(SIGKILL, scenario.RunUpdater({"KW_SHIM_KILL=" + std::to_string(point)}).signal);
+        EXPECT_FALSE(boost::filesystem::exists(scenario.root() / ".update/up.stage"));
+        const ChildResult again = scenario.RunUpdater();
+        EXPECT_EQ(0, again.code) << again.err;
+        EXPECT_EQ("", again.err);
+        EXPECT_EQ("", scenario.Differences());
+    }
+}
+
+} // namespace
+} // namespace crash

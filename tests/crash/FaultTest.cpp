@@ -1,0 +1,156 @@
+// Makes one file-system call of KWUpdater fail (a full disk, a denied
+// access) at every write point of an update: the run must fail plainly and a
+// later run, with the fault gone, must finish the update.
+#include "OperationLog.h"
+#include "Scenario.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/filesystem/operations.hpp>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <iostream>
+#include <map>
+
+namespace fs = boost::filesystem;
+
+namespace crash {
+namespace {
+
+const char kPostProcessFailed[] = "Post porcess was failed.\n";
+
+bool StartsWithErrorLine(const std::string& err) { return err.compare(0, 7, "Error: ") == 0 && err.size() > 8; }
+
+std::string StageFileBytes(const Scenario& scenario)
+{
+    return testsupport::ReadFile(scenario.root() / ".update/up.stage");
+}
+
+struct timespec MTime(const fs::path& path)
+{
+    struct stat st;
+    ::stat(path.c_str(), &st);
+    return st.st_mtim;
+}
+
+class FaultInjection : public ::testing::Test {
+protected:
+    // After a failed run: the next one, undisturbed, finishes the update.
+    void ExpectLaterRunCompletes()
+    {
+        const ChildResult again = scenario_.RunUpdater();
+        EXPECT_EQ(0, again.code) << again.err;
+        EXPECT_EQ("", again.err);
+        EXPECT_EQ("", scenario_.Differences());
+        EXPECT_EQ(std::vector<std::string>(), scenario_.Temporaries());
+    }
+
+    ScratchDir dir_;
+    Scenario scenario_{dir_.path(), 3, 6};
+};
+
+TEST_F(FaultInjection, EveryWritePointFailsPlainlyAndALaterRunCompletes)
+{
+    const auto started = std::chrono::steady_clock::now();
+    const OperationLog log = OperationLog::Record(scenario_);
+    std::map<std::string, int> outcomes;
+    int injected = 0;
+    for (long point = 1; point <= log.size(); ++point) {
+#ifdef KW_CRASH_SANITIZED
+        const std::vector<int> errors = {point % 2 ? ENOSPC : EACCES};
+#else
+        const std::vector<int> errors = {ENOSPC, EACCES};
+#endif
+        for (int error : errors) {
+            const Operation& op = log.at(point);
+            const int stage = log.StageOf(point);
+            SCOPED_TRACE("operation " + std::to_string(point) + " of " + std::to_string(log.size()) + " (" + op.op + " " +
+                         op.path + ", stage " + std::to_string(stage) + ") fails with " + std::strerror(error));
+            scenario_.Install();
+            const ChildResult r = scenario_.RunUpdater({"KW_SHIM_FAIL=" + std::to_string(point), "KW_SHIM_ERRNO=" + std::to_string(error)});
+            ++injected;
+            EXPECT_EQ(std::vector<std::string>(), scenario_.Temporaries());
+            if (stage == 5) {
+                // The update is done; only the clean-up failed, as the run says.
+                EXPECT_EQ(0, r.code);
+                EXPECT_NE(std::string::npos, r.out.find("Update was completed successfully.\n")) << r.out;
+                // The clean-up reports its own error; the package's removal
+                // that follows it only adds the two closing lines.
+                if (point < log.size()) {
+                    EXPECT_TRUE(StartsWithErrorLine(r.err)) << r.err;
+                }
+                EXPECT_NE(std::string::npos, r.err.find(kPostProcessFailed)) << r.err;
+                EXPECT_NE(std::string::npos, r.err.find("You can delete '.update', '.backup' and 'up.kwp' manually.\n"))
+                    << r.err;
+                EXPECT_EQ("", scenario_.Differences(true));
+                ++outcomes["clean-up failed, update complete"];
+                continue;
+            }
+            if (r.code == 0 && op.op == "fsetxattr" && error == EACCES) {
+                // A file system that refuses extended attributes only loses
+                // the kept creation time.
+                EXPECT_EQ("", scenario_.Differences());
+                ++outcomes["creation time not kept, update complete"];
+                continue;
+            }
+            EXPECT_EQ(1, r.code) << r.out;
+            EXPECT_TRUE(StartsWithErrorLine(r.err)) << r.err;
+            EXPECT_EQ(std::string::npos, r.out.find("successfully")) << r.out;
+            EXPECT_NE(std::string::npos, r.out.find("Update failed.\n")) << r.out;
+            ++outcomes["stage " + std::to_string(stage) + " failed, next run completed"];
+            ExpectLaterRunCompletes();
+        }
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::cout << "[ faults   ] " << injected << " injected faults over " << log.size() << " operations\n";
+    for (const auto& o : outcomes) std::cout << "[ faults   ] " << o.second << " x " << o.first << "\n";
+    std::cout << "[ faults   ] " << seconds << " s" << std::endl;
+}
+
+TEST_F(FaultInjection, ATargetThatCannotBeReplacedKeepsItsBackupAndFinishesLater)
+{
+    const fs::path target = scenario_.root() / Scenario::JapaneseModifiedFile();
+    const fs::path backup = scenario_.root() / ".backup/1.0" / Scenario::JapaneseModifiedFile();
+    const std::string old_content = testsupport::ReadFile(scenario_.old_tree() / Scenario::JapaneseModifiedFile());
+    const struct timespec old_time = MTime(scenario_.old_tree() / Scenario::JapaneseModifiedFile());
+
+    struct Denial {
+        const char* what;
+        std::vector<std::string> settings;
+    };
+    const std::vector<Denial> denials = {
+        {"its temporary copy cannot be created", {"KW_SHIM_FAIL_PATH=" + target.string() + ".kwtmp"}},
+        {"it cannot be renamed over", {"KW_SHIM_FAIL_PATH=" + target.string(), "KW_SHIM_FAIL_OP=rename"}},
+    };
+    for (const Denial& denial : denials) {
+        SCOPED_TRACE(denial.what);
+        scenario_.Install();
+        std::vector<std::string> settings = denial.settings;
+        settings.push_back("KW_SHIM_ERRNO=" + std::to_string(EACCES));
+        const ChildResult r = scenario_.RunUpdater(settings);
+        EXPECT_EQ(1, r.code);
+        EXPECT_TRUE(StartsWithErrorLine(r.err)) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find("Permission denied")) << r.err;
+        // Untouched, with its backup kept and stage 3 recorded.
+        EXPECT_EQ(old_content, testsupport::ReadFile(target));
+        EXPECT_EQ(old_time.tv_sec, MTime(target).tv_sec);
+        EXPECT_EQ(old_time.tv_nsec, MTime(target).tv_nsec);
+        EXPECT_EQ(old_content, testsupport::ReadFile(backup));
+        EXPECT_EQ(std::string("\x03\x00\x00\x00", 4), StageFileBytes(scenario_));
+        EXPECT_EQ(std::vector<std::string>(), scenario_.Temporaries());
+
+        // Denied again on a second try: still nothing lost.
+        const ChildResult second = scenario_.RunUpdater(settings);
+        EXPECT_EQ(1, second.code);
+        EXPECT_EQ(old_content, testsupport::ReadFile(target));
+        EXPECT_EQ(old_content, testsupport::ReadFile(backup));
+        ExpectLaterRunCompletes();
+    }
+}
+
+} // namespace
+} // namespace crash

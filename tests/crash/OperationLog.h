@@ -1,0 +1,39 @@
+// The file-system operations of one undisturbed update, as the fault
+// library logs them, and which stage each belongs to.
+#pragma once
+
+#include "Scenario.h"
+
+#include <boost/filesystem/path.hpp>
+
+#include <string>
+#include <vector>
+
+namespace crash {
+
+struct Operation {
+    std::string op;
+    std::string path;
+};
+
+class OperationLog {
+public:
+    // Installs the scenario afresh and applies its package once with the
+    // fault library counting; the update must succeed and be complete.
+    static OperationLog Record(const Scenario& scenario);
+
+    long size() const { return static_cast<long>(operations_.size()); }
+    // Operation `index`, counted from 1 as the fault library counts.
+    const Operation& at(long index) const { return operations_.at(static_cast<std::size_t>(index - 1)); }
+    // The operation that records stage `stage` (the stage file's rename).
+    long StageRecord(int stage) const { return records_.at(static_cast<std::size_t>(stage - 1)); }
+    // The stage that is under way when operation `index` is about to run:
+    // 1 to 4, or 5 for the clean-up after stage 4 was recorded.
+    int StageOf(long index) const;
+
+private:
+    std::vector<Operation> operations_;
+    std::vector<long> records_;
+};
+
+} // namespace crash

@@ -1,0 +1,68 @@
+// One update to break: an old and a new tree, the package KWPack makes from
+// them, and a scratch installation at the old version that holds the package.
+#pragma once
+
+#include "ChildRun.h"
+
+#include <boost/filesystem/path.hpp>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace crash {
+
+// Added files take the package's times once the script's `add` sets them;
+// until then only modified and unchanged files are held to their times.
+constexpr bool kCompareAddedFileTimes = true;
+
+// A fresh directory, in memory where the system offers one (the tests
+// rewrite an installation hundreds of times), removed at the end.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    const boost::filesystem::path& path() const { return path_; }
+
+private:
+    boost::filesystem::path path_;
+};
+
+class Scenario {
+public:
+    // `directories` old directories of `files_per_directory` files each; a
+    // third of the files change, each directory gains files, and new
+    // directories (one nested, one with a Japanese name) arrive.
+    Scenario(const boost::filesystem::path& dir, int directories, int files_per_directory);
+
+    // A fresh installation at the old version with the package at its root.
+    void Install() const;
+
+    // Runs the updater on the package with the fault library loaded and
+    // given `settings` (none: it only skips the flushes to the disk).
+    ChildResult RunUpdater(const std::vector<std::string>& settings = {}) const;
+
+    // Empty when the installation holds exactly the new tree (contents and
+    // modification times); else the first differences, one per line. With
+    // `working_files_allowed`, ".update", ".backup" and the package are not
+    // counted as differences.
+    std::string Differences(bool working_files_allowed = false) const;
+
+    // Temporary ".kwtmp" files anywhere below the installation.
+    std::vector<std::string> Temporaries() const;
+
+    const boost::filesystem::path& root() const { return root_; }
+    const boost::filesystem::path& package() const { return package_; }
+    const boost::filesystem::path& scratch() const { return dir_; }
+    const boost::filesystem::path& old_tree() const { return old_; }
+    std::size_t new_file_count() const { return new_files_; }
+    // Relative path (UTF-8) of a modified file with a Japanese name.
+    static const char* JapaneseModifiedFile();
+
+private:
+    boost::filesystem::path dir_, old_, new_, root_, package_, master_package_;
+    std::set<std::string> added_;
+    std::size_t new_files_ = 0;
+};
+
+} // namespace crash
