@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -79,7 +80,9 @@ std::vector<std::string> ShimEnvironment(const std::vector<std::string>& setting
 #ifdef KW_CRASH_SANITIZED
     // The preloaded library comes before the sanitizer's runtime; it forwards
     // every call, so the sanitizer's interceptors still run.
-    env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
+    const char* options = std::getenv("ASAN_OPTIONS");
+    env.push_back(std::string("ASAN_OPTIONS=") + (options && *options ? std::string(options) + ":" : std::string()) +
+                  "verify_asan_link_order=0");
 #endif
     env.insert(env.end(), settings.begin(), settings.end());
     return env;
