@@ -7,6 +7,7 @@
 #include "SafeName.h"
 #include "StageDir.h"
 #include "Stages.h"
+#include "StreamLength.h"
 
 #include <kw/archive/Archive.h>
 #include <kw/archive/ArchiveLoader.h>
@@ -118,11 +119,10 @@ void expand(const fs::path& update_dir, const fs::path& extract_dir)
     EnsureDirectory(update_dir, "temporary dir is not a directory", "expand");
     std::ifstream input(temporary.string(), std::ios::binary);
     if (!input) KW_FAIL("cannot open temporary file", "expand");
-    input.seekg(0, std::ios::end);
-    const std::uint64_t length = static_cast<std::uint64_t>(input.tellg());
-    input.seekg(0, std::ios::beg);
+    const std::streamoff length = StreamLength(input);
+    if (length < 0) KW_FAIL("cannot open temporary file", "expand");
 
     kw::archive::ArchiveLoader loader;
-    expand_bzip2(input, loader, length);
+    expand_bzip2(input, loader, static_cast<std::uint64_t>(length));
     construct(*loader.GetBody(), extract_dir);
 }

@@ -3,6 +3,7 @@
 #include "KWUpdaterError.h"
 #include "Platform.h"
 #include "Stages.h"
+#include "StreamLength.h"
 
 #include <kw/ErrorBoundary.h>
 #include <kw/RSA.h>
@@ -30,14 +31,6 @@ std::uint32_t ReadLe32(const unsigned char* bytes)
            static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
-std::uint64_t StreamLength(std::istream& stream)
-{
-    stream.seekg(0, std::ios::end);
-    const std::streamoff length = stream.tellg();
-    stream.seekg(0, std::ios::beg);
-    return length < 0 ? 0 : static_cast<std::uint64_t>(length);
-}
-
 } // namespace
 
 void ProgressLine::Update(std::uint64_t done)
@@ -51,9 +44,7 @@ KeyBytes read_key(const std::string& key_file)
 {
     std::ifstream in(platform::NarrowToPath(key_file).string(), std::ios::binary);
     if (!in) KW_FAIL("cannot open key file", "read_key");
-    in.seekg(0, std::ios::end);
-    const std::streamoff length = in.tellg();
-    in.seekg(0, std::ios::beg);
+    const std::streamoff length = StreamLength(in);
     if (length <= 0) KW_FAIL("empty key file", "read_key");
     KeyBytes key;
     key.length = static_cast<std::size_t>(length);
@@ -138,8 +129,8 @@ void decrypt(const std::string& package, const std::string& key_file, const fs::
         KW_STEP(line);
         std::vector<char> buffer(key.length);
         std::ifstream input(platform::NarrowToPath(package).string(), std::ios::binary);
-        const std::uint64_t length = StreamLength(input);
-        const std::uint64_t total = length > 8 ? length - 8 : 0;
+        const std::streamoff length = StreamLength(input);
+        const std::uint64_t total = length > 8 ? static_cast<std::uint64_t>(length - 8) : 0;
         CamelliaInfo info(output);
         const kw::RSA::Output set_key = boost::bind(&CamelliaInfo::SetKey, &info, _1, _2);
         if (read_version(input) > kNewestPackageVersion)

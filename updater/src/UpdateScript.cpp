@@ -6,6 +6,7 @@
 #include "SafeName.h"
 #include "Sha256Utils.h"
 #include "StageDir.h"
+#include "StreamLength.h"
 
 #include <kw/KWConvert.h>
 #include <kw/xml/XmlDocument.h>
@@ -113,9 +114,7 @@ void replace(const fs::path& stem, const fs::path& base_dir, StageDir& stage_dir
     kw::xml::XmlDocument document;
     kw::xml::XmlReader reader;
     reader.SetFileName(kScript);
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    in.seekg(0, std::ios::beg);
+    const std::streamoff size = StreamLength(in);
     if (size < 0 || !in) KW_FAIL("failed to read from xml file", "replace");
 
     reader.Prepare(document);
