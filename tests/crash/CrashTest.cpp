@@ -21,7 +21,7 @@ namespace crash {
 namespace {
 
 #ifdef KW_CRASH_SANITIZED
-const long kKillBudget = 50;
+const long kKillBudget = 120;
 #else
 const long kKillBudget = 300;
 #endif
