@@ -21,25 +21,15 @@ namespace {
 
 const char kJapaneseName[] = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt"; // 日本語.txt
 
-struct Result {
-    int code;
-    std::string out;
-    std::string err;
-};
+using Result = testsupport::CommandResult;
+using testsupport::ShellQuote;
 
-std::string Quote(const fs::path& path) { return "'" + path.string() + "'"; }
+std::string Quote(const fs::path& path) { return ShellQuote(path.string()); }
 
 // Runs a shell command in `dir` with standard input closed.
 Result RunIn(const fs::path& dir, const std::string& command)
 {
-    const fs::path out = dir.parent_path() / (dir.filename().string() + ".out");
-    const fs::path err = dir.parent_path() / (dir.filename().string() + ".err");
-    const std::string line = "cd " + Quote(dir) + " && " + command + " >" + Quote(out) + " 2>" + Quote(err) + " </dev/null";
-    const int status = std::system(line.c_str());
-    Result r{WEXITSTATUS(status), ReadFile(out), ReadFile(err)};
-    fs::remove(out);
-    fs::remove(err);
-    return r;
+    return testsupport::RunCommand("cd " + Quote(dir) + " && " + command);
 }
 
 Result Updater(const fs::path& root, const std::string& package = "up.kwp")
@@ -90,7 +80,7 @@ protected:
     {
         keys_ = new TempDir;
         const Result r = RunIn(keys_->path(), std::string(KWPACK_EXE) + " keygen key.pem lmfile --bits 1024");
-        ASSERT_EQ(0, r.code) << r.err;
+        ASSERT_EQ(0, r.exit_code) << r.err;
     }
     static void TearDownTestSuite()
     {
@@ -139,7 +129,7 @@ protected:
     {
         const Result r = RunIn(dir_.path(), std::string(KWPACK_EXE) + " make old new " + Quote(target) + " --key " +
                                                  Quote(keys_->path() / "key.pem") + " --from 1.0 --to 1.1 --quiet --force");
-        ASSERT_EQ(0, r.code) << r.err;
+        ASSERT_EQ(0, r.exit_code) << r.err;
     }
 
     // The package with `count` bytes at `offset` replaced.
@@ -160,7 +150,7 @@ protected:
 
     void ExpectFailure(const Result& r, const std::string& error_pattern)
     {
-        EXPECT_EQ(1, r.code);
+        EXPECT_EQ(1, r.exit_code);
         EXPECT_TRUE(std::regex_match(r.err, std::regex("Error: " + error_pattern + "\n"))) << r.err;
         EXPECT_TRUE(std::regex_search(r.out, std::regex("Update failed.\nPress enter key to exit updater.\n$"))) << r.out;
     }
@@ -177,7 +167,7 @@ TEST_F(EndToEnd, FullUpdatePrintsEveryStageAndLeavesExactlyTheNewTree)
 {
     MakePackage(package());
     const Result r = Updater(root());
-    EXPECT_EQ(0, r.code) << r.err;
+    EXPECT_EQ(0, r.exit_code) << r.err;
     EXPECT_EQ("", r.err);
     const std::string expected = std::string("Begin Stage 1/4\n") + kProgress + "\n\nStage 1 Completed!\n" +
                                  "Begin Stage 2/4\n" + kProgress + "\nStage 2 Completed!\n" +
@@ -203,7 +193,7 @@ TEST_F(EndToEnd, PackageNamedWithoutDirectoryRunsFromTheInstallationRoot)
 {
     MakePackage(package());
     const Result r = RunIn(root(), std::string(KW_UPDATER_EXE) + " up.kwp");
-    EXPECT_EQ(0, r.code) << r.err;
+    EXPECT_EQ(0, r.exit_code) << r.err;
     ExpectUpdatedAndClean();
 }
 
@@ -253,7 +243,7 @@ TEST_F(EndToEnd, CorruptPackagesStopStageOneAndAGoodPackageThenCompletes)
         WriteFile(package(), good);
         Put(root(), "bin/lmfile", ReadFile(dir_ / "lmfile"), 1500000000);
         const Result again = Updater(root());
-        EXPECT_EQ(0, again.code) << again.err;
+        EXPECT_EQ(0, again.exit_code) << again.err;
         ExpectUpdatedAndClean();
     }
 }
@@ -267,7 +257,7 @@ TEST_F(EndToEnd, BrokenDecryptedDataStopsStageTwo)
 
     WriteFile(root() / ".update/up.pkg.bz2", "BZh91AY&SY this is not bzip2 data at all");
     const Result corrupt = Updater(root());
-    EXPECT_EQ(1, corrupt.code);
+    EXPECT_EQ(1, corrupt.exit_code);
     EXPECT_TRUE(std::regex_search(corrupt.err, std::regex("^Error: .*invalid input data"))) << corrupt.err;
 
     // A bzip2 stream that is whole but holds a cut archive.
@@ -293,7 +283,7 @@ TEST_F(EndToEnd, EachStageResumesAfterItsFailureIsMended)
     EXPECT_EQ(std::string("\x01\x00\x00\x00", 4), ReadFile(root() / ".update/up.stage"));
     fs::remove(root() / ".update/up");
     Result r = Updater(root());
-    EXPECT_EQ(0, r.code) << r.err;
+    EXPECT_EQ(0, r.exit_code) << r.err;
     EXPECT_EQ(0u, r.out.find("Begin Stage 2/4\n")) << r.out;
     ExpectUpdatedAndClean();
 
@@ -302,13 +292,13 @@ TEST_F(EndToEnd, EachStageResumesAfterItsFailureIsMended)
     WriteFile(package(), good);
     WriteFile(root() / "readme.txt", "edited by hand\n");
     r = Updater(root());
-    EXPECT_EQ(1, r.code);
+    EXPECT_EQ(1, r.exit_code);
     EXPECT_NE(std::string::npos, r.err.find("version unmatched!")) << r.err;
     EXPECT_EQ(std::string("\x02\x00\x00\x00", 4), ReadFile(root() / ".update/up.stage"));
     fs::copy_file(old_tree() / "readme.txt", root() / "readme.txt", fs::copy_option::overwrite_if_exists);
     fs::last_write_time(root() / "readme.txt", fs::last_write_time(old_tree() / "readme.txt"));
     r = Updater(root());
-    EXPECT_EQ(0, r.code) << r.err;
+    EXPECT_EQ(0, r.exit_code) << r.err;
     EXPECT_EQ(0u, r.out.find("Begin Stage 3/4\n")) << r.out;
     ExpectUpdatedAndClean();
 
@@ -317,13 +307,13 @@ TEST_F(EndToEnd, EachStageResumesAfterItsFailureIsMended)
     WriteFile(package(), good);
     WriteFile(root() / "docs", "in the way");
     r = Updater(root());
-    EXPECT_EQ(1, r.code);
+    EXPECT_EQ(1, r.exit_code);
     EXPECT_EQ(std::string("\x03\x00\x00\x00", 4), ReadFile(root() / ".update/up.stage"));
     EXPECT_EQ("readme 1.1, longer\n", ReadFile(root() / "readme.txt")) << "files before the failure stay replaced";
     EXPECT_EQ("readme 1.0\n", ReadFile(root() / ".backup/1.0/readme.txt"));
     fs::remove(root() / "docs");
     r = Updater(root());
-    EXPECT_EQ(0, r.code) << r.err;
+    EXPECT_EQ(0, r.exit_code) << r.err;
     EXPECT_EQ(0u, r.out.find("Begin Stage 4/4\n")) << r.out;
     ExpectUpdatedAndClean();
 }
@@ -365,7 +355,7 @@ TEST_F(EndToEnd, UnsafeArchiveNamesAreRefusedAndNothingLandsOutside)
 
         const std::vector<std::string> before = Entries(dir_.path());
         const Result r = Updater(root());
-        EXPECT_EQ(1, r.code);
+        EXPECT_EQ(1, r.exit_code);
         EXPECT_TRUE(std::regex_search(r.err, std::regex("^Error: At ArchiveExpansion\\.cpp\\([0-9]+\\) in "
                                                         "construct_tree::node_action::operator \\(\\)\\(\\)\nunsafe name")))
             << r.err;

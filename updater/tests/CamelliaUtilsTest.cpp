@@ -3,6 +3,8 @@
 #include "CamelliaUtils.h"
 #include "KWUpdaterError.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
@@ -14,22 +16,14 @@
 
 namespace {
 
-typedef std::vector<unsigned char> Bytes;
+using testsupport::Bytes;
+using testsupport::RandomBytes;
 
 Bytes FromHex(const std::string& hex)
 {
     Bytes out;
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
         out.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-Bytes RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    Bytes out(n);
-    for (auto& b : out)
-        b = static_cast<unsigned char>(rng());
     return out;
 }
 

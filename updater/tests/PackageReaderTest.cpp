@@ -19,6 +19,7 @@ using kw::archive::File;
 using testsupport::Capture;
 using testsupport::ReadFile;
 using testsupport::TempDir;
+using testsupport::Ticks;
 using testsupport::WriteFile;
 
 namespace {
@@ -43,11 +44,6 @@ std::string Compress(const std::string& data)
     compressor.Compress(data.data(), static_cast<unsigned>(data.size()), true,
                         [&](const void* p, unsigned n) { out.append(static_cast<const char*>(p), n); });
     return out;
-}
-
-FILETIME Time(std::uint64_t ticks)
-{
-    return FILETIME{static_cast<std::uint32_t>(ticks), static_cast<std::uint32_t>(ticks >> 32)};
 }
 
 std::uint64_t ModifiedTicks(const fs::path& path)
@@ -169,15 +165,15 @@ TEST(Expansion, WritesTheTreeWithItsTimesDepthFirst)
 {
     TempDir root;
     kw::archive::Archive archive;
-    auto top = boost::make_shared<Directory>(Time(1), Time(2));
-    auto sub = boost::make_shared<Directory>(Time(130000000000000000ULL), Time(130000000010000000ULL));
-    auto file = boost::make_shared<File>(Time(130000000020000000ULL), Time(130000000030000000ULL));
+    auto top = boost::make_shared<Directory>(Ticks(1), Ticks(2));
+    auto sub = boost::make_shared<Directory>(Ticks(130000000000000000ULL), Ticks(130000000010000000ULL));
+    auto file = boost::make_shared<File>(Ticks(130000000020000000ULL), Ticks(130000000030000000ULL));
     const std::string content(1025, 'q');
     file->Add(content.data(), static_cast<unsigned>(content.size()));
     sub->AddNode("a.txt", file);
-    sub->AddNode("empty", boost::make_shared<Directory>(Time(0), Time(130000000040000000ULL)));
+    sub->AddNode("empty", boost::make_shared<Directory>(Ticks(0), Ticks(130000000040000000ULL)));
     top->AddNode("sub", sub);
-    top->AddNode("\x95\x5C.txt", boost::make_shared<File>(Time(0), Time(130000000050000000ULL))); // 表.txt
+    top->AddNode("\x95\x5C.txt", boost::make_shared<File>(Ticks(0), Ticks(130000000050000000ULL))); // 表.txt
     archive.GetRoot().AddNode("/", top);
 
     construct(archive, root / "x");

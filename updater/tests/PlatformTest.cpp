@@ -12,15 +12,8 @@ using testsupport::TempDir;
 using testsupport::WriteFile;
 
 namespace {
-FILETIME Ticks(std::uint64_t ticks)
-{
-    FILETIME t;
-    t.dwLowDateTime = static_cast<std::uint32_t>(ticks);
-    t.dwHighDateTime = static_cast<std::uint32_t>(ticks >> 32);
-    return t;
-}
-
-std::uint64_t TicksOf(const FILETIME& t) { return (std::uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
+using testsupport::Ticks;
+using testsupport::TicksOf;
 
 std::string Failure(void (*f)(const fs::path&), const fs::path& p)
 {

@@ -15,16 +15,8 @@
 
 namespace {
 
-typedef std::vector<unsigned char> Bytes;
-
-Bytes RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    Bytes out(n);
-    for (auto& b : out)
-        b = static_cast<unsigned char>(rng());
-    return out;
-}
+using testsupport::Bytes;
+using testsupport::RandomBytes;
 
 std::string OpenSslDigest(const unsigned char* data, std::size_t size)
 {

@@ -12,7 +12,6 @@
 #include <kw/xml/XmlReader.h>
 
 #include <gtest/gtest.h>
-#include <openssl/sha.h>
 
 #include <boost/filesystem.hpp>
 
@@ -29,24 +28,8 @@ using testsupport::TempDir;
 
 namespace {
 
-std::string Sha256(const std::string& bytes)
-{
-    unsigned char digest[SHA256_DIGEST_LENGTH];
-    SHA256(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), digest);
-    std::string hex;
-    char two[3];
-    for (unsigned char b : digest) {
-        std::snprintf(two, sizeof two, "%02x", b);
-        hex += two;
-    }
-    return hex;
-}
-
-void Write(const fs::path& file, const std::string& bytes)
-{
-    fs::create_directories(file.parent_path());
-    testsupport::WriteFile(file, bytes);
-}
+const auto Sha256 = testsupport::OpenSslSha256Text;
+const auto Write = testsupport::WriteFile;
 
 // Every entry below `dir`: files with content and modification time,
 // directories marked as such.
@@ -72,15 +55,8 @@ std::vector<std::string> TemporaryFiles(const fs::path& dir)
     return found;
 }
 
-FILETIME Ticks(std::uint64_t ticks)
-{
-    FILETIME t;
-    t.dwLowDateTime = static_cast<std::uint32_t>(ticks);
-    t.dwHighDateTime = static_cast<std::uint32_t>(ticks >> 32);
-    return t;
-}
-
-std::uint64_t Ticks(const FILETIME& t) { return (std::uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
+using testsupport::Ticks;
+using testsupport::TicksOf;
 
 void ReadTimes(const fs::path& file, FILETIME& created, FILETIME& modified)
 {
@@ -229,8 +205,8 @@ TEST_F(FullScriptTest, ChecksVersionsBacksUpReplacesAddsAndCreatesInOrder)
         const std::uint64_t offset = std::string(name) == "news.txt" ? 1 : 0;
         FILETIME c, m;
         ReadTimes(base / name, c, m);
-        EXPECT_EQ(modified + offset, Ticks(m));
-        EXPECT_EQ(created + offset, Ticks(c));
+        EXPECT_EQ(modified + offset, TicksOf(m));
+        EXPECT_EQ(created + offset, TicksOf(c));
     }
 }
 

@@ -1,6 +1,6 @@
 #include "ArchiveWriter.h"
 #include "PackError.h"
-#include "TestSupport.h"
+#include "PackTestSupport.h"
 
 #include <kw/archive/ArchiveLoader.h>
 #include <kw/archive/Directory.h>

@@ -1,5 +1,5 @@
 // The built KWPack as a user runs it: exit codes, messages, files.
-#include "TestSupport.h"
+#include "PackTestSupport.h"
 
 #include <boost/filesystem/operations.hpp>
 

@@ -6,7 +6,7 @@
 #include "PackageFormat.h"
 #include "RsaKey.h"
 #include "RsaPadding.h"
-#include "TestSupport.h"
+#include "PackTestSupport.h"
 
 #include <kw/RSA.h>
 
@@ -37,16 +37,7 @@ Bytes BytesOf(const std::string& text)
     return Bytes(text.begin(), text.end());
 }
 
-std::string Hex(const Bytes& bytes)
-{
-    std::string text;
-    char pair[3];
-    for (unsigned char b : bytes) {
-        std::snprintf(pair, sizeof pair, "%02x", b);
-        text += pair;
-    }
-    return text;
-}
+std::string Hex(const Bytes& bytes) { return testsupport::HexText(bytes.data(), bytes.size()); }
 
 // c^e mod n with OpenSSL's public key operation, little-endian in and out.
 Bytes PublicOperation(const fs::path& pem, const Bytes& block)

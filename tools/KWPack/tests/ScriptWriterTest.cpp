@@ -1,6 +1,6 @@
 #include "PackError.h"
 #include "ScriptWriter.h"
-#include "TestSupport.h"
+#include "PackTestSupport.h"
 
 #include <kw/xml/XmlDocument.h>
 #include <kw/xml/XmlNode.h>
@@ -25,18 +25,7 @@ using kw::xml::XmlIfKey;
 namespace {
 
 // The digest as an independent implementation computes it.
-std::string Sha256Text(const std::string& content)
-{
-    unsigned char digest[SHA256_DIGEST_LENGTH];
-    SHA256(reinterpret_cast<const unsigned char*>(content.data()), content.size(), digest);
-    std::string text;
-    char hex[3];
-    for (unsigned char b : digest) {
-        std::snprintf(hex, sizeof hex, "%02x", b);
-        text += hex;
-    }
-    return text;
-}
+const auto Sha256Text = testsupport::OpenSslSha256Text;
 
 std::string Attribute(const boost::shared_ptr<XmlElement>& element, const std::string& name)
 {

@@ -1,0 +1,75 @@
+// Helpers shared by the program's, the producer's and the end-to-end tests:
+// scratch directories, captured console streams, whole-file reads and
+// writes, file times, random bytes and a reference SHA-256 (OpenSSL).
+#pragma once
+
+#include <kw/FileTime.h>
+
+#include <boost/filesystem.hpp>
+
+#include <cstdint>
+#include <iosfwd>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+typedef std::vector<unsigned char> Bytes;
+
+// A fresh directory, removed with everything in it at the end of the test.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const boost::filesystem::path& path() const { return path_; }
+    boost::filesystem::path operator/(const std::string& relative) const { return path_ / relative; }
+
+private:
+    boost::filesystem::path path_;
+};
+
+// Redirects a stream into a string for the lifetime of the object.
+class Capture {
+public:
+    explicit Capture(std::ostream& stream);
+    ~Capture();
+    std::string text() const { return buffer_.str(); }
+
+private:
+    std::ostream& stream_;
+    std::ostringstream buffer_;
+    std::streambuf* saved_;
+};
+
+// Writes `bytes` as the whole file, creating missing parent directories.
+void WriteFile(const boost::filesystem::path& path, const std::string& bytes);
+std::string ReadFile(const boost::filesystem::path& path);
+
+// A FILETIME from a count of 100-ns ticks, and back.
+FILETIME Ticks(std::uint64_t ticks);
+std::uint64_t TicksOf(const FILETIME& time);
+
+// Reproducible pseudo-random bytes.
+Bytes RandomBytes(std::size_t count, unsigned seed);
+
+// Two lowercase hexadecimal digits per byte.
+std::string HexText(const unsigned char* bytes, std::size_t count);
+
+// The SHA-256 text digest as OpenSSL computes it.
+std::string OpenSslSha256Text(const std::string& bytes);
+
+// The text in single quotes for the shell.
+std::string ShellQuote(const std::string& text);
+
+struct CommandResult {
+    int exit_code;    // -1 when the command did not exit normally
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+// Runs a shell command line with standard input closed, capturing both outputs.
+CommandResult RunCommand(const std::string& command);
+
+} // namespace testsupport
