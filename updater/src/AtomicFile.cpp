@@ -1,5 +1,7 @@
 #include "AtomicFile.h"
 
+#include "Platform.h"
+
 #include <boost/filesystem/operations.hpp>
 
 #include <fstream>
@@ -17,6 +19,7 @@ void PlaceAtomically(const fs::path& target, Write write)
     const fs::path temporary = TemporarySibling(target);
     try {
         write(temporary);
+        platform::FlushFileIfNeeded(temporary);
         fs::rename(temporary, target);
     } catch (...) {
         boost::system::error_code ignored;

@@ -48,4 +48,8 @@ std::string NarrowToConsole(const std::string& narrow);
 // Flushes everything written under `path`'s file system to stable storage.
 void FlushFileSystem(const boost::filesystem::path& path);
 
+// Flushes one written file where the system has no whole-file-system flush
+// (Windows); elsewhere FlushFileSystem covers it and this does nothing.
+void FlushFileIfNeeded(const boost::filesystem::path& path);
+
 } // namespace platform

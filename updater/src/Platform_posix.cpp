@@ -189,4 +189,6 @@ void FlushFileSystem(const boost::filesystem::path& path)
     if (result != 0) throw std::runtime_error("cannot flush " + path.string() + ": " + std::strerror(error));
 }
 
+void FlushFileIfNeeded(const boost::filesystem::path&) {}
+
 } // namespace platform

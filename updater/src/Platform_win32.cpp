@@ -95,7 +95,17 @@ std::string NarrowToConsole(const std::string& narrow)
 
 void FlushFileSystem(const boost::filesystem::path&)
 {
-    // Each copied file is flushed when it is written on this system.
+    // Each placed file was flushed by FlushFileIfNeeded before its rename.
+}
+
+void FlushFileIfNeeded(const boost::filesystem::path& path)
+{
+    const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open a written file to flush it");
+    const BOOL flushed = ::FlushFileBuffers(handle);
+    ::CloseHandle(handle);
+    if (!flushed) throw std::runtime_error("cannot flush a written file");
 }
 
 } // namespace platform
