@@ -11,16 +11,16 @@ updater="$root/build/updater/KWUpdater"
 kwpack="$root/build/tools/KWPack/KWPack"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kwupdater-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+[ -n "${BENCH_KEEP:-}" ] || trap 'rm -rf "$work"' EXIT
 cd "$work"
 files=${BENCH_FILES:-3000}
 size=${BENCH_FILE_KB:-100}
 
-echo "== generating $files files of about $size KB (random, text and sparse thirds)"
+echo "== generating $files files of about $size KB (random, text and sparse thirds) in $work"
 make_file() { # path kind seed
   case $2 in
     0) head -c $((size * 1024)) /dev/urandom ;;
-    1) yes "line $3 of a fairly repetitive text file in version $4" | head -c $((size * 1024)) ;;
+    1) (set +o pipefail; yes "line $3 of a fairly repetitive text file in version $4" | head -c $((size * 1024))) ;;
     2) { head -c $((size * 256)) /dev/urandom; head -c $((size * 768)) /dev/zero; } ;;
   esac > "$1"
 }
@@ -32,8 +32,8 @@ for i in $(seq 1 "$files"); do
   dir="data/d$((i % 40))"
   mkdir -p "v1.0/$dir" "v1.1/$dir"
   make_file "v1.0/$dir/f$i.bin" $((i % 3)) "$i" 1.0
-  # Two files in three change; the rest stay.
-  if [ $((i % 3)) -ne 0 ]; then make_file "v1.1/$dir/f$i.bin" $((i % 3)) "$i" 1.1; else cp "v1.0/$dir/f$i.bin" "v1.1/$dir/"; fi
+  # Three files in four change, of every kind; the rest stay.
+  if [ $((i % 4)) -ne 0 ]; then make_file "v1.1/$dir/f$i.bin" $((i % 3)) "$i" 1.1; else cp "v1.0/$dir/f$i.bin" "v1.1/$dir/"; fi
 done
 for i in $(seq 1 $((files / 10))); do
   mkdir -p "v1.1/new/n$((i % 10))"

@@ -28,6 +28,10 @@ using kw::archive::Node;
 void construct_file(const fs::path& path, const boost::shared_ptr<File>& file)
 {
     if (!file) KW_FAIL("type unmatched", "construct_file");
+    // A file left by an earlier run may share its content with an installed
+    // file: write a new one rather than into that content.
+    boost::system::error_code ignored;
+    if (fs::is_regular_file(fs::symlink_status(path, ignored))) fs::remove(path, ignored);
     std::ofstream out(path.string(), std::ios::binary | std::ios::trunc);
     if (!out) KW_FAIL("cannot open file to output", "construct_file");
     const unsigned size = file->GetSize();

@@ -48,11 +48,27 @@ void WriteFileAtomically(const fs::path& target, const void* data, std::size_t s
     });
 }
 
+void LinkOrCopyFile(const fs::path& source, const fs::path& target)
+{
+    boost::system::error_code link_failed;
+    fs::create_hard_link(source, target, link_failed);
+    if (!link_failed) return;
+    // Only a file system that cannot link these two files falls back to a
+    // copy; a full disk or a denied directory is the failure it is.
+    namespace errc = boost::system::errc;
+    if (link_failed != errc::cross_device_link && link_failed != errc::operation_not_permitted &&
+        link_failed != errc::operation_not_supported && link_failed != errc::too_many_links &&
+        link_failed != errc::function_not_supported)
+        throw fs::filesystem_error("cannot link the file", source, target, link_failed);
+    platform::CopyFileContents(source, target);
+}
+
 void CopyFileAtomically(const fs::path& source, const fs::path& target,
                         const boost::function<void(const fs::path&)>& before_rename)
 {
     PlaceAtomically(target, [&](const fs::path& temporary) {
-        fs::copy_file(source, temporary, fs::copy_option::overwrite_if_exists);
+        fs::remove(temporary); // a stale one from an interrupted run
+        LinkOrCopyFile(source, temporary);
         if (before_rename) before_rename(temporary);
     });
 }

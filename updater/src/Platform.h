@@ -45,6 +45,12 @@ std::string ArgumentToNarrow(const char* argument);
 // Narrow text in the terminal's encoding, for console lines.
 std::string NarrowToConsole(const std::string& narrow);
 
+// Copies a regular file's content and permissions over `target`, creating or
+// truncating it. Unlike boost::filesystem::copy_file it does not flush each
+// copy to the disk: the update flushes once, before it records stage 4.
+// Failures raise boost::filesystem::filesystem_error.
+void CopyFileContents(const boost::filesystem::path& source, const boost::filesystem::path& target);
+
 // Flushes everything written under `path`'s file system to stable storage.
 void FlushFileSystem(const boost::filesystem::path& path);
 

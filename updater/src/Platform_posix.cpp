@@ -12,6 +12,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <vector>
+
+#include <boost/filesystem/exception.hpp>
 
 namespace platform {
 namespace {
@@ -177,6 +180,67 @@ std::string NarrowToConsole(const std::string& narrow)
     } catch (const std::exception&) {
         return narrow; // Show the bytes rather than lose the message.
     }
+}
+
+namespace {
+
+// Closes a descriptor when it goes out of scope.
+struct Descriptor {
+    int fd;
+    explicit Descriptor(int fd) : fd(fd) {}
+    ~Descriptor()
+    {
+        if (fd >= 0) ::close(fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+};
+
+[[noreturn]] void ThrowCopyError(const char* what, const boost::filesystem::path& source,
+                                 const boost::filesystem::path& target)
+{
+    throw boost::filesystem::filesystem_error(what, source, target,
+                                              boost::system::error_code(errno, boost::system::system_category()));
+}
+
+} // namespace
+
+void CopyFileContents(const boost::filesystem::path& source, const boost::filesystem::path& target)
+{
+    const Descriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st;
+    if (in.fd < 0 || ::fstat(in.fd, &st) != 0) ThrowCopyError("cannot open the file to copy", source, target);
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        ThrowCopyError("cannot copy what is not a regular file", source, target);
+    }
+    const Descriptor out(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 07777));
+    if (out.fd < 0) ThrowCopyError("cannot create the copy", source, target);
+
+    // The kernel copies without a trip through this process where it can.
+    bool kernel_copy = true;
+    std::vector<char> buffer;
+    for (;;) {
+        ssize_t copied = -1;
+        if (kernel_copy) {
+            copied = ::copy_file_range(in.fd, nullptr, out.fd, nullptr, 1 << 30, 0);
+            if (copied < 0 && (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP)) {
+                kernel_copy = false;
+                continue;
+            }
+        } else {
+            buffer.resize(1 << 16);
+            copied = ::read(in.fd, buffer.data(), buffer.size());
+            for (ssize_t written = 0; copied > 0 && written < copied;) {
+                const ssize_t n = ::write(out.fd, buffer.data() + written, static_cast<size_t>(copied - written));
+                if (n < 0) ThrowCopyError("cannot write the copy", source, target);
+                written += n;
+            }
+        }
+        if (copied < 0) ThrowCopyError("cannot copy the file", source, target);
+        if (copied == 0) break;
+    }
+    if (::fchmod(out.fd, st.st_mode & 07777) != 0) ThrowCopyError("cannot set the copy's permissions", source, target);
 }
 
 void FlushFileSystem(const boost::filesystem::path& path)

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <boost/filesystem/exception.hpp>
+
 #include <stdexcept>
 #include <vector>
 
@@ -91,6 +93,14 @@ std::string ArgumentToNarrow(const char* argument)
 std::string NarrowToConsole(const std::string& narrow)
 {
     return narrow; // The console uses the same code page.
+}
+
+void CopyFileContents(const boost::filesystem::path& source, const boost::filesystem::path& target)
+{
+    if (!::CopyFileW(source.c_str(), target.c_str(), FALSE))
+        throw boost::filesystem::filesystem_error(
+            "cannot copy the file", source, target,
+            boost::system::error_code(static_cast<int>(::GetLastError()), boost::system::system_category()));
 }
 
 void FlushFileSystem(const boost::filesystem::path&)

@@ -104,7 +104,10 @@ void StageDir::BackupFile(const std::string& file_name, const StageDir& dir, con
     const fs::path target_dir = platform::NarrowToPath(GetBackupPath(dir, relative_dir));
     fs::create_directories(target_dir);
     const fs::path name = platform::NarrowToPath(file_name);
-    fs::copy_file(source_dir / name, target_dir / name, fs::copy_option::overwrite_if_exists);
+    // The installed file is replaced by a rename, never changed in place, so
+    // the backup may share its content.
+    fs::remove(target_dir / name);
+    LinkOrCopyFile(source_dir / name, target_dir / name);
 }
 
 std::string StageDir::GetBackupPath(const StageDir& dir, const std::string& relative_dir)

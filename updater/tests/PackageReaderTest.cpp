@@ -184,10 +184,13 @@ TEST(Expansion, WritesTheTreeWithItsTimesDepthFirst)
     EXPECT_EQ(130000000010000000ULL, ModifiedTicks(root / "x/sub")) << "a directory takes its times last";
     EXPECT_EQ(130000000040000000ULL, ModifiedTicks(root / "x/sub/empty"));
 
-    // A second run over what the first left overwrites it.
+    // A second run over what the first left overwrites it, and never writes
+    // into content that an installed file shares with an extracted one.
     WriteFile(root / "x/sub/a.txt", "stale and longer than before........................");
+    fs::create_hard_link(root / "x/sub/a.txt", root / "installed.txt");
     construct(archive, root / "x");
     EXPECT_EQ(content, ReadFile(root / "x/sub/a.txt"));
+    EXPECT_EQ("stale and longer than before........................", ReadFile(root / "installed.txt"));
 }
 
 TEST(Expansion, FailuresOfTheTreeAndTheFileSystem)

@@ -134,3 +134,23 @@ TEST(StageDirRecord, RemoveStageKeepsOtherPackagesWork)
     StageDir::RemoveStage(root / ".update", "b");
     EXPECT_FALSE(fs::exists(root / ".update"));
 }
+
+TEST(Platform, CopyFileContentsReplacesTheTargetWholeWithTheSourcesPermissions)
+{
+    TempDir root;
+    const std::string content(300000, 'c');
+    WriteFile(root / "source", content);
+    fs::permissions(root / "source", fs::owner_read | fs::owner_write | fs::owner_exe);
+    WriteFile(root / "target", std::string(500000, 't'));
+    platform::CopyFileContents(root / "source", root / "target");
+    EXPECT_TRUE(testsupport::ReadFile(root / "target") == content);
+    EXPECT_EQ(fs::owner_read | fs::owner_write | fs::owner_exe, fs::status(root / "target").permissions());
+
+    platform::CopyFileContents(root / "source", root / "new");
+    EXPECT_EQ(content.size(), fs::file_size(root / "new"));
+
+    fs::create_directory(root / "dir");
+    EXPECT_THROW(platform::CopyFileContents(root / "missing", root / "x"), fs::filesystem_error);
+    EXPECT_THROW(platform::CopyFileContents(root / "dir", root / "x"), fs::filesystem_error);
+    EXPECT_THROW(platform::CopyFileContents(root / "source", root / "none" / "x"), fs::filesystem_error);
+}
