@@ -217,12 +217,12 @@ TEST(ArchiveLoaderTest, FileBodiesBecome512ByteBlocks)
 
 TEST(ArchiveLoaderTest, DeliveryStepAndRecordOrderDoNotMatter)
 {
-    const TreeSpec spec = SampleTree();
-    const std::string depth_first = Serialize(spec, Order::DepthFirst);
-    const std::string breadth_first = Serialize(spec, Order::BreadthFirst);
+    const TreeSpec shape = SampleTree();
+    const std::string depth_first = Serialize(shape, Order::DepthFirst);
+    const std::string breadth_first = Serialize(shape, Order::BreadthFirst);
     ASSERT_NE(depth_first, breadth_first);
     ASSERT_EQ(depth_first.size(), breadth_first.size());
-    const std::string expected = Dump(spec);
+    const std::string expected = Dump(shape);
 
     for (const std::string* bytes : {&depth_first, &breadth_first}) {
         for (unsigned step : {1u, 3u, 64u}) {

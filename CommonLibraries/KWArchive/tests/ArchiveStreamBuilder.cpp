@@ -47,21 +47,21 @@ StreamWriter& StreamWriter::Raw(const std::string& bytes)
 
 TreeSpec TreeSpec::Dir(std::uint64_t created, std::uint64_t modified)
 {
-    TreeSpec spec;
-    spec.type = 1;
-    spec.created = created;
-    spec.modified = modified;
-    return spec;
+    TreeSpec shape;
+    shape.type = 1;
+    shape.created = created;
+    shape.modified = modified;
+    return shape;
 }
 
 TreeSpec TreeSpec::FileOf(const std::string& content, std::uint64_t created, std::uint64_t modified)
 {
-    TreeSpec spec;
-    spec.type = 2;
-    spec.content = content;
-    spec.created = created;
-    spec.modified = modified;
-    return spec;
+    TreeSpec shape;
+    shape.type = 2;
+    shape.content = content;
+    shape.created = created;
+    shape.modified = modified;
+    return shape;
 }
 
 TreeSpec& TreeSpec::Add(const std::string& name, TreeSpec child)

@@ -77,10 +77,10 @@ void DumpInto(const Directory& directory, const std::string& path, std::string& 
     directory.ForeachNode(visit);
 }
 
-void DumpInto(const TreeSpec& spec, const std::string& path, std::string& out)
+void DumpInto(const TreeSpec& shape, const std::string& path, std::string& out)
 {
     std::map<std::string, const TreeSpec*> sorted;
-    for (const auto& child : spec.children) sorted.emplace(child.first, &child.second);
+    for (const auto& child : shape.children) sorted.emplace(child.first, &child.second);
     for (const auto& child : sorted) {
         const std::string child_path = path + "/" + Printable(child.first);
         const TreeSpec& node = *child.second;
@@ -98,10 +98,10 @@ std::string Dump(const Directory& directory)
     return out;
 }
 
-std::string Dump(const TreeSpec& spec)
+std::string Dump(const TreeSpec& shape)
 {
-    std::string out = Line("", 1, spec.created, spec.modified, nullptr);
-    DumpInto(spec, "", out);
+    std::string out = Line("", 1, shape.created, shape.modified, nullptr);
+    DumpInto(shape, "", out);
     return out;
 }
 

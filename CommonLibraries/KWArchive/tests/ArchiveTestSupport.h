@@ -44,7 +44,7 @@ FILETIME MakeFileTime(std::uint64_t ticks);
 // One line per node, children in name order: path, type, both times and, for
 // files, the size and content. Names are shown with unprintable bytes escaped.
 std::string Dump(const kw::archive::Directory& directory);
-std::string Dump(const TreeSpec& spec);
+std::string Dump(const TreeSpec& shape);
 // The top directory "/" of a loaded archive (empty when absent or not a directory).
 boost::shared_ptr<kw::archive::Directory> Top(const boost::shared_ptr<kw::archive::Archive>& archive);
 std::string Content(const kw::archive::File& file);

@@ -41,7 +41,7 @@ std::vector<std::string> ParsedArgs::All(const std::string& name) const
     return found == values.end() ? std::vector<std::string>() : found->second;
 }
 
-ParsedArgs ParseArguments(const CommandSpec& spec, const std::vector<std::string>& args)
+ParsedArgs ParseArguments(const CommandSpec& syntax, const std::vector<std::string>& args)
 {
     ParsedArgs parsed;
     bool options_ended = false;
@@ -68,9 +68,9 @@ ParsedArgs ParseArguments(const CommandSpec& spec, const std::vector<std::string
             name.resize(eq);
             has_inline = true;
         }
-        auto option = std::find_if(spec.options.begin(), spec.options.end(),
+        auto option = std::find_if(syntax.options.begin(), syntax.options.end(),
                                    [&](const OptionSpec& o) { return o.name == name; });
-        if (option == spec.options.end()) throw UsageError("unknown option --" + name + " for " + spec.name);
+        if (option == syntax.options.end()) throw UsageError("unknown option --" + name + " for " + syntax.name);
         std::string value;
         if (option->value.empty()) {
             if (has_inline) throw UsageError("option --" + name + " takes no value");
@@ -85,8 +85,8 @@ ParsedArgs ParseArguments(const CommandSpec& spec, const std::vector<std::string
         if (!slot.empty() && !option->repeatable) throw UsageError("option --" + name + " given twice");
         slot.push_back(value);
     }
-    if (!parsed.help && parsed.positional.size() != spec.positional.size())
-        throw UsageError(spec.name + " takes " + std::to_string(spec.positional.size()) + " arguments, " +
+    if (!parsed.help && parsed.positional.size() != syntax.positional.size())
+        throw UsageError(syntax.name + " takes " + std::to_string(syntax.positional.size()) + " arguments, " +
                          std::to_string(parsed.positional.size()) + " given");
     return parsed;
 }

@@ -42,6 +42,6 @@ struct ParsedArgs {
 // Parses the arguments after the subcommand; raises UsageError on unknown
 // options, missing values, repeated single options and a wrong count of
 // positional arguments (unless --help was given).
-ParsedArgs ParseArguments(const CommandSpec& spec, const std::vector<std::string>& args);
+ParsedArgs ParseArguments(const CommandSpec& syntax, const std::vector<std::string>& args);
 
 } // namespace kwpack

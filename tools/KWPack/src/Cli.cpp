@@ -2,7 +2,7 @@
 
 #include "ArgParser.h"
 #include "AtomicOutput.h"
-#include "Inspect.h"
+#include "PackageReport.h"
 #include "KeyGen.h"
 #include "PackError.h"
 #include "PackageBuilder.h"
@@ -33,7 +33,7 @@ const OptionSpec kKey{"key", "PRIVATE_KEY", false, "PEM private key made by keyg
 const OptionSpec kVersion{"version", "NNNN", false, "package format version, four digits (default 0111)"};
 
 struct Command {
-    CommandSpec spec;
+    CommandSpec syntax;
     std::function<int(const ParsedArgs&)> run;
 };
 
@@ -195,9 +195,9 @@ std::string OverallHelp(const std::vector<Command>& commands)
 {
     std::string text = "usage: KWPack COMMAND [ARGUMENTS] [--help]\n\nThe update package producer.\n\ncommands:\n";
     for (const Command& c : commands) {
-        std::string left = "  " + c.spec.name;
+        std::string left = "  " + c.syntax.name;
         left.resize(12, ' ');
-        text += left + c.spec.summary + "\n";
+        text += left + c.syntax.summary + "\n";
     }
     return text + "\n\"KWPack COMMAND --help\" describes one command.\n";
 }
@@ -213,27 +213,27 @@ int RunCommandLine(const std::vector<std::string>& args)
     }
     const Command* command = nullptr;
     for (const Command& c : commands)
-        if (c.spec.name == args[0]) command = &c;
+        if (c.syntax.name == args[0]) command = &c;
     if (!command) {
         std::cerr << "KWPack: unknown command \"" << args[0] << "\"\n" << OverallHelp(commands);
         return 2;
     }
     try {
-        const ParsedArgs parsed = ParseArguments(command->spec, std::vector<std::string>(args.begin() + 1, args.end()));
+        const ParsedArgs parsed = ParseArguments(command->syntax, std::vector<std::string>(args.begin() + 1, args.end()));
         if (parsed.help) {
-            std::cout << command->spec.Help();
+            std::cout << command->syntax.Help();
             return 0;
         }
         if (parsed.Flag("quiet")) Progress::Silence();
         return command->run(parsed);
     } catch (const UsageError& e) {
-        std::cerr << "KWPack " << command->spec.name << ": " << e.what() << "\nusage: " << command->spec.Usage()
+        std::cerr << "KWPack " << command->syntax.name << ": " << e.what() << "\nusage: " << command->syntax.Usage()
                   << "\n";
         return 2;
     } catch (const kw::ModuleError& e) {
-        std::cerr << "KWPack " << command->spec.name << ": error: " << e.Message() << "\n";
+        std::cerr << "KWPack " << command->syntax.name << ": error: " << e.Message() << "\n";
     } catch (const std::exception& e) {
-        std::cerr << "KWPack " << command->spec.name << ": error: " << e.what() << "\n";
+        std::cerr << "KWPack " << command->syntax.name << ": error: " << e.what() << "\n";
     }
     return 1;
 }

@@ -7,7 +7,7 @@ using namespace kwpack;
 
 namespace {
 
-CommandSpec Spec()
+CommandSpec SampleCommand()
 {
     return {"demo",
             {"IN", "OUT"},
@@ -20,7 +20,7 @@ CommandSpec Spec()
 
 TEST(ArgParser, TakesPositionalsValuesRepeatsAndFlagsInAnyOrder)
 {
-    ParsedArgs args = ParseArguments(Spec(), {"--check", "a", "in", "--key=k.pem", "--force", "out", "--check", "b"});
+    ParsedArgs args = ParseArguments(SampleCommand(), {"--check", "a", "in", "--key=k.pem", "--force", "out", "--check", "b"});
     EXPECT_EQ(args.positional, (std::vector<std::string>{"in", "out"}));
     EXPECT_EQ(args.Value("key", "none"), "k.pem");
     EXPECT_EQ(args.All("check"), (std::vector<std::string>{"a", "b"}));
@@ -28,19 +28,19 @@ TEST(ArgParser, TakesPositionalsValuesRepeatsAndFlagsInAnyOrder)
     EXPECT_EQ(args.Value("missing", "fallback"), "fallback");
 
     // After "--" everything is positional, even a leading "--".
-    args = ParseArguments(Spec(), {"--", "--in", "out"});
+    args = ParseArguments(SampleCommand(), {"--", "--in", "out"});
     EXPECT_EQ(args.positional, (std::vector<std::string>{"--in", "out"}));
 }
 
 TEST(ArgParser, RefusesWhatItCannotActOn)
 {
-    EXPECT_THROW(ParseArguments(Spec(), {"in", "out", "--nope"}), UsageError);
-    EXPECT_THROW(ParseArguments(Spec(), {"in", "out", "--key"}), UsageError);
-    EXPECT_THROW(ParseArguments(Spec(), {"in", "out", "--key", "a", "--key", "b"}), UsageError);
-    EXPECT_THROW(ParseArguments(Spec(), {"in", "out", "--force=yes"}), UsageError);
-    EXPECT_THROW(ParseArguments(Spec(), {"in"}), UsageError);
-    EXPECT_THROW(ParseArguments(Spec(), {"in", "out", "extra"}), UsageError);
+    EXPECT_THROW(ParseArguments(SampleCommand(), {"in", "out", "--nope"}), UsageError);
+    EXPECT_THROW(ParseArguments(SampleCommand(), {"in", "out", "--key"}), UsageError);
+    EXPECT_THROW(ParseArguments(SampleCommand(), {"in", "out", "--key", "a", "--key", "b"}), UsageError);
+    EXPECT_THROW(ParseArguments(SampleCommand(), {"in", "out", "--force=yes"}), UsageError);
+    EXPECT_THROW(ParseArguments(SampleCommand(), {"in"}), UsageError);
+    EXPECT_THROW(ParseArguments(SampleCommand(), {"in", "out", "extra"}), UsageError);
     // --help needs no positionals.
-    EXPECT_TRUE(ParseArguments(Spec(), {"--help"}).help);
-    EXPECT_NE(Spec().Help().find("--check PATH"), std::string::npos);
+    EXPECT_TRUE(ParseArguments(SampleCommand(), {"--help"}).help);
+    EXPECT_NE(SampleCommand().Help().find("--check PATH"), std::string::npos);
 }
