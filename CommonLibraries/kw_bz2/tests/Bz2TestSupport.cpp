@@ -1,15 +1,18 @@
 #include "Bz2TestSupport.h"
 
-#include <boost/filesystem.hpp>
+#include "TestSupport.h"
+
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 namespace kw_bz2_test {
+
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 kw::bz2::Bz2Sink Recorder::Sink()
 {
@@ -21,34 +24,6 @@ kw::bz2::Bz2Sink Recorder::Sink()
     };
 }
 
-TempDir::TempDir()
-{
-    const boost::filesystem::path path =
-        boost::filesystem::temp_directory_path() / boost::filesystem::unique_path("kw_bz2_test_%%%%%%%%");
-    boost::filesystem::create_directory(path);
-    path_ = path.string();
-}
-
-TempDir::~TempDir()
-{
-    boost::system::error_code ignored;
-    boost::filesystem::remove_all(path_, ignored);
-}
-
-void WriteFile(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 bool RunBzip2(const std::string& options, const std::string& input, const std::string& output)
 {
     const std::string command = "bzip2 " + options + " < '" + input + "' > '" + output + "' 2>/dev/null";
@@ -58,19 +33,19 @@ bool RunBzip2(const std::string& options, const std::string& input, const std::s
 std::string ToolCompress(const std::string& plain, const std::string& options)
 {
     TempDir dir;
-    WriteFile(dir.Path("plain"), plain);
-    if (!RunBzip2("-c " + options, dir.Path("plain"), dir.Path("packed.bz2")))
+    WriteFile(dir / "plain", plain);
+    if (!RunBzip2("-c " + options, (dir / "plain").string(), (dir / "packed.bz2").string()))
         throw std::runtime_error("bzip2 failed to compress");
-    return ReadFile(dir.Path("packed.bz2"));
+    return ReadFile(dir / "packed.bz2");
 }
 
 std::string ToolDecompress(const std::string& compressed)
 {
     TempDir dir;
-    WriteFile(dir.Path("packed.bz2"), compressed);
-    if (!RunBzip2("-dc", dir.Path("packed.bz2"), dir.Path("plain")))
+    WriteFile(dir / "packed.bz2", compressed);
+    if (!RunBzip2("-dc", (dir / "packed.bz2").string(), (dir / "plain").string()))
         throw std::runtime_error("bzip2 refused the stream");
-    return ReadFile(dir.Path("plain"));
+    return ReadFile(dir / "plain");
 }
 
 } // namespace kw_bz2_test

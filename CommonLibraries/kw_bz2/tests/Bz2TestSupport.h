@@ -1,5 +1,5 @@
-// Helpers of the compression tests: a recording sink, a temporary
-// directory, files and the bzip2 command-line tool.
+// Helpers of the compression tests: a recording sink and the bzip2
+// command-line tool.
 #pragma once
 
 #include <kw/bz2/Bz2Functions.h>
@@ -18,22 +18,6 @@ struct Recorder {
 
     kw::bz2::Bz2Sink Sink();
 };
-
-// A fresh directory under the system's temporary directory, removed with its content.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-void WriteFile(const std::string& path, const std::string& bytes);
-std::string ReadFile(const std::string& path);
 
 // Runs the bzip2 tool with `options` from `input` to `output`; true on exit code 0.
 bool RunBzip2(const std::string& options, const std::string& input, const std::string& output);
