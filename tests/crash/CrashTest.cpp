@@ -107,8 +107,12 @@ TEST(CrashInjection, EveryKillPointRecoversToTheNewTree)
         EXPECT_EQ(std::vector<std::string>(), scenario.Temporaries());
         std::string outcome;
         if (r.unknown_stage) {
-            // Stage 4 was recorded: the update itself is complete.
+            // Stage 4 was recorded: the update itself is complete. The
+            // clean-up removes the record first, so only a kill at that
+            // very removal can leave it behind.
             EXPECT_EQ(5, stage);
+            EXPECT_EQ("unlink", op.op) << op.path;
+            EXPECT_NE(std::string::npos, op.path.find(".stage")) << op.path;
             EXPECT_EQ("", scenario.Differences(true));
             outcome = "\"unknown stage\" (kill in the clean-up with stage 4 recorded)";
         } else if (r.completed) {

@@ -129,6 +129,11 @@ std::string StageDir::GetBackupPath(const StageDir& dir, const std::string& rela
 void StageDir::RemoveStage(const fs::path& update_dir, const std::string& stem)
 {
     fs::remove(StageFile(update_dir, stem));
+    RemoveUpdateDirIfEmpty(update_dir);
+}
+
+void StageDir::RemoveUpdateDirIfEmpty(const fs::path& update_dir)
+{
     if (fs::is_empty(update_dir)) fs::remove(update_dir);
 }
 

@@ -46,6 +46,8 @@ public:
 
     // Clean-up after the last stage.
     static void RemoveStage(const boost::filesystem::path& update_dir, const std::string& stem);
+    // The update directory goes when no package has working files left in it.
+    static void RemoveUpdateDirIfEmpty(const boost::filesystem::path& update_dir);
     static void RemoveBackup(const StageDir& dir);
 
     static void CreateFsDirectory(const boost::filesystem::path& path);

@@ -285,9 +285,14 @@ void make_directory(const fs::path& /*source_dir*/, const fs::path& target_dir, 
 void post_process(const StageDir& stage_dir, const fs::path& extract_dir, const std::string& stem)
 {
     try {
-        fs::remove_all(extract_dir);
-        fs::remove(fs::path(extract_dir.native() + ".pkg.bz2"));
+        // The stage record goes first: a clean-up interrupted after it starts
+        // the update again from the package, and every step then finds its
+        // work done, whereas one interrupted with stage 4 still recorded
+        // would stop at "unknown stage".
         StageDir::RemoveStage(stage_dir.UpdateDir(), stem);
+        fs::remove(fs::path(extract_dir.native() + ".pkg.bz2"));
+        fs::remove_all(extract_dir);
+        StageDir::RemoveUpdateDirIfEmpty(stage_dir.UpdateDir());
         StageDir::RemoveBackup(stage_dir);
     } catch (const kw::ModuleError& e) {
         ReportCleanupError(e.Message());
