@@ -159,6 +159,15 @@ protected:
         EXPECT_FALSE(fs::exists(root() / ".backup"));
     }
 
+    // A rerun after the failure is mended starts at `stage` and completes.
+    void ExpectResumedAt(int stage)
+    {
+        const Result r = Updater(root());
+        EXPECT_EQ(0, r.exit_code) << r.err;
+        EXPECT_EQ(0u, r.out.find("Begin Stage " + std::to_string(stage) + "/4\n")) << r.out;
+        ExpectUpdatedAndClean();
+    }
+
     void ExpectFailure(const Result& r, const std::string& error_pattern)
     {
         EXPECT_EQ(1, r.exit_code);
@@ -293,25 +302,19 @@ TEST_F(EndToEnd, EachStageResumesAfterItsFailureIsMended)
     ExpectFailure(Updater(root()), "At ArchiveExpansion\\.cpp\\([0-9]+\\) in construct\\(\\)\nbase dir is not a directory");
     EXPECT_EQ(std::string("\x01\x00\x00\x00", 4), ReadFile(root() / ".update/up.stage"));
     fs::remove(root() / ".update/up");
-    Result r = Updater(root());
-    EXPECT_EQ(0, r.exit_code) << r.err;
-    EXPECT_EQ(0u, r.out.find("Begin Stage 2/4\n")) << r.out;
-    ExpectUpdatedAndClean();
+    ExpectResumedAt(2);
 
     // Stage 3: the installation is not the old version.
     Install();
     WriteFile(package(), good);
     WriteFile(root() / "readme.txt", "edited by hand\n");
-    r = Updater(root());
+    Result r = Updater(root());
     EXPECT_EQ(1, r.exit_code);
     EXPECT_NE(std::string::npos, r.err.find("version unmatched!")) << r.err;
     EXPECT_EQ(std::string("\x02\x00\x00\x00", 4), ReadFile(root() / ".update/up.stage"));
     fs::copy_file(old_tree() / "readme.txt", root() / "readme.txt", fs::copy_option::overwrite_if_exists);
     fs::last_write_time(root() / "readme.txt", fs::last_write_time(old_tree() / "readme.txt"));
-    r = Updater(root());
-    EXPECT_EQ(0, r.exit_code) << r.err;
-    EXPECT_EQ(0u, r.out.find("Begin Stage 3/4\n")) << r.out;
-    ExpectUpdatedAndClean();
+    ExpectResumedAt(3);
 
     // Stage 4: a file stands where a new directory goes.
     Install();
@@ -323,10 +326,7 @@ TEST_F(EndToEnd, EachStageResumesAfterItsFailureIsMended)
     EXPECT_EQ("readme 1.1, longer\n", ReadFile(root() / "readme.txt")) << "files before the failure stay replaced";
     EXPECT_EQ("readme 1.0\n", ReadFile(root() / ".backup/1.0/readme.txt"));
     fs::remove(root() / "docs");
-    r = Updater(root());
-    EXPECT_EQ(0, r.exit_code) << r.err;
-    EXPECT_EQ(0u, r.out.find("Begin Stage 4/4\n")) << r.out;
-    ExpectUpdatedAndClean();
+    ExpectResumedAt(4);
 }
 
 // Packages whose archive names try to leave the extraction directory. A
