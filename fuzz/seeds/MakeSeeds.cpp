@@ -142,6 +142,16 @@ std::string BuilderStream(const std::string& prologue, kwtest::Order order)
     return kwtest::Serialize(top, order, prologue);
 }
 
+// Entities nested 3,000 deep, enough to overflow a 1 MiB stack inside expat
+// when expanded; the reader must stop at the first declaration.
+std::string EntityChain()
+{
+    std::string text = "<!DOCTYPE r [<!ENTITY e0 \"x\">";
+    const int depth = 3000;
+    for (int i = 1; i <= depth; ++i) text += "<!ENTITY e" + std::to_string(i) + " \"&e" + std::to_string(i - 1) + ";\">";
+    return text + "]><r>&e" + std::to_string(depth) + ";</r>";
+}
+
 void CheckKey(const fs::path& pem)
 {
     const std::vector<unsigned char> modulus = kwpack::RsaPrivateKey::Load(pem).ModulusLittleEndian();
@@ -170,6 +180,7 @@ void MakeSeeds(const fs::path& pem)
 
     Seed("fuzz_xml_reader", "update-script", UpdateScript(work));
     Seed("fuzz_xml_reader", "writer", XmlWriterDocument());
+    Seed("fuzz_xml_reader", "entity-chain", EntityChain());
 
     Seed("fuzz_decompress", "stream", Compress(producer_stream, 1));
     Seed("fuzz_decompress", "text", Compress(std::string(3000, 'a') + "tail", 9));

@@ -36,6 +36,12 @@ void ExpatWrapperImpl::SetCharacterDataHandler(const boost::function<ExpatTextFu
     XML_SetCharacterDataHandler(parser_, &OnText);
 }
 
+void ExpatWrapperImpl::SetEntityDeclarationHandler(const boost::function<ExpatEntityFunction>& declared)
+{
+    AddHandler(ExpatEntityDeclaration, new ExpatHandlerImpl<ExpatEntityFunction>(declared));
+    XML_SetEntityDeclHandler(parser_, &OnEntityDeclaration);
+}
+
 XML_Status ExpatWrapperImpl::Parse(const char* data, int length, bool isFinal)
 {
     const XML_Status status = XML_Parse(parser_, data, length, isFinal ? XML_TRUE : XML_FALSE);
@@ -74,6 +80,14 @@ void XMLCALL ExpatWrapperImpl::OnEnd(void* userData, const XML_Char* name)
 void XMLCALL ExpatWrapperImpl::OnText(void* userData, const XML_Char* data, int length)
 {
     Dispatch<ExpatTextFunction>(userData, ExpatCharacterData, data, length);
+}
+
+void XMLCALL ExpatWrapperImpl::OnEntityDeclaration(void* userData, const XML_Char* name, int /*isParameterEntity*/,
+                                                    const XML_Char* /*value*/, int /*valueLength*/,
+                                                    const XML_Char* /*base*/, const XML_Char* /*systemId*/,
+                                                    const XML_Char* /*publicId*/, const XML_Char* /*notationName*/)
+{
+    Dispatch<ExpatEntityFunction>(userData, ExpatEntityDeclaration, name);
 }
 
 ExpatWrapper::ExpatWrapper() : impl_(boost::make_shared<ExpatWrapperImpl>()) {}

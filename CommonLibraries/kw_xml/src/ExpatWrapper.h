@@ -13,11 +13,12 @@
 namespace kw {
 
 // Event kinds, the keys of the handler table.
-enum ExpatEventKind { ExpatStartTag = 0, ExpatEndTag = 1, ExpatCharacterData = 2 };
+enum ExpatEventKind { ExpatStartTag = 0, ExpatEndTag = 1, ExpatCharacterData = 2, ExpatEntityDeclaration = 3 };
 
 typedef void ExpatStartFunction(const char* name, const char** attributes);
 typedef void ExpatEndFunction(const char* name);
 typedef void ExpatTextFunction(const char* data, int length);
+typedef void ExpatEntityFunction(const char* name);
 
 // Holds one callback of the handler table.
 class ExpatHandlerBase {
@@ -45,6 +46,7 @@ public:
 
     void SetElementHandler(const boost::function<ExpatStartFunction>& start, const boost::function<ExpatEndFunction>& end);
     void SetCharacterDataHandler(const boost::function<ExpatTextFunction>& text);
+    void SetEntityDeclarationHandler(const boost::function<ExpatEntityFunction>& declared);
     // XML_Parse; an exception that a handler raised is raised again here.
     XML_Status Parse(const char* data, int length, bool isFinal);
     XML_Parser GetParser() const { return parser_; }
@@ -56,6 +58,10 @@ private:
     static void XMLCALL OnStart(void* userData, const XML_Char* name, const XML_Char** attributes);
     static void XMLCALL OnEnd(void* userData, const XML_Char* name);
     static void XMLCALL OnText(void* userData, const XML_Char* data, int length);
+    static void XMLCALL OnEntityDeclaration(void* userData, const XML_Char* name, int isParameterEntity,
+                                            const XML_Char* value, int valueLength, const XML_Char* base,
+                                            const XML_Char* systemId, const XML_Char* publicId,
+                                            const XML_Char* notationName);
 
     XML_Parser parser_;
     boost::shared_ptr<XML_ParserStruct> owner_;
@@ -73,6 +79,10 @@ public:
         impl_->SetElementHandler(start, end);
     }
     void SetCharacterDataHandler(const boost::function<ExpatTextFunction>& text) { impl_->SetCharacterDataHandler(text); }
+    void SetEntityDeclarationHandler(const boost::function<ExpatEntityFunction>& declared)
+    {
+        impl_->SetEntityDeclarationHandler(declared);
+    }
     XML_Status Parse(const char* data, int length, bool isFinal) { return impl_->Parse(data, length, isFinal); }
     XML_Parser GetParser() const { return impl_->GetParser(); }
 

@@ -25,6 +25,9 @@ public:
     // ("element nesting too deep"), so that no recursive walk over a tree
     // (destruction, Optimize) can exhaust the stack.
     static const int MaxDepth = 1000;
+    // An entity declaration is refused the same way ("entity declarations
+    // are not allowed"): nested entities would expand deep enough inside the
+    // parser to exhaust the stack.
 
     XmlReader();
     ~XmlReader();
