@@ -50,7 +50,8 @@ fs::path SafeChildPath(const fs::path& parent, const std::string& name)
 {
     const fs::path child = platform::NarrowToPath(name);
     if (const char* problem = safename::ComponentProblem(child.native())) {
-        const std::string text = "unsafe name \"" + child.native() + "\" in package: it " + problem;
+        // The error's text is narrow, like every text of the program's own errors.
+        const std::string text = "unsafe name \"" + name + "\" in package: it " + problem;
         KW_FAIL(text.c_str(), kNodeActionLabel);
     }
     return parent / child;

@@ -99,11 +99,13 @@ int RunUpdater(int argc, char** argv, const StageOperations& operations, std::is
         code = update(platform::ArgumentToNarrow(argv[1]), operations);
         std::cout << (code == 0 ? "Update was completed successfully." : "Update failed.") << std::endl;
     } catch (const kw::ModuleError& e) {
+        // The program's own errors carry narrow text; every other error's
+        // text is native (a file-system error names a native path).
         std::cerr << boost::format("Error: %s") % platform::NarrowToConsole(e.Message()) << std::endl;
         std::cout << "Update failed." << std::endl;
         code = 1;
     } catch (const std::exception& e) {
-        std::cerr << boost::format("Error: %s") % platform::NarrowToConsole(e.what()) << std::endl;
+        std::cerr << boost::format("Error: %s") % platform::NativeToConsole(e.what()) << std::endl;
         std::cout << "Update failed." << std::endl;
         code = 1;
     }

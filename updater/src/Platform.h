@@ -36,7 +36,9 @@ private:
 };
 
 // Narrow (CP932) text to a native path and back; text without a form in the
-// other encoding raises std::invalid_argument.
+// other encoding, or whose conversion does not come back the same (two
+// characters with one code, one character with two), raises
+// std::invalid_argument naming it.
 boost::filesystem::path NarrowToPath(const std::string& narrow);
 std::string PathToNarrow(const boost::filesystem::path& path);
 
@@ -44,6 +46,12 @@ std::string PathToNarrow(const boost::filesystem::path& path);
 std::string ArgumentToNarrow(const char* argument);
 // Narrow text in the terminal's encoding, for console lines.
 std::string NarrowToConsole(const std::string& narrow);
+// Native text (file names, the texts of the system's and the file-system
+// library's errors) in the terminal's encoding.
+std::string NativeToConsole(const std::string& native);
+// UTF-8 text that is only shown, as well as the terminal can show it; never
+// fails.
+std::string Utf8ToConsole(const std::string& utf8);
 
 // Copies a regular file's content and permissions over `target`, creating or
 // truncating it. Unlike boost::filesystem::copy_file it does not flush each

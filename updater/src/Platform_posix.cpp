@@ -182,6 +182,10 @@ std::string NarrowToConsole(const std::string& narrow)
     }
 }
 
+// The terminal, file names and the system's own texts are all UTF-8 here.
+std::string NativeToConsole(const std::string& native) { return native; }
+std::string Utf8ToConsole(const std::string& utf8) { return utf8; }
+
 namespace {
 
 // Closes a descriptor when it goes out of scope.

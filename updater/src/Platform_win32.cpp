@@ -12,25 +12,66 @@
 namespace platform {
 namespace {
 
+// Plain conversions; false when the text has no form in the target.
+bool ToWide(const std::string& text, UINT code_page, std::wstring& wide)
+{
+    wide.clear();
+    if (text.empty()) return true;
+    const int size = ::MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (size <= 0) return false;
+    wide.assign(static_cast<size_t>(size), L'\0');
+    return ::MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), &wide[0],
+                                 size) == size;
+}
+
+bool ToNarrow(const std::wstring& wide, UINT code_page, std::string& narrow)
+{
+    narrow.clear();
+    if (wide.empty()) return true;
+    // No best fit (U+301C must not quietly become another character), and
+    // any default character used is a failure. UTF-8 takes neither setting.
+    const bool utf8 = code_page == CP_UTF8;
+    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    BOOL lossy = FALSE;
+    BOOL* lossy_flag = utf8 ? nullptr : &lossy;
+    const int size = ::WideCharToMultiByte(code_page, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                           nullptr, lossy_flag);
+    if (size <= 0 || lossy) return false;
+    narrow.assign(static_cast<size_t>(size), '\0');
+    return ::WideCharToMultiByte(code_page, flags, wide.data(), static_cast<int>(wide.size()), &narrow[0], size,
+                                 nullptr, lossy_flag) == size &&
+           !lossy;
+}
+
+// Text as well as the ANSI code page can show it (best fit, then '?'): for
+// display only, never for a name.
+std::string Shown(const std::wstring& wide)
+{
+    if (wide.empty()) return std::string();
+    std::string shown(wide.size() * 2, '\0');
+    const int size = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &shown[0],
+                                           static_cast<int>(shown.size()), nullptr, nullptr);
+    shown.resize(size > 0 ? static_cast<size_t>(size) : 0);
+    return shown;
+}
+
+// Each direction must come back the same: a character with two narrow codes,
+// or two characters with one, would silently name another file.
 std::wstring Widen(const std::string& text, UINT code_page)
 {
-    if (text.empty()) return std::wstring();
-    const int size = ::MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (size <= 0) throw std::invalid_argument("cannot convert \"" + text + "\" to wide text");
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    ::MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), &wide[0], size);
+    std::wstring wide;
+    std::string back;
+    if (!ToWide(text, code_page, wide) || !ToNarrow(wide, code_page, back) || back != text)
+        throw std::invalid_argument("cannot convert \"" + text + "\" to wide text exactly");
     return wide;
 }
 
 std::string Narrow(const std::wstring& wide, UINT code_page)
 {
-    if (wide.empty()) return std::string();
-    BOOL lossy = FALSE;
-    BOOL* lossy_flag = code_page == CP_UTF8 ? nullptr : &lossy;
-    const int size = ::WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, lossy_flag);
-    if (size <= 0 || lossy) throw std::invalid_argument("a name has no form in the narrow code page");
-    std::string narrow(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()), &narrow[0], size, nullptr, nullptr);
+    std::string narrow;
+    std::wstring back;
+    if (!ToNarrow(wide, code_page, narrow) || !ToWide(narrow, code_page, back) || back != wide)
+        throw std::invalid_argument("cannot convert \"" + Shown(wide) + "\" to the narrow code page exactly");
     return narrow;
 }
 
@@ -93,6 +134,17 @@ std::string ArgumentToNarrow(const char* argument)
 std::string NarrowToConsole(const std::string& narrow)
 {
     return narrow; // The console uses the same code page.
+}
+
+std::string NativeToConsole(const std::string& native)
+{
+    return native; // The system's narrow texts are in the ANSI code page too.
+}
+
+std::string Utf8ToConsole(const std::string& utf8)
+{
+    std::wstring wide;
+    return ToWide(utf8, CP_UTF8, wide) ? Shown(wide) : utf8;
 }
 
 void CopyFileContents(const boost::filesystem::path& source, const boost::filesystem::path& target)

@@ -40,4 +40,10 @@ std::string DropLeadingSlash(const std::string& path)
     return !path.empty() && path[0] == '/' ? path.substr(1) : path;
 }
 
+std::string DropTrailingSlash(const std::string& path)
+{
+    const std::string::size_type n = path.size();
+    return n >= 2 && path[n - 1] == '/' && path[n - 2] != '/' ? path.substr(0, n - 1) : path;
+}
+
 } // namespace safename

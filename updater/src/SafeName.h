@@ -21,5 +21,8 @@ const char* RelativePathProblem(const std::string& path);
 
 // `path` without one leading '/', which script paths may carry.
 std::string DropLeadingSlash(const std::string& path);
+// `path` without one trailing '/' ("bin/" names the directory "bin"); "/"
+// and a doubled '/' stay as they are.
+std::string DropTrailingSlash(const std::string& path);
 
 } // namespace safename

@@ -51,8 +51,8 @@ void RequireSafe(const char* problem, const char* what, const std::string& narro
     KW_FAIL(text.c_str(), label);
 }
 
-// A name of one entry, converted and checked as the file system will see it
-// (a character such as U+00A5 becomes the byte 0x5C, a backslash, in CP932).
+// A name of one entry, converted (exactly, or refused) and checked as the
+// file system will see it.
 std::string NarrowName(const std::string& utf8, const char* what, const char* label)
 {
     const std::string narrow = ToNarrow(utf8);
@@ -70,10 +70,12 @@ std::string NarrowRelativePath(const std::string& utf8, bool root_allowed, const
     return narrow;
 }
 
-// Messages and backups name a file by its directory's prefix and its name.
-std::string Prefix(const std::string& path_text)
+// Messages and backups name a file by its directory's prefix and its name:
+// none for the path "/", else the relative path and '/', which is "/" alone
+// for an empty path.
+std::string Prefix(const std::string& path_utf8, const std::string& relative)
 {
-    return path_text.empty() ? std::string() : path_text + "/";
+    return path_utf8 == "/" ? std::string() : relative + "/";
 }
 
 std::string Hash(const fs::path& file)
@@ -97,9 +99,9 @@ std::string ElementText(const XmlElementPtr& element)
     return text;
 }
 
-void ReportCleanupError(const char* message)
+void ReportCleanupError(const std::string& console_text)
 {
-    std::cerr << boost::format("Error: %s") % platform::NarrowToConsole(message) << std::endl;
+    std::cerr << boost::format("Error: %s") % console_text << std::endl;
 }
 
 } // namespace
@@ -145,7 +147,6 @@ void replace_files(const XmlElementPtr& root, StageDir& stage_dir, const fs::pat
     if (!has_from || !has_to) KW_FAIL("cannot get version from xml", "replace_files");
     // The version names the backup directory, so it must be one safe name.
     const std::string from = NarrowName(from_utf8, "from version", "replace_files");
-    const std::string to = ToNarrow(to_utf8);
 
     stage_dir.SetBackupSubDir(from);
     if (stage == 3) {
@@ -154,7 +155,10 @@ void replace_files(const XmlElementPtr& root, StageDir& stage_dir, const fs::pat
         StageDir::FinishStage(platform::PathToNarrow(stem), stage_dir, 3);
         StageDir::BeginStage(4);
     }
-    Say(boost::format(" begin update: ver%s => ver%s") % from % to);
+    // `to` is only shown, so it never fails the update: the line is built
+    // from the script's UTF-8 text (`from` converts exactly, as checked).
+    std::cout << platform::Utf8ToConsole((boost::format(" begin update: ver%s => ver%s") % from_utf8 % to_utf8).str())
+              << std::endl;
     root < XmlIfElement("dir")[XmlIfKey("path")] >
         boost::bind(&proc_dir, boost::cref(stage_dir), boost::cref(extract_dir), boost::cref(base_dir), _1);
 }
@@ -185,23 +189,24 @@ void proc_dir(const StageDir& stage_dir, const fs::path& extract_dir, const fs::
     bool present = false;
     const std::string path_utf8 = AttributeText(dir, "path", present);
     if (!present) KW_FAIL("has not path attribute(?)", "proc_dir");
-    const std::string path_text = NarrowRelativePath(path_utf8, true, "path", "proc_dir");
+    const std::string relative =
+        NarrowRelativePath(safename::DropTrailingSlash(path_utf8), true, "path", "proc_dir");
+    const std::string prefix = Prefix(path_utf8, relative);
 
     fs::path source_dir = extract_dir, target_dir = base_dir;
-    if (!path_text.empty()) {
-        const fs::path relative = platform::NarrowToPath(path_text);
-        source_dir /= relative;
-        target_dir /= relative;
+    if (!relative.empty()) {
+        source_dir /= platform::NarrowToPath(relative);
+        target_dir /= platform::NarrowToPath(relative);
     }
     // Fixed order: replacements, additions, then new subdirectories, whose
     // files a later `dir` lists.
     dir < XmlIfElement("modify")[XmlIfKey("digest")][XmlIfKey("name")] >
         boost::bind(&modify_file, boost::cref(stage_dir), boost::cref(source_dir), boost::cref(target_dir),
-                    boost::cref(path_text), _1);
+                    boost::cref(prefix), _1);
     dir < XmlIfElement("add")[XmlIfKey("name")] >
-        boost::bind(&add_file, boost::cref(source_dir), boost::cref(target_dir), boost::cref(path_text), _1);
+        boost::bind(&add_file, boost::cref(source_dir), boost::cref(target_dir), boost::cref(prefix), _1);
     dir < XmlIfElement("mkdir")[XmlIfKey("name")] >
-        boost::bind(&make_directory, boost::cref(source_dir), boost::cref(target_dir), boost::cref(path_text), _1);
+        boost::bind(&make_directory, boost::cref(source_dir), boost::cref(target_dir), boost::cref(prefix), _1);
 }
 
 namespace {
@@ -214,41 +219,39 @@ void PlaceFile(const fs::path& source, const fs::path& target)
 } // namespace
 
 void modify_file(const StageDir& stage_dir, const fs::path& source_dir, const fs::path& target_dir,
-                 const std::string& path_text, const XmlElementPtr& element)
+                 const std::string& prefix, const XmlElementPtr& element)
 {
     bool has_name = false, has_digest = false;
     const std::string name_utf8 = AttributeText(element, "name", has_name);
     const std::string old_digest = AttributeText(element, "digest", has_digest);
     if (!has_name || !has_digest) KW_FAIL("has not name and/or digest attribute(?)", "modify_file");
     const std::string name = NarrowName(name_utf8, "name", "modify_file");
-    const std::string prefix = Prefix(path_text);
     const fs::path source = source_dir / platform::NarrowToPath(name);
     const fs::path target = target_dir / platform::NarrowToPath(name);
 
     const std::string installed = Hash(target);
     if (installed == old_digest) {
-        StageDir::BackupFile(name, stage_dir, target_dir, path_text);
+        StageDir::BackupFile(name, stage_dir, target_dir, prefix);
     } else if (Hash(source) == installed) {
         Say(boost::format(" skip file: %s%s") % prefix % name);
         return;
     } else {
         // Neither version: only a backup of the old one, taken by an
         // interrupted run, allows copying again.
-        const fs::path backup = platform::NarrowToPath(StageDir::GetBackupPath(stage_dir, path_text, name));
+        const fs::path backup = platform::NarrowToPath(StageDir::GetBackupPath(stage_dir, prefix, name));
         if (!fs::is_regular_file(backup) || Hash(backup) != old_digest) KW_FAIL("unmatch file!", "modify_file");
     }
     Say(boost::format(" copy file: %s%s") % prefix % name);
     PlaceFile(source, target);
 }
 
-void add_file(const fs::path& source_dir, const fs::path& target_dir, const std::string& path_text,
+void add_file(const fs::path& source_dir, const fs::path& target_dir, const std::string& prefix,
               const XmlElementPtr& element)
 {
     bool present = false;
     const std::string name_utf8 = AttributeText(element, "name", present);
     if (!present) KW_FAIL("has not name attribute(?)", "add_file");
     const std::string name = NarrowName(name_utf8, "name", "add_file");
-    const std::string prefix = Prefix(path_text);
     const fs::path target = target_dir / platform::NarrowToPath(name);
 
     if (fs::exists(fs::symlink_status(target))) {
@@ -259,14 +262,13 @@ void add_file(const fs::path& source_dir, const fs::path& target_dir, const std:
     PlaceFile(source_dir / platform::NarrowToPath(name), target);
 }
 
-void make_directory(const fs::path& /*source_dir*/, const fs::path& target_dir, const std::string& path_text,
+void make_directory(const fs::path& /*source_dir*/, const fs::path& target_dir, const std::string& prefix,
                     const XmlElementPtr& element)
 {
     bool present = false;
     const std::string name_utf8 = AttributeText(element, "name", present);
     if (!present) KW_FAIL("has not name attribute(?) for <mkdir>", "make_directory");
     const std::string name = NarrowName(name_utf8, "name", "make_directory");
-    const std::string prefix = Prefix(path_text);
     const fs::path target = target_dir / platform::NarrowToPath(name);
 
     const fs::file_status status = fs::status(target);
@@ -295,10 +297,10 @@ void post_process(const StageDir& stage_dir, const fs::path& extract_dir, const 
         StageDir::RemoveUpdateDirIfEmpty(stage_dir.UpdateDir());
         StageDir::RemoveBackup(stage_dir);
     } catch (const kw::ModuleError& e) {
-        ReportCleanupError(e.Message());
+        ReportCleanupError(platform::NarrowToConsole(e.Message()));
         throw;
     } catch (const std::exception& e) {
-        ReportCleanupError(e.what());
+        ReportCleanupError(platform::NativeToConsole(e.what())); // native, as file-system errors are
         throw;
     }
 }

@@ -36,11 +36,12 @@ void check_version_tag(const StageDir& stage_dir, const boost::filesystem::path&
 void proc_dir(const StageDir& stage_dir, const boost::filesystem::path& extract_dir,
               const boost::filesystem::path& base_dir, const XmlElementPtr& dir);
 
-// The three operations of a `dir`. `path_text` is the directory's relative
-// path in narrow text, empty for the installation root.
+// The three operations of a `dir`. `prefix` is the directory's prefix in
+// narrow text, which messages and backups put before a name: "" for the
+// path "/", "/" for an empty path, else the relative path and '/'.
 void modify_file(const StageDir& stage_dir, const boost::filesystem::path& source_dir,
-                 const boost::filesystem::path& target_dir, const std::string& path_text, const XmlElementPtr& element);
+                 const boost::filesystem::path& target_dir, const std::string& prefix, const XmlElementPtr& element);
 void add_file(const boost::filesystem::path& source_dir, const boost::filesystem::path& target_dir,
-              const std::string& path_text, const XmlElementPtr& element);
+              const std::string& prefix, const XmlElementPtr& element);
 void make_directory(const boost::filesystem::path& source_dir, const boost::filesystem::path& target_dir,
-                    const std::string& path_text, const XmlElementPtr& element);
+                    const std::string& prefix, const XmlElementPtr& element);

@@ -217,6 +217,33 @@ TEST(Driver, BrokenStageFilesAndUpdateDirectoryAreReported)
     }
 }
 
+TEST(Driver, ErrorTextsAreConvertedOnceFromTheirOwnEncoding)
+{
+    // A file-system error names a native (UTF-8) path, here in a folder
+    // without a CP932 form; the program's own errors carry CP932 text (表).
+    TempDir root;
+    const fs::path folder = root / "andr\xC3\xA9";
+    const std::string package = (root / "pkg.kwp").string();
+    FakeStages fake;
+    StageOperations op = fake.Operations();
+    bool native_failure = true;
+    op.decrypt = [&](const std::string&, const std::string&, const fs::path&) {
+        if (native_failure)
+            throw fs::filesystem_error("cannot read", folder / "pkg.kwp",
+                                       boost::system::errc::make_error_code(boost::system::errc::permission_denied));
+    };
+    op.expand = [](const fs::path&, const fs::path&) { throw KWUpdaterCommonError("\x95\x5C"); };
+    for (const std::string shown : {"andr\xC3\xA9/pkg.kwp", "\xE8\xA1\xA8"}) {
+        std::istringstream in;
+        std::string program = "KWUpdater";
+        std::vector<char*> argv = {&program[0], const_cast<char*>(package.c_str())};
+        Capture out(std::cout), err(std::cerr);
+        EXPECT_EQ(1, RunUpdater(2, argv.data(), op, &in));
+        EXPECT_NE(std::string::npos, err.text().find(shown)) << err.text();
+        native_failure = false;
+    }
+}
+
 TEST(Driver, FailedCleanUpStillReportsSuccessWithTwoLines)
 {
     TempDir root;

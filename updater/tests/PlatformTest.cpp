@@ -81,9 +81,15 @@ TEST(Platform, NarrowTextIsCp932AndMapsToUtf8Names)
     StageDir::CreateFsDirectory(root.path() / native);
     EXPECT_TRUE(fs::is_directory(root.path() / "\xE8\xA1\xA8\xE3\x82\xBD.txt"));
 
-    // A name with no CP932 form is refused, never changed silently.
-    EXPECT_THROW(platform::PathToNarrow(fs::path("\xF0\x9F\x98\x80")), std::invalid_argument);
+    // A name with no exact CP932 form is refused, never changed silently:
+    // 〜 and − would come back as ～ and －, and 0xED40 is a second code of
+    // the kanji that 0xFA5C has.
+    for (const char* name : {"\xF0\x9F\x98\x80", "up\xE3\x80\x9C" "1.kwp", "\xE2\x88\x92"}) {
+        EXPECT_THROW(platform::PathToNarrow(fs::path(name)), std::invalid_argument) << name;
+        EXPECT_THROW(platform::ArgumentToNarrow(name), std::invalid_argument) << name;
+    }
     EXPECT_THROW(platform::NarrowToPath("\x81"), std::invalid_argument);
+    EXPECT_THROW(platform::NarrowToPath("\xED\x40"), std::invalid_argument);
 }
 
 TEST(StageDirBackup, BackupsGoBelowTheFromVersionAndCleanUpOnlyTheirOwn)

@@ -38,6 +38,8 @@ TEST(SafeNameTest, RelativePathMustStayBelowItsDirectory)
     EXPECT_EQ("", safename::DropLeadingSlash("/"));
     EXPECT_EQ("/x", safename::DropLeadingSlash("//x"));
     EXPECT_EQ("bin", safename::DropLeadingSlash("bin"));
+    EXPECT_EQ("/bin", safename::DropTrailingSlash("/bin/"));
+    for (const std::string path : {"/", "bin//", "bin"}) EXPECT_EQ(path, safename::DropTrailingSlash(path));
 }
 
 } // namespace

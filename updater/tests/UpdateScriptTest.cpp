@@ -369,10 +369,30 @@ TEST_F(UpdateScriptTest, UpperCaseDigestsNeverMatch)
 
 TEST_F(UpdateScriptTest, ScriptWithoutVersionCheckGoesStraightToTheFileOperations)
 {
+    // The `to` version is only shown: a character without a CP932 form does
+    // not stop the update.
     Extracted("news.txt", "news");
-    Script("<u from='1.0' to='1.1'><dir path='/'><add name='news.txt'/></dir></u>");
-    EXPECT_EQ(kStage3Done + " begin update: ver1.0 => ver1.1\n copy file: news.txt\n", Run(3));
+    Script("<u from='1.0' to='1.1 \xE2\x9C\x93'><dir path='/'><add name='news.txt'/></dir></u>");
+    EXPECT_EQ(kStage3Done + " begin update: ver1.0 => ver1.1 \xE2\x9C\x93\n copy file: news.txt\n", Run(3));
     EXPECT_EQ("news", InstalledText("news.txt"));
+}
+
+TEST_F(UpdateScriptTest, DirectoryPathsGiveTheirPrefixes)
+{
+    // "/" gives none, an empty path "/", and a trailing '/' is not doubled.
+    Installed("a.txt", "a 1.0");
+    Installed("bin/b.dll", "b 1.0");
+    Extracted("a.txt", "a 1.1");
+    Extracted("e.txt", "e");
+    Extracted("bin/b.dll", "b 1.1");
+    Script("<u from='1.0' to='1.1'><dir path='/'><add name='e.txt'/></dir>"
+           "<dir path=''><modify name='a.txt' digest='" + Sha256("a 1.0") + "'/></dir>"
+           "<dir path='bin/'><modify name='b.dll' digest='" + Sha256("b 1.0") + "'/></dir></u>");
+    EXPECT_EQ(" begin update: ver1.0 => ver1.1\n copy file: e.txt\n copy file: /a.txt\n copy file: bin/b.dll\n", Run(4));
+    EXPECT_EQ("a 1.1", InstalledText("a.txt"));
+    EXPECT_EQ("a 1.0", ReadFile(base / ".backup/1.0/a.txt"));
+    EXPECT_EQ("b 1.1", InstalledText("bin/b.dll"));
+    EXPECT_EQ("b 1.0", ReadFile(base / ".backup/1.0/bin/b.dll"));
 }
 
 // ---------------------------------------------------------------------------
@@ -519,14 +539,12 @@ TEST_F(UpdateScriptTest, UnsafeNamesAreRefusedAndNothingOutsideChanges)
         {4, "<dir path='/'><add name='../outside/evil.txt'/></dir>"},
         {4, "<dir path='/'><add name='..\\evil.txt'/></dir>"},
         {4, "<dir path='/'><add name='c:evil.txt'/></dir>"},
-        {4, "<dir path='/'><add name='..\xC2\xA5" "evil.txt'/></dir>"}, // U+00A5 is 0x5C in CP932
         {4, "<dir path='/'><mkdir name='../outside/new'/></dir>"},
         {4, "<dir path='/'><modify name='../outside/victim.txt' digest='" + victim + "'/></dir>"},
         {4, "<dir path='../outside'><modify name='victim.txt' digest='" + victim + "'/></dir>"},
         {4, "<dir path='bin/../../outside'><add name='evil.txt'/></dir>"},
         {4, "<dir path='./bin'><add name='evil.txt'/></dir>"},
         {4, "<dir path='bin//x'><add name='evil.txt'/></dir>"},
-        {4, "<dir path='bin/'><add name='evil.txt'/></dir>"},
         {4, "<dir path='//outside'><add name='evil.txt'/></dir>"},
         {4, "<dir path='\\outside'><add name='evil.txt'/></dir>"},
         {4, "<dir path='C:/outside'><add name='evil.txt'/></dir>"},
@@ -577,15 +595,21 @@ TEST_F(UpdateScriptTest, UnsafeFromVersionIsRefusedBeforeAnyBackup)
     }
 }
 
-TEST_F(UpdateScriptTest, NameWithoutCp932FormStopsTheRun)
+TEST_F(UpdateScriptTest, NameWithoutExactCp932FormStopsTheRun)
 {
-    Script("<u from='1.0' to='1.1'><dir path='/'><add name='\xF0\x9F\x98\x80.txt'/></dir></u>"); // an emoji
-    try {
-        Run(4);
-        ADD_FAILURE() << "no failure";
-    } catch (const std::invalid_argument& e) {
-        EXPECT_NE(std::string::npos, std::string(e.what()).find("cannot convert")) << e.what();
+    // An emoji has no CP932 form; 〜 (U+301C) would come back as ～ (U+FF5E)
+    // and ¥ as a backslash, naming other files.
+    Extracted("up\xEF\xBD\x9E" "1.txt", "new");
+    for (const std::string name : {"\xF0\x9F\x98\x80.txt", "up\xE3\x80\x9C" "1.txt", "..\xC2\xA5" "evil.txt"}) {
+        Script("<u from='1.0' to='1.1'><dir path='/'><add name='" + name + "'/></dir></u>");
+        try {
+            Run(4);
+            ADD_FAILURE() << "no failure for " << name;
+        } catch (const std::invalid_argument& e) {
+            EXPECT_NE(std::string::npos, std::string(e.what()).find("cannot convert \"" + name + "\"")) << e.what();
+        }
     }
+    EXPECT_FALSE(fs::exists(base / "up\xEF\xBD\x9E" "1.txt"));
 }
 
 // ---------------------------------------------------------------------------

@@ -47,18 +47,42 @@ private:
 
 } // namespace
 
+namespace {
+
+std::string Convert(const std::string& input, const char* from, const char* to)
+{
+    std::string out;
+    Iconv converter(to, from);
+    converter.Convert(input, from, to, [&](char c) { out.push_back(c); });
+    return out;
+}
+
+// Several characters share one CP932 form (U+301C and U+FF5E, U+2212 and
+// U+FF0D) and some characters have two: a text whose conversion does not
+// come back the same would silently become another text.
+void RequireRoundTrip(const std::string& input, const std::string& back, const std::string& shown, const char* from,
+                      const char* to)
+{
+    if (back != input)
+        throw std::invalid_argument("cannot convert \"" + shown + "\" from " + from + " to " + to +
+                                    " exactly: it does not come back the same");
+}
+
+} // namespace
+
 void ConvertUtf8ToSjis(const std::string& utf8, std::string& out, const boost::function<void(std::string&, char)>& append)
 {
-    Iconv converter("CP932", "UTF-8");
-    converter.Convert(utf8, "UTF-8", "CP932", [&](char c) { append(out, c); });
+    const std::string sjis = Convert(utf8, "UTF-8", "CP932");
+    RequireRoundTrip(utf8, Convert(sjis, "CP932", "UTF-8"), utf8, "UTF-8", "CP932");
+    for (const char c : sjis) append(out, c);
 }
 
 std::string ConvertSjisToUtf8(const std::string& sjis)
 {
-    std::string out;
-    Iconv converter("UTF-8", "CP932");
-    converter.Convert(sjis, "CP932", "UTF-8", [&](char c) { out.push_back(c); });
-    return out;
+    const std::string utf8 = Convert(sjis, "CP932", "UTF-8");
+    // Named by its UTF-8 form: error texts here carry no CP932 bytes.
+    RequireRoundTrip(sjis, Convert(utf8, "UTF-8", "CP932"), utf8, "CP932", "UTF-8");
+    return utf8;
 }
 
 } // namespace kw

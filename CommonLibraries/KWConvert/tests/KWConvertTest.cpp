@@ -47,3 +47,22 @@ TEST(KWConvert, UnconvertibleTextIsAClearError)
     }
     EXPECT_THROW(kw::ConvertSjisToUtf8("\x81"), std::invalid_argument);
 }
+
+TEST(KWConvert, TextThatDoesNotComeBackTheSameIsRefusedByName)
+{
+    // 〜 (U+301C) and − (U+2212) share CP932 codes with ～ and －, and ¥ becomes
+    // a backslash; 0xED40 is a second code of the kanji that 0xFA5C has.
+    for (const std::string& utf8 : {std::string("up\xE3\x80\x9C" "1.kwp"), std::string("\xE2\x88\x92"),
+                                    std::string("\xC2\xA5")}) {
+        std::string out;
+        try {
+            kw::ConvertUtf8ToSjis(utf8, out, kw::default_appender());
+            ADD_FAILURE() << "converted " << utf8;
+        } catch (const std::invalid_argument& e) {
+            EXPECT_NE(std::string::npos, std::string(e.what()).find("\"" + utf8 + "\"")) << e.what();
+        }
+        EXPECT_EQ("", out);
+    }
+    EXPECT_THROW(kw::ConvertSjisToUtf8("\xED\x40"), std::invalid_argument);
+    EXPECT_EQ("\xEF\xBD\x9E", kw::ConvertSjisToUtf8(ToSjis("\xEF\xBD\x9E"))); // ～ itself comes back
+}
