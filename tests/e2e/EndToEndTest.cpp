@@ -212,6 +212,16 @@ TEST_F(EndToEnd, FullUpdatePrintsEveryStageAndLeavesExactlyTheNewTree)
 TEST_F(EndToEnd, PackageNamedWithoutDirectoryRunsFromTheInstallationRoot)
 {
     MakePackage(package());
+    // A name whose CP932 form would come back as another (〜 as ～) is refused
+    // by name before anything is made.
+    const std::string wave = "up\xE3\x80\x9C" "1.kwp";
+    fs::copy_file(package(), root() / wave);
+    const Result refused = RunIn(root(), std::string(KW_UPDATER_EXE) + " " + wave);
+    EXPECT_EQ(1, refused.exit_code);
+    EXPECT_NE(std::string::npos, refused.err.find("Error: cannot convert \"" + wave + "\"")) << refused.err;
+    EXPECT_FALSE(fs::exists(root() / ".update"));
+    fs::remove(root() / wave);
+
     const Result r = RunIn(root(), std::string(KW_UPDATER_EXE) + " up.kwp");
     EXPECT_EQ(0, r.exit_code) << r.err;
     ExpectUpdatedAndClean();

@@ -47,11 +47,11 @@ bool ToNarrow(const std::wstring& wide, UINT code_page, std::string& narrow)
 // display only, never for a name.
 std::string Shown(const std::wstring& wide)
 {
-    if (wide.empty()) return std::string();
-    std::string shown(wide.size() * 2, '\0');
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &shown[0],
-                                           static_cast<int>(shown.size()), nullptr, nullptr);
-    shown.resize(size > 0 ? static_cast<size_t>(size) : 0);
+    const int length = static_cast<int>(wide.size());
+    const int size = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return std::string();
+    std::string shown(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, wide.data(), length, &shown[0], size, nullptr, nullptr);
     return shown;
 }
 
