@@ -152,5 +152,29 @@ TEST_F(FaultInjection, ATargetThatCannotBeReplacedKeepsItsBackupAndFinishesLater
     }
 }
 
+TEST_F(FaultInjection, AStaleExtractedFileThatCannotBeRemovedStopsTheExpansion)
+{
+    // An interrupted clean-up can leave an extracted file that shares its
+    // content with the installed file (placement links it). If it cannot be
+    // removed, the expansion must fail rather than write into that content.
+    const fs::path installed = scenario_.root() / Scenario::JapaneseModifiedFile();
+    const fs::path stale = scenario_.root() / ".update/up" / Scenario::JapaneseModifiedFile();
+    const std::string denied = "KW_SHIM_ERRNO=" + std::to_string(EACCES);
+    scenario_.Install();
+    const std::string old_content = testsupport::ReadFile(installed);
+    const ChildResult first = scenario_.RunUpdater({"KW_SHIM_FAIL_PATH=" + stale.string(), denied});
+    ASSERT_EQ(std::string("\x01\x00\x00\x00", 4), StageFileBytes(scenario_)) << first.err;
+    fs::create_directories(stale.parent_path());
+    fs::remove(stale);
+    fs::create_hard_link(installed, stale);
+
+    const ChildResult r = scenario_.RunUpdater({"KW_SHIM_FAIL_PATH=" + stale.string(), "KW_SHIM_FAIL_OP=unlink", denied});
+    EXPECT_EQ(1, r.code);
+    EXPECT_TRUE(StartsWithErrorLine(r.err)) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(stale.string())) << r.err;
+    EXPECT_EQ(old_content, testsupport::ReadFile(installed));
+    ExpectLaterRunCompletes();
+}
+
 } // namespace
 } // namespace crash

@@ -25,15 +25,35 @@ using kw::archive::Directory;
 using kw::archive::File;
 using kw::archive::Node;
 
+namespace {
+
+// Removes what a name in the working tree holds when it is not a real
+// directory: a stale file may share its content with an installed file
+// (placement links it), and a planted link may point anywhere. A failure
+// ends the run with the file system's error, which names the file.
+void RemoveUnlessDirectory(const fs::path& path)
+{
+    const fs::file_status status = fs::symlink_status(path);
+    if (fs::exists(status) && !fs::is_directory(status)) fs::remove(path);
+}
+
+// A link where a directory belongs is removed, so that a real directory
+// takes its place and nothing is written through it.
+void RemoveLink(const fs::path& path)
+{
+    if (fs::is_symlink(fs::symlink_status(path))) fs::remove(path);
+}
+
+} // namespace
+
 void construct_file(const fs::path& path, const boost::shared_ptr<File>& file)
 {
     if (!file) KW_FAIL("type unmatched", "construct_file");
-    // A file left by an earlier run may share its content with an installed
-    // file: write a new one rather than into that content.
-    boost::system::error_code ignored;
-    if (fs::is_regular_file(fs::symlink_status(path, ignored))) fs::remove(path, ignored);
-    std::ofstream out(path.string(), std::ios::binary | std::ios::trunc);
-    if (!out) KW_FAIL("cannot open file to output", "construct_file");
+    // Always a new file: never write through a link or into shared content.
+    RemoveUnlessDirectory(path);
+    std::ofstream out;
+    platform::OpenNewFile(path, out);
+    if (!out.is_open()) KW_FAIL("cannot open file to output", "construct_file");
     const unsigned size = file->GetSize();
     if (file->Write(out) != size || !out.flush())
         KW_FAIL("an error occurred while writing to regular-file", "construct_file");
@@ -65,7 +85,8 @@ struct node_action {
         const fs::path child = SafeChildPath(directory_path, name);
         switch (node->GetType()) {
         case kw::archive::NodeDirectory: {
-            const fs::file_status status = fs::status(child);
+            RemoveLink(child);
+            const fs::file_status status = fs::symlink_status(child);
             if (fs::exists(status) && !fs::is_directory(status))
                 KW_FAIL("path is already created, but it is not a directory", kNodeActionLabel);
             if (!fs::exists(status)) {
@@ -110,6 +131,7 @@ bool construct_tree(const fs::path& directory_path, const boost::shared_ptr<Dire
 
 void construct(kw::archive::Archive& archive, const fs::path& extract_dir)
 {
+    RemoveLink(extract_dir);
     EnsureDirectory(extract_dir, "base dir is not a directory", "construct");
     const boost::shared_ptr<Node> top = archive.GetRoot().GetChildNode("/");
     if (!top) KW_FAIL("root is not created", "construct");

@@ -6,6 +6,7 @@
 
 #include <boost/filesystem/path.hpp>
 
+#include <fstream>
 #include <string>
 
 namespace platform {
@@ -58,6 +59,11 @@ std::string Utf8ToConsole(const std::string& utf8);
 // copy to the disk: the update flushes once, before it records stage 4.
 // Failures raise boost::filesystem::filesystem_error.
 void CopyFileContents(const boost::filesystem::path& source, const boost::filesystem::path& target);
+
+// Opens `path` as a new, empty file for binary writing; fails (leaving `out`
+// closed) when anything stands at the name, a link included, so that nothing
+// is ever written through a link or into content that another name shares.
+void OpenNewFile(const boost::filesystem::path& path, std::ofstream& out);
 
 // Flushes everything written under `path`'s file system to stable storage.
 void FlushFileSystem(const boost::filesystem::path& path);

@@ -247,6 +247,12 @@ void CopyFileContents(const boost::filesystem::path& source, const boost::filesy
     if (::fchmod(out.fd, st.st_mode & 07777) != 0) ThrowCopyError("cannot set the copy's permissions", source, target);
 }
 
+void OpenNewFile(const boost::filesystem::path& path, std::ofstream& out)
+{
+    // O_CREAT | O_EXCL: an existing name fails, and a link is never followed.
+    out.open(path.c_str(), std::ios::binary | std::ios::out | std::ios::__noreplace);
+}
+
 void FlushFileSystem(const boost::filesystem::path& path)
 {
     const int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -155,6 +155,17 @@ void CopyFileContents(const boost::filesystem::path& source, const boost::filesy
             boost::system::error_code(static_cast<int>(::GetLastError()), boost::system::system_category()));
 }
 
+void OpenNewFile(const boost::filesystem::path& path, std::ofstream& out)
+{
+    // CREATE_NEW fails on any existing name, a link included; the stream
+    // then opens the file just made, without truncating anything else.
+    const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return;
+    ::CloseHandle(handle);
+    out.open(path.c_str(), std::ios::binary | std::ios::out | std::ios::app);
+}
+
 void FlushFileSystem(const boost::filesystem::path&)
 {
     // Each placed file was flushed by FlushFileIfNeeded before its rename.

@@ -105,9 +105,14 @@ void StageDir::BackupFile(const std::string& file_name, const StageDir& dir, con
     fs::create_directories(target_dir);
     const fs::path name = platform::NarrowToPath(file_name);
     // The installed file is replaced by a rename, never changed in place, so
-    // the backup may share its content.
-    fs::remove(target_dir / name);
-    LinkOrCopyFile(source_dir / name, target_dir / name);
+    // the backup may share its content. An installed link is copied instead:
+    // a link to it would hold none of the old content.
+    const fs::path source = source_dir / name, target = target_dir / name;
+    fs::remove(target);
+    if (fs::is_symlink(fs::symlink_status(source)))
+        platform::CopyFileContents(source, target);
+    else
+        LinkOrCopyFile(source, target);
 }
 
 std::string StageDir::GetBackupPath(const StageDir& dir, const std::string& relative_dir)

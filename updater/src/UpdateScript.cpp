@@ -214,6 +214,11 @@ namespace {
 // times, so that the updated tree is the release tree, added files included.
 void PlaceFile(const fs::path& source, const fs::path& target)
 {
+    // A link planted in the extraction directory is never placed.
+    if (fs::is_symlink(fs::symlink_status(source))) {
+        const std::string text = "extracted file \"" + platform::PathToNarrow(source) + "\" is a link";
+        KW_FAIL(text.c_str(), "PlaceFile");
+    }
     CopyFileAtomically(source, target, boost::bind(&StageDir::CopyFsAttributes, boost::cref(source), _1));
 }
 } // namespace

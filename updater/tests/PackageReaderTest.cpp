@@ -193,6 +193,38 @@ TEST(Expansion, WritesTheTreeWithItsTimesDepthFirst)
     EXPECT_EQ("stale and longer than before........................", ReadFile(root / "installed.txt"));
 }
 
+TEST(Expansion, PlantedLinksAreReplacedNeverFollowed)
+{
+    TempDir root;
+    kw::archive::Archive archive;
+    auto top = boost::make_shared<Directory>();
+    auto sub = boost::make_shared<Directory>();
+    auto file = boost::make_shared<File>();
+    file->Add("new", 3);
+    sub->AddNode("a.txt", file);
+    top->AddNode("sub", sub);
+    top->AddNode("b.txt", file);
+    archive.GetRoot().AddNode("/", top);
+
+    // Links at a file's name, at a directory's name and at the extraction
+    // directory itself, all pointing out of the working tree.
+    WriteFile(root / "outside/victim.txt", "outside");
+    fs::create_directories(root / "x");
+    fs::create_symlink(root / "outside/victim.txt", root / "x/b.txt");
+    fs::create_directory_symlink(root / "outside", root / "x/sub");
+    fs::create_directory_symlink(root / "outside", root / "y");
+    for (const char* extract_dir : {"x", "y"}) {
+        SCOPED_TRACE(extract_dir);
+        construct(archive, root / extract_dir);
+        for (const char* name : {"", "/sub", "/sub/a.txt", "/b.txt"})
+            EXPECT_FALSE(fs::is_symlink(root / (extract_dir + std::string(name)))) << name;
+        EXPECT_EQ("new", ReadFile(root / extract_dir / "sub/a.txt"));
+        EXPECT_EQ("new", ReadFile(root / extract_dir / "b.txt"));
+    }
+    EXPECT_EQ("outside", ReadFile(root / "outside/victim.txt"));
+    EXPECT_EQ(1, std::distance(fs::directory_iterator(root / "outside"), fs::directory_iterator()));
+}
+
 TEST(Expansion, FailuresOfTheTreeAndTheFileSystem)
 {
     TempDir root;

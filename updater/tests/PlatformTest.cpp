@@ -160,3 +160,23 @@ TEST(Platform, CopyFileContentsReplacesTheTargetWholeWithTheSourcesPermissions)
     EXPECT_THROW(platform::CopyFileContents(root / "dir", root / "x"), fs::filesystem_error);
     EXPECT_THROW(platform::CopyFileContents(root / "source", root / "none" / "x"), fs::filesystem_error);
 }
+
+TEST(Platform, NewFilesOpenOnlyWhereNothingStands)
+{
+    TempDir root;
+    std::ofstream out;
+    platform::OpenNewFile(root / "new", out);
+    ASSERT_TRUE(out.is_open());
+    EXPECT_TRUE(out.write("x", 1).flush());
+    out.close();
+
+    // An existing file keeps its content; a dangling link is not followed.
+    fs::create_symlink(root / "elsewhere", root / "link");
+    for (const char* name : {"new", "link"}) {
+        std::ofstream again;
+        platform::OpenNewFile(root / name, again);
+        EXPECT_FALSE(again.is_open()) << name;
+    }
+    EXPECT_EQ("x", testsupport::ReadFile(root / "new"));
+    EXPECT_FALSE(fs::exists(root / "elsewhere"));
+}

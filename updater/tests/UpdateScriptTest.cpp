@@ -579,6 +579,28 @@ TEST_F(UpdateScriptTest, UnsafeNamesAreRefusedAndNothingOutsideChanges)
     }
 }
 
+TEST_F(UpdateScriptTest, LinksAreBackedUpByContentAndNeverPlaced)
+{
+    // An installed link (relative, so a link to it would dangle in .backup)
+    // is backed up by its content and replaced itself, not written through.
+    fs::create_symlink("../outside/victim.txt", base / "readme.txt");
+    Extracted("readme.txt", "readme 1.1");
+    Script("<u from='1.0' to='1.1'><dir path='/'><modify name='readme.txt' digest='" + Sha256("outside") + "'/></dir></u>");
+    EXPECT_EQ(" begin update: ver1.0 => ver1.1\n copy file: readme.txt\n", Run(4));
+    EXPECT_FALSE(fs::is_symlink(base / ".backup/1.0/readme.txt"));
+    EXPECT_EQ("outside", ReadFile(base / ".backup/1.0/readme.txt"));
+    EXPECT_FALSE(fs::is_symlink(base / "readme.txt"));
+    EXPECT_EQ("readme 1.1", InstalledText("readme.txt"));
+    EXPECT_EQ("outside", ReadFile(outside / "victim.txt"));
+
+    // A link planted in the extraction directory is refused.
+    fs::create_symlink(outside / "victim.txt", extract / "news.txt");
+    Script("<u from='1.0' to='1.1'><dir path='/'><add name='news.txt'/></dir></u>");
+    ExpectLocated(Fail(4), "UpdateScript.cpp", "PlaceFile",
+                  "extracted file \"" + (extract / "news.txt").string() + "\" is a link");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(base / "news.txt")));
+}
+
 TEST_F(UpdateScriptTest, UnsafeFromVersionIsRefusedBeforeAnyBackup)
 {
     Installed("a.txt", "a 1.0");
