@@ -155,6 +155,7 @@ protected:
         Extracted("bin/main.dll", "main 1.1");
         Extracted("bin/plugins/a.dll", "plugin a");
         // Document order differs from the fixed order modify, add, mkdir.
+        // Prefixes: none for "/", "/" for an empty path, "bin/" for "bin/".
         Script("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                "<update from=\"1.0\" to=\"1.1\">\n"
                "  <version_check>\n"
@@ -162,10 +163,10 @@ protected:
                "    <digest file=\"/bin/lib.dll\">" + Sha256("lib 1.0") + "</digest>\n"
                "  </version_check>\n"
                "  <dir path=\"/\">\n"
-               "    <add name=\"news.txt\"/>\n"
                "    <modify name=\"readme.txt\" digest=\"" + Sha256("readme 1.0") + "\"/>\n"
                "  </dir>\n"
-               "  <dir path=\"bin\">\n"
+               "  <dir path=\"\"><add name=\"news.txt\"/></dir>\n"
+               "  <dir path=\"bin/\">\n"
                "    <mkdir name=\"plugins\"/>\n"
                "    <modify digest=\"" + Sha256("main 1.0") + "\" name=\"main.dll\"/>\n"
                "  </dir>\n"
@@ -183,7 +184,7 @@ TEST_F(FullScriptTest, ChecksVersionsBacksUpReplacesAddsAndCreatesInOrder)
     EXPECT_EQ(kStage3Done +
                   " begin update: ver1.0 => ver1.1\n"
                   " copy file: readme.txt\n"
-                  " copy file: news.txt\n"
+                  " copy file: /news.txt\n"
                   " copy file: bin/main.dll\n"
                   " create directory: bin/plugins\n"
                   " copy file: bin/plugins/a.dll\n",
@@ -217,7 +218,7 @@ TEST_F(FullScriptTest, SecondRunFromStage4OnlySkipsAndChangesNothing)
 
     EXPECT_EQ(" begin update: ver1.0 => ver1.1\n"
               " skip file: readme.txt\n"
-              " skip file: news.txt\n"
+              " skip file: /news.txt\n"
               " skip file: bin/main.dll\n"
               " skip directory: bin/plugins\n"
               " skip file: bin/plugins/a.dll\n",
@@ -375,24 +376,6 @@ TEST_F(UpdateScriptTest, ScriptWithoutVersionCheckGoesStraightToTheFileOperation
     Script("<u from='1.0' to='1.1 \xE2\x9C\x93'><dir path='/'><add name='news.txt'/></dir></u>");
     EXPECT_EQ(kStage3Done + " begin update: ver1.0 => ver1.1 \xE2\x9C\x93\n copy file: news.txt\n", Run(3));
     EXPECT_EQ("news", InstalledText("news.txt"));
-}
-
-TEST_F(UpdateScriptTest, DirectoryPathsGiveTheirPrefixes)
-{
-    // "/" gives none, an empty path "/", and a trailing '/' is not doubled.
-    Installed("a.txt", "a 1.0");
-    Installed("bin/b.dll", "b 1.0");
-    Extracted("a.txt", "a 1.1");
-    Extracted("e.txt", "e");
-    Extracted("bin/b.dll", "b 1.1");
-    Script("<u from='1.0' to='1.1'><dir path='/'><add name='e.txt'/></dir>"
-           "<dir path=''><modify name='a.txt' digest='" + Sha256("a 1.0") + "'/></dir>"
-           "<dir path='bin/'><modify name='b.dll' digest='" + Sha256("b 1.0") + "'/></dir></u>");
-    EXPECT_EQ(" begin update: ver1.0 => ver1.1\n copy file: e.txt\n copy file: /a.txt\n copy file: bin/b.dll\n", Run(4));
-    EXPECT_EQ("a 1.1", InstalledText("a.txt"));
-    EXPECT_EQ("a 1.0", ReadFile(base / ".backup/1.0/a.txt"));
-    EXPECT_EQ("b 1.1", InstalledText("bin/b.dll"));
-    EXPECT_EQ("b 1.0", ReadFile(base / ".backup/1.0/bin/b.dll"));
 }
 
 // ---------------------------------------------------------------------------
