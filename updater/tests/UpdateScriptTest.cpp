@@ -630,8 +630,9 @@ TEST_F(UpdateScriptTest, PostProcessWithoutBackupsSucceeds)
 
 TEST_F(UpdateScriptTest, PostProcessReportsAFailureBeforePassingItOn)
 {
-    // A stage directory whose update directory is missing cannot be cleaned.
-    const StageDir broken(temp / "missing", base / ".backup");
+    // A stage directory whose update directory is missing cannot be cleaned;
+    // the error names a native path, shown as it is.
+    const StageDir broken(temp / "missing-andr\xC3\xA9", base / ".backup");
     Capture err(std::cerr);
     try {
         post_process(broken, extract, "pkg");
