@@ -21,5 +21,6 @@ void construct(kw::archive::Archive& archive, const boost::filesystem::path& ext
 bool construct_tree(const boost::filesystem::path& directory_path,
                     const boost::shared_ptr<kw::archive::Directory>& directory);
 
-// Writes one file's content.
+// Writes one file's content as a new file: whatever stands at the name (a
+// stale file, a link) is removed first and never written through.
 void construct_file(const boost::filesystem::path& path, const boost::shared_ptr<kw::archive::File>& file);
