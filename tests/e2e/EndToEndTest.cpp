@@ -339,6 +339,21 @@ TEST_F(EndToEnd, EachStageResumesAfterItsFailureIsMended)
     ExpectResumedAt(4);
 }
 
+TEST_F(EndToEnd, LinksPlantedInTheWorkingTreeAreReplacedNeverFollowed)
+{
+    MakePackage(package());
+    WriteFile(dir_ / "outside/victim.txt", "outside");
+    fs::create_directories(root() / ".update/up");
+    fs::create_symlink(dir_ / "outside/victim.txt", root() / ".update/up.pkg.bz2");
+    fs::create_symlink(dir_ / "outside/victim.txt", root() / ".update/up/readme.txt");
+    fs::create_directory_symlink(dir_ / "outside", root() / ".update/up/bin");
+    const Result r = Updater(root());
+    EXPECT_EQ(0, r.exit_code) << r.err;
+    ExpectUpdatedAndClean();
+    EXPECT_EQ("outside", ReadFile(dir_ / "outside/victim.txt"));
+    EXPECT_EQ(1, std::distance(fs::directory_iterator(dir_ / "outside"), fs::directory_iterator()));
+}
+
 // Packages whose archive names try to leave the extraction directory. A
 // scan refuses such names, so they are put into the scanned tree by hand.
 TEST_F(EndToEnd, UnsafeArchiveNamesAreRefusedAndNothingLandsOutside)

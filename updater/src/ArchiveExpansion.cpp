@@ -27,16 +27,6 @@ using kw::archive::Node;
 
 namespace {
 
-// Removes what a name in the working tree holds when it is not a real
-// directory: a stale file may share its content with an installed file
-// (placement links it), and a planted link may point anywhere. A failure
-// ends the run with the file system's error, which names the file.
-void RemoveUnlessDirectory(const fs::path& path)
-{
-    const fs::file_status status = fs::symlink_status(path);
-    if (fs::exists(status) && !fs::is_directory(status)) fs::remove(path);
-}
-
 // A link where a directory belongs is removed, so that a real directory
 // takes its place and nothing is written through it.
 void RemoveLink(const fs::path& path)
@@ -50,7 +40,7 @@ void construct_file(const fs::path& path, const boost::shared_ptr<File>& file)
 {
     if (!file) KW_FAIL("type unmatched", "construct_file");
     // Always a new file: never write through a link or into shared content.
-    RemoveUnlessDirectory(path);
+    StageDir::RemoveUnlessDirectory(path);
     std::ofstream out;
     platform::OpenNewFile(path, out);
     if (!out.is_open()) KW_FAIL("cannot open file to output", "construct_file");

@@ -2,6 +2,7 @@
 
 #include "KWUpdaterError.h"
 #include "Platform.h"
+#include "StageDir.h"
 #include "Stages.h"
 #include "StreamLength.h"
 
@@ -118,13 +119,18 @@ bool CamelliaInfo::DigestMatchesKey()
 void decrypt(const std::string& package, const std::string& key_file, const fs::path& extract_dir)
 {
     const KeyBytes key = read_key(key_file);
+    // A new file, never written through a link left at its name. Removed
+    // outside the boundary below, so that a file-system error keeps its
+    // native text.
+    const fs::path temporary(extract_dir.native() + ".pkg.bz2");
+    StageDir::RemoveUnlessDirectory(temporary);
     int line = __LINE__;
     kw::ProgramBoundary<KWUpdaterBadAllocation, KWUpdaterCommonError>(__FILE__, line, "decrypt", [&] {
         KW_STEP(line);
         const kw::RSA rsa(key.bytes.get(), key.length);
-        const fs::path temporary(extract_dir.native() + ".pkg.bz2");
-        std::ofstream output(temporary.string(), std::ios::binary | std::ios::trunc);
-        if (!output) KW_FAIL("cannot open file", "decrypt");
+        std::ofstream output;
+        platform::OpenNewFile(temporary, output);
+        if (!output.is_open()) KW_FAIL("cannot open file", "decrypt");
 
         KW_STEP(line);
         std::vector<char> buffer(key.length);

@@ -150,6 +150,12 @@ void StageDir::RemoveBackup(const StageDir& dir)
     if (fs::is_empty(dir.BackupDir())) fs::remove(dir.BackupDir());
 }
 
+void StageDir::RemoveUnlessDirectory(const fs::path& path)
+{
+    const fs::file_status status = fs::symlink_status(path);
+    if (fs::exists(status) && !fs::is_directory(status)) fs::remove(path);
+}
+
 void StageDir::CreateFsDirectory(const fs::path& path)
 {
     if (!platform::CreateOneDirectory(platform::PathToNarrow(path)))

@@ -50,6 +50,12 @@ public:
     static void RemoveUpdateDirIfEmpty(const boost::filesystem::path& update_dir);
     static void RemoveBackup(const StageDir& dir);
 
+    // Removes what stands at a working file's name unless it is a real
+    // directory: a stale file may share its content with an installed file
+    // (placement links it), and a planted link may point anywhere. A failure
+    // leaves as the file system's error, which names the file.
+    static void RemoveUnlessDirectory(const boost::filesystem::path& path);
+
     static void CreateFsDirectory(const boost::filesystem::path& path);
     static void CopyFsAttributes(const boost::filesystem::path& source, const boost::filesystem::path& target);
     static void SetFsAttributes(const boost::filesystem::path& target, const FILETIME& created, const FILETIME& modified);
