@@ -45,10 +45,6 @@ private:
     iconv_t cd_;
 };
 
-} // namespace
-
-namespace {
-
 std::string Convert(const std::string& input, const char* from, const char* to)
 {
     std::string out;
