@@ -30,6 +30,7 @@ const OptionSpec kTo{"to", "V2", false, "version after the update (required)"};
 const OptionSpec kCheck{"check", "PATH", true,
                         "installed file whose digest proves the version (default: every modified file)"};
 const OptionSpec kKey{"key", "PRIVATE_KEY", false, "PEM private key made by keygen (required)"};
+const OptionSpec kJobs{"jobs", "N", false, "compression threads (default: one per core)"};
 const OptionSpec kVersion{"version", "NNNN", false, "package format version, four digits (default 0111)"};
 
 struct Command {
@@ -43,22 +44,22 @@ std::string Required(const ParsedArgs& args, const std::string& option)
     return args.Value(option, "");
 }
 
-int ParseBits(const std::string& text)
+int ParseNumber(const std::string& text, const std::string& option)
 {
     std::size_t used = 0;
-    int bits = 0;
+    int number = 0;
     try {
-        bits = std::stoi(text, &used);
+        number = std::stoi(text, &used);
     } catch (const std::exception&) {
         used = 0;
     }
-    if (used != text.size() || text.empty()) throw UsageError("--bits needs a number, not \"" + text + "\"");
-    return bits;
+    if (used != text.size() || text.empty()) throw UsageError("--" + option + " needs a number, not \"" + text + "\"");
+    return number;
 }
 
 int RunKeygen(const ParsedArgs& args)
 {
-    const int bits = ParseBits(args.Value("bits", std::to_string(kDefaultKeyBits)));
+    const int bits = ParseNumber(args.Value("bits", std::to_string(kDefaultKeyBits)), "bits");
     GenerateKeyFiles(args.positional[0], args.positional[1], bits, args.Flag("force"));
     std::cout << "wrote private key " << args.positional[0] << " and key file " << args.positional[1] << " ("
               << bits << " bits)" << std::endl;
@@ -104,6 +105,11 @@ BuildOptions BuildOptionsFrom(const ParsedArgs& args, const fs::path& source, co
     options.key = Required(args, "key");
     options.version = args.Value("version", kDefaultVersion);
     options.force = args.Flag("force");
+    if (args.Flag("jobs")) {
+        const int jobs = ParseNumber(args.Value("jobs", ""), "jobs");
+        if (jobs < 1) throw UsageError("--jobs needs at least 1");
+        options.jobs = unsigned(jobs);
+    }
     return options;
 }
 
@@ -166,7 +172,7 @@ std::vector<Command> Commands()
          RunScript},
         {{"build",
           {"SOURCE_DIR", "PACKAGE"},
-          {kKey, kVersion, kForce, kQuiet},
+          {kKey, kVersion, kJobs, kForce, kQuiet},
           "pack an update directory into a package",
           "Packs SOURCE_DIR (usually made by script) into the update package PACKAGE: the archive\n"
           "of the tree, bzip2-compressed, encrypted with Camellia-256 under the SHA-256 of the\n"
@@ -175,7 +181,7 @@ std::vector<Command> Commands()
          RunBuild},
         {{"make",
           {"OLD_DIR", "NEW_DIR", "PACKAGE"},
-          {kKey, kFrom, kTo, kCheck, kVersion, kForce, kQuiet},
+          {kKey, kFrom, kTo, kCheck, kVersion, kJobs, kForce, kQuiet},
           "script and build in one step",
           "Runs script into a temporary directory and builds PACKAGE from it."},
          RunMake},

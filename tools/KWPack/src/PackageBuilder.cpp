@@ -5,6 +5,7 @@
 #include "ContentCipher.h"
 #include "PackError.h"
 #include "PackageFormat.h"
+#include "ParallelCompressor.h"
 #include "Progress.h"
 #include "RsaKey.h"
 #include "RsaPadding.h"
@@ -12,10 +13,9 @@
 
 #include "Sha256Utils.h"
 
-#include <kw/bz2/KWCompress.h>
-
 #include <boost/filesystem/operations.hpp>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -25,16 +25,14 @@ namespace kwpack {
 namespace {
 
 constexpr unsigned kPieceSize = 1 << 16;  // SHA-256 takes at most 64 KiB per update
-constexpr int kBlockSize100k = 9;
 
 // Compressed pieces go to the scratch file and into the digest.
 void KeepCompressed(ScratchFile& scratch, const boost::shared_ptr<sha256utils::Sha256UtilsImpl>& digest,
-                    const void* data, unsigned size)
+                    const unsigned char* data, std::size_t size)
 {
-    if (!size) return;
     scratch.Write(data, size);
-    const unsigned char* bytes = static_cast<const unsigned char*>(data);
-    sha256utils::update_context(bytes, bytes + size, digest);
+    for (std::size_t done = 0; done < size; done += kPieceSize)
+        sha256utils::update_context(data + done, data + std::min<std::size_t>(size, done + kPieceSize), digest);
 }
 
 // Encrypts the scratch file into the package, the last block zero-padded.
@@ -84,14 +82,15 @@ BuildSummary BuildPackageFromTree(const BuildOptions& options, const TreeEntry& 
     ScratchFile compressed(package_dir);
     auto digest_context = sha256utils::create_context();
     {
-        kw::bz2::KWCompress compressor(kPieceSize, kBlockSize100k, 0, 0);
-        kw::bz2::Bz2Sink keep = [&](const void* data, unsigned size) { KeepCompressed(compressed, digest_context, data, size); };
+        ParallelCompressor compressor(options.jobs, [&](const unsigned char* data, std::size_t size) {
+            KeepCompressed(compressed, digest_context, data, size);
+        });
         Progress progress("compressing", summary.archive_bytes);
         WriteArchiveStream(options.source, tree, inner_header, [&](const unsigned char* data, std::size_t size) {
-            compressor.Compress(data, unsigned(size), false, keep);
+            compressor.Write(data, size);
             progress.Advance(size);
         });
-        compressor.Compress(nullptr, 0, true, keep);
+        compressor.Finish();
         progress.Finish();
     }
     summary.compressed_bytes = compressed.size();

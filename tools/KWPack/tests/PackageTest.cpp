@@ -4,11 +4,13 @@
 #include "PackError.h"
 #include "PackageBuilder.h"
 #include "PackageFormat.h"
+#include "ParallelCompressor.h"
 #include "RsaKey.h"
 #include "RsaPadding.h"
 #include "PackTestSupport.h"
 
 #include <kw/RSA.h>
+#include <kw/bz2/KWDecompress.h>
 
 #include <boost/filesystem/operations.hpp>
 
@@ -113,6 +115,41 @@ TEST(KeyBlock, UpdaterRsaUnwrapsWhatThePrivateKeyWrapped)
     EXPECT_EQ(payload, content_key);
 }
 
+TEST(ParallelCompressor, WritesOneStreamWithTheSameBytesForEveryJobCount)
+{
+    // Three chunks and a bit: noise spans several blocks per chunk, text and
+    // long runs (which bzip2 shortens before blocking) cross chunk ends.
+    std::string input;
+    std::uint32_t state = 99;
+    for (int part = 0; input.size() < 13000000; ++part) {
+        const std::size_t size = 700000 + std::size_t(part) * 91357;
+        for (std::size_t i = 0; i < size; ++i) {
+            state = state * 1103515245u + 12345u;
+            input += part % 3 == 0 ? char(state >> 23) : part % 3 == 1 ? char('a' + (state >> 28)) : char(i / 300 % 2);
+        }
+    }
+    const auto compress = [&](unsigned jobs) {
+        std::string out;
+        ParallelCompressor compressor(jobs, [&](const unsigned char* data, std::size_t size) { out.append((const char*)data, size); });
+        for (std::size_t done = 0; done < input.size(); done += 100003)
+            compressor.Write(reinterpret_cast<const unsigned char*>(input.data()) + done, std::min<std::size_t>(100003, input.size() - done));
+        compressor.Finish();
+        return out;
+    };
+    const std::string one = compress(1), three = compress(3);
+    EXPECT_TRUE(one == three) << "one job and three jobs gave different streams";
+
+    TempDir dir;
+    WriteFile(dir / "out.bz2", three);
+    EXPECT_EQ(Shell("bzip2 -t '" + (dir / "out.bz2").string() + "'"), 0);
+    std::string decompressed;
+    kw::bz2::KWDecompress decompressor(1 << 16, 0, 0);
+    decompressor.Decompress(three.data(), unsigned(three.size()), true, [&](const void* data, unsigned size) {
+        decompressed.append(static_cast<const char*>(data), size);
+    });
+    EXPECT_TRUE(decompressed == input) << "decompressed " << decompressed.size() << " of " << input.size() << " bytes";
+}
+
 TEST(Package, DecryptsWithStandardToolsToABzip2StreamWhoseDigestIsTheKey)
 {
     TempDir dir;
@@ -130,6 +167,7 @@ TEST(Package, DecryptsWithStandardToolsToABzip2StreamWhoseDigestIsTheKey)
     options.source = dir / "src";
     options.package = dir / "out.kwu";
     options.key = SharedKey().pem;
+    options.jobs = 2;
     const BuildSummary summary = BuildPackage(options);
 
     const std::string package = ReadFile(options.package);

@@ -1,0 +1,289 @@
+#include "ParallelCompressor.h"
+
+#include "PackError.h"
+
+#include <kw/bz2/KWCompress.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace kwpack {
+namespace {
+
+typedef std::vector<unsigned char> Bytes;
+
+// Some four and a half blocks of the largest size: big enough that the partial
+// last block of each chunk costs little, small enough to share the work
+// evenly at the end.
+constexpr std::size_t kChunkSize = 4 << 20;
+constexpr int kBlockSize100k = 9;
+constexpr std::size_t kMaxJobs = 256;
+constexpr std::uint64_t kBlockMagic = 0x314159265359ULL;
+constexpr std::uint64_t kEndMagic = 0x177245385090ULL;
+constexpr std::uint64_t kHeaderBits = 32;  // "BZh9"
+constexpr std::uint64_t kEndBits = 48 + 32;
+
+// `count` (at most 56) bits of `bytes` from bit `pos`, the first bit the
+// most significant; bits past the end read as zero.
+std::uint64_t ReadBits(const Bytes& bytes, std::uint64_t pos, int count)
+{
+    const std::size_t first = std::size_t(pos >> 3);
+    const int skip = int(pos & 7), span = (skip + count + 7) / 8;
+    std::uint64_t value = 0;
+    for (int i = 0; i < span; ++i) value = value << 8 | (first + i < bytes.size() ? bytes[first + i] : 0);
+    return value >> (span * 8 - skip - count) & ((std::uint64_t(1) << count) - 1);
+}
+
+std::uint32_t Rotate(std::uint32_t crc, unsigned by)
+{
+    by %= 32;
+    return by ? crc << by | crc >> (32 - by) : crc;
+}
+
+// How the stream folds block CRCs into its own.
+std::uint32_t FoldCrcs(const std::vector<std::uint32_t>& crcs, std::size_t skipped)
+{
+    std::uint32_t combined = 0;
+    for (std::size_t i = 0; i < crcs.size(); ++i)
+        if (i != skipped) combined = Rotate(combined, 1) ^ crcs[i];
+    return combined;
+}
+
+// One chunk compressed as a stream of its own: its blocks lie between the
+// header and `end`, where its end marker begins.
+struct CompressedChunk {
+    Bytes bytes;
+    std::uint64_t end = 0;
+    unsigned blocks = 0;
+    std::uint32_t crc = 0;
+};
+
+// Positions where a block magic starting at bit `a` of a byte puts `value`
+// into the next byte, as a bit mask of `a`: a cheap filter before the full
+// 48-bit comparison.
+struct MagicFilter {
+    unsigned char alignments[256] = {};
+    MagicFilter()
+    {
+        for (int a = 0; a < 8; ++a) alignments[kBlockMagic >> (32 + a) & 0xFF] |= static_cast<unsigned char>(1 << a);
+    }
+};
+
+// The CRC of every block magic found in [header, end). Compressed data can
+// hold the magic's bit pattern by chance, so the caller checks the result.
+std::vector<std::uint32_t> BlockCrcs(const Bytes& bytes, std::uint64_t end)
+{
+    static const MagicFilter filter;
+    std::vector<std::uint32_t> crcs;
+    for (std::size_t i = kHeaderBits / 8; i + 1 < bytes.size(); ++i) {
+        const unsigned mask = filter.alignments[bytes[i + 1]];
+        for (int a = 0; mask >> a; ++a) {
+            const std::uint64_t pos = std::uint64_t(i) * 8 + unsigned(a);
+            if (!(mask >> a & 1) || pos + 48 + 32 > end) continue;
+            if (ReadBits(bytes, pos, 48) == kBlockMagic) crcs.push_back(std::uint32_t(ReadBits(bytes, pos + 48, 32)));
+        }
+    }
+    return crcs;
+}
+
+CompressedChunk CompressChunk(const Bytes& input)
+{
+    CompressedChunk chunk;
+    kw::bz2::KWCompress compressor(1 << 16, kBlockSize100k, 0, 0);
+    compressor.Compress(input.data(), unsigned(input.size()), true, [&chunk](const void* data, unsigned size) {
+        const unsigned char* bytes = static_cast<const unsigned char*>(data);
+        chunk.bytes.insert(chunk.bytes.end(), bytes, bytes + size);
+    });
+    const Bytes& bytes = chunk.bytes;
+    const std::uint64_t total = std::uint64_t(bytes.size()) * 8;
+    if (total < kHeaderBits + kEndBits || ReadBits(bytes, 0, 32) != 0x425A6839)  // "BZh9"
+        throw PackError("bzip2 produced no stream for a chunk of the archive");
+    // The end marker is followed by zero bits up to the byte boundary; the
+    // magic cannot match itself shifted by fewer than eight bits.
+    for (int pad = 0; pad < 8 && !chunk.end; ++pad) {
+        const std::uint64_t at = total - kEndBits - unsigned(pad);
+        if (ReadBits(bytes, at, 48) == kEndMagic && ReadBits(bytes, total - unsigned(pad), pad) == 0) chunk.end = at;
+    }
+    if (!chunk.end) throw PackError("bzip2 produced a chunk stream without its end marker");
+    chunk.crc = std::uint32_t(ReadBits(bytes, chunk.end + 48, 32));
+
+    // The stream's CRC folds the CRCs of its true blocks; a magic found by
+    // chance inside a block breaks the fold, and leaving it out mends it.
+    const std::vector<std::uint32_t> crcs = BlockCrcs(bytes, chunk.end);
+    if (FoldCrcs(crcs, crcs.size()) == chunk.crc) {
+        chunk.blocks = unsigned(crcs.size());
+    } else {
+        for (std::size_t skipped = 1; skipped < crcs.size() && !chunk.blocks; ++skipped)
+            if (FoldCrcs(crcs, skipped) == chunk.crc) chunk.blocks = unsigned(crcs.size() - 1);
+        if (!chunk.blocks) throw PackError("cannot find the block boundaries in a compressed chunk of the archive");
+    }
+    return chunk;
+}
+
+// Bits appended most significant first; whole bytes are taken out as they
+// complete.
+class BitWriter {
+public:
+    void Put(unsigned value, int count)  // count <= 8
+    {
+        pending_ = (pending_ << count) | (value & ((1u << count) - 1));
+        count_ += count;
+        if (count_ >= 8) {
+            count_ -= 8;
+            bytes_.push_back(static_cast<unsigned char>(pending_ >> count_));
+            pending_ &= (1u << count_) - 1;
+        }
+    }
+
+    void PutWide(std::uint64_t value, int count)  // count a multiple of 8
+    {
+        for (int shift = count - 8; shift >= 0; shift -= 8) Put(unsigned(value >> shift) & 0xFF, 8);
+    }
+
+    // The bits [begin, end) of `source`.
+    void Append(const Bytes& source, std::uint64_t begin, std::uint64_t end)
+    {
+        const int shift = int(begin & 7);
+        std::size_t i = std::size_t(begin >> 3);
+        bytes_.reserve(bytes_.size() + std::size_t((end - begin) / 8) + 1);
+        for (; begin + 8 <= end; begin += 8, ++i)
+            Put(shift ? unsigned(source[i] << shift | source[i + 1] >> (8 - shift)) & 0xFF : source[i], 8);
+        const int rest = int(end - begin);
+        if (rest) Put(unsigned(ReadBits(source, begin, rest)), rest);
+    }
+
+    void PadToByte()
+    {
+        if (count_) Put(0, 8 - count_);
+    }
+
+    Bytes& bytes() { return bytes_; }
+
+private:
+    Bytes bytes_;
+    unsigned pending_ = 0;
+    int count_ = 0;
+};
+
+} // namespace
+
+struct ParallelCompressor::State {
+    explicit State(unsigned jobs, Sink out) : sink(std::move(out)), limit(2 * jobs)
+    {
+        for (unsigned i = 0; i < jobs; ++i) workers.emplace_back([this] { Work(); });
+    }
+
+    ~State()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stopping = true;
+        }
+        wake.notify_all();
+        for (std::thread& worker : workers) worker.join();
+    }
+
+    void Work()
+    {
+        for (;;) {
+            std::packaged_task<CompressedChunk()> task;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                wake.wait(lock, [this] { return stopping || !queue.empty(); });
+                if (stopping) return;
+                task = std::move(queue.front());
+                queue.pop_front();
+            }
+            task();
+        }
+    }
+
+    void Submit()
+    {
+        while (pending.size() >= limit) EmitOldest();
+        auto input = std::make_shared<Bytes>();
+        input->swap(chunk);
+        std::packaged_task<CompressedChunk()> task([input] { return CompressChunk(*input); });
+        pending.push_back(task.get_future());
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            queue.push_back(std::move(task));
+        }
+        wake.notify_one();
+        chunk.reserve(kChunkSize);
+    }
+
+    void EmitOldest()
+    {
+        const CompressedChunk done = pending.front().get();
+        pending.pop_front();
+        out.Append(done.bytes, kHeaderBits, done.end);
+        combined = Rotate(combined, done.blocks) ^ done.crc;
+        Deliver();
+    }
+
+    void Deliver()
+    {
+        if (!out.bytes().empty()) sink(out.bytes().data(), out.bytes().size());
+        out.bytes().clear();
+    }
+
+    Sink sink;
+    const std::size_t limit;
+    std::vector<std::thread> workers;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::packaged_task<CompressedChunk()>> queue;
+    bool stopping = false;
+
+    // Used by the calling thread only.
+    std::deque<std::future<CompressedChunk>> pending;
+    Bytes chunk;
+    BitWriter out;
+    std::uint32_t combined = 0;
+};
+
+ParallelCompressor::ParallelCompressor(unsigned jobs, Sink sink)
+{
+    if (!jobs) jobs = DefaultJobs();
+    if (jobs > kMaxJobs) throw PackError("at most " + std::to_string(kMaxJobs) + " jobs can compress at once");
+    state_.reset(new State(jobs, std::move(sink)));
+    for (char c : std::string("BZh") + char('0' + kBlockSize100k)) state_->out.Put(static_cast<unsigned char>(c), 8);
+    state_->chunk.reserve(kChunkSize);
+}
+
+ParallelCompressor::~ParallelCompressor() = default;
+
+void ParallelCompressor::Write(const unsigned char* data, std::size_t size)
+{
+    while (size) {
+        const std::size_t take = std::min(size, kChunkSize - state_->chunk.size());
+        state_->chunk.insert(state_->chunk.end(), data, data + take);
+        data += take;
+        size -= take;
+        if (state_->chunk.size() == kChunkSize) state_->Submit();
+    }
+}
+
+void ParallelCompressor::Finish()
+{
+    if (!state_->chunk.empty()) state_->Submit();
+    while (!state_->pending.empty()) state_->EmitOldest();
+    state_->out.PutWide(kEndMagic, 48);
+    state_->out.PutWide(state_->combined, 32);
+    state_->out.PadToByte();
+    state_->Deliver();
+}
+
+unsigned ParallelCompressor::DefaultJobs()
+{
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+} // namespace kwpack
