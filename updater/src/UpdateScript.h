@@ -10,6 +10,7 @@
 #include "Stages.h"
 
 #include <boost/filesystem/path.hpp>
+#include <boost/function.hpp>
 #include <boost/shared_ptr.hpp>
 
 #include <string>
@@ -21,6 +22,61 @@ class XmlElement;
 } // namespace kw
 
 typedef boost::shared_ptr<kw::xml::XmlElement> XmlElementPtr;
+
+// What the version check finds for one `digest`, or what stage 4 does with
+// one entry of a `dir`, decided from the installation as it stands without
+// changing anything. The steps below act on it; the producer's check reports
+// it, so the two cannot disagree.
+struct EntryPlan {
+    enum Action {
+        kOldVersion,       // digest: the installed file has it
+        kBackedUp,         // digest: an earlier run's backup has it
+        kReplace,          // modify: the installed file has the old digest
+        kReplaceAgain,     // modify: an earlier run's backup has the old digest
+        kAlreadyNew,       // digest, modify: the installed file equals the packaged one
+        kAdd,              // add: nothing there yet
+        kSkip,             // add: the target exists
+        kCreateDirectory,  // mkdir: nothing there yet
+        kDirectoryExists,  // mkdir: the directory exists
+        kRefuse,           // the run fails here
+    };
+    Action action = kRefuse;
+    std::string name;       // narrow text: the entry's name, or a digest's file path
+    std::string installed;  // digest and modify: the installed file's digest
+    std::string expected;   // digest and modify: the digest the script names
+};
+
+struct ScriptVersions {
+    std::string from, to;  // narrow text
+};
+
+// One entry step of a `dir`; `path_text` is the directory's relative path in
+// narrow text, empty for the installation root.
+typedef boost::function<void(const boost::filesystem::path& source_dir, const boost::filesystem::path& target_dir,
+                             const std::string& path_text, const XmlElementPtr& element)>
+    EntryStep;
+struct DirSteps {
+    EntryStep modify, add, mkdir;
+};
+
+// The script's walk, which stages 3 and 4 and the producer's check share.
+// The versions the script names; fails when one is missing or unsafe.
+ScriptVersions read_versions(const XmlElementPtr& root);
+// Every `digest` of the version check, in order.
+void for_each_version_tag(const XmlElementPtr& root, const boost::function<void(const XmlElementPtr&)>& step);
+// Every `dir`, in order.
+void for_each_dir(const XmlElementPtr& root, const boost::function<void(const XmlElementPtr&)>& step);
+// One `dir`: its replacements, then its additions, then its new directories.
+void walk_dir(const boost::filesystem::path& extract_dir, const boost::filesystem::path& base_dir,
+              const XmlElementPtr& dir, const DirSteps& steps);
+
+EntryPlan plan_version_tag(const StageDir& stage_dir, const boost::filesystem::path& base_dir,
+                           const boost::filesystem::path& extract_dir, const XmlElementPtr& digest);
+EntryPlan plan_modify(const StageDir& stage_dir, const boost::filesystem::path& source_dir,
+                      const boost::filesystem::path& target_dir, const std::string& path_text,
+                      const XmlElementPtr& element);
+EntryPlan plan_add(const boost::filesystem::path& target_dir, const XmlElementPtr& element);
+EntryPlan plan_directory(const boost::filesystem::path& target_dir, const XmlElementPtr& element);
 
 // Reads the versions, checks them (stage 3 only, then records stage 3 and
 // announces stage 4) and runs every `dir` of the script.
