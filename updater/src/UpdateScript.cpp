@@ -104,20 +104,19 @@ void ReportCleanupError(const char* message)
 
 } // namespace
 
-void replace(const fs::path& stem, const fs::path& base_dir, StageDir& stage_dir, int start_stage,
-             const fs::path& extract_dir)
+boost::shared_ptr<kw::xml::XmlDocument> read_script(const fs::path& extract_dir)
 {
     static const char kScript[] = "update.xml";
     std::ifstream in((extract_dir / kScript).c_str(), std::ios::binary);
     if (!in) KW_FAIL("cannot open file", "replace");
 
-    kw::xml::XmlDocument document;
+    boost::shared_ptr<kw::xml::XmlDocument> document(new kw::xml::XmlDocument);
     kw::xml::XmlReader reader;
     reader.SetFileName(kScript);
     const std::streamoff size = StreamLength(in);
     if (size < 0 || !in) KW_FAIL("failed to read from xml file", "replace");
 
-    reader.Prepare(document);
+    reader.Prepare(*document);
     char buffer[1024];
     for (std::streamoff done = 0; done < size;) {
         in.read(buffer, std::min<std::streamoff>(sizeof buffer, size - done));
@@ -127,10 +126,15 @@ void replace(const fs::path& stem, const fs::path& base_dir, StageDir& stage_dir
         done += got;
     }
     reader.Finish();
-    in.close();
-    document.Optimize();
+    document->Optimize();
+    return document;
+}
 
-    replace_files(document.GetRootElement(), stage_dir, stem, start_stage, extract_dir, base_dir);
+void replace(const fs::path& stem, const fs::path& base_dir, StageDir& stage_dir, int start_stage,
+             const fs::path& extract_dir)
+{
+    const boost::shared_ptr<kw::xml::XmlDocument> document = read_script(extract_dir);
+    replace_files(document->GetRootElement(), stage_dir, stem, start_stage, extract_dir, base_dir);
     // Stage 4 is recorded next and the clean-up then deletes the backups: the
     // new files must be on stable storage first.
     platform::FlushFileSystem(base_dir);

@@ -17,8 +17,9 @@
 
 namespace kw {
 namespace xml {
+class XmlDocument;
 class XmlElement;
-}
+} // namespace xml
 } // namespace kw
 
 typedef boost::shared_ptr<kw::xml::XmlElement> XmlElementPtr;
@@ -59,7 +60,10 @@ struct DirSteps {
     EntryStep modify, add, mkdir;
 };
 
-// The script's walk, which stages 3 and 4 and the producer's check share.
+// The script's reading and walk, which stages 3 and 4 and the producer's
+// check share.
+// The extracted update.xml, parsed as stage 3 reads it.
+boost::shared_ptr<kw::xml::XmlDocument> read_script(const boost::filesystem::path& extract_dir);
 // The versions the script names; fails when one is missing or unsafe.
 ScriptVersions read_versions(const XmlElementPtr& root);
 // Every `digest` of the version check, in order.

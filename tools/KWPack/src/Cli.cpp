@@ -2,6 +2,7 @@
 
 #include "ArgParser.h"
 #include "AtomicOutput.h"
+#include "InstallationCheck.h"
 #include "PackageReport.h"
 #include "KeyGen.h"
 #include "PackError.h"
@@ -31,6 +32,8 @@ const OptionSpec kCheck{"check", "PATH", true,
                         "installed file whose digest proves the version (default: every modified file)"};
 const OptionSpec kKey{"key", "PRIVATE_KEY", false, "PEM private key made by keygen (required)"};
 const OptionSpec kJobs{"jobs", "N", false, "compression threads (default: one per core)"};
+const OptionSpec kLmfile{"lmfile", "LMFILE", false, "the installation's key file (required)"};
+const OptionSpec kJson{"json", "", false, "write the report as one JSON document"};
 const OptionSpec kVersion{"version", "NNNN", false, "package format version, four digits (default 0111)"};
 
 struct Command {
@@ -144,9 +147,20 @@ int RunMake(const ParsedArgs& args)
 
 int RunInspect(const ParsedArgs& args)
 {
-    InspectPackage(args.positional[0], Required(args, "lmfile"), std::cout);
+    InspectPackage(args.positional[0], Required(args, "lmfile"), args.Flag("json"), std::cout);
     std::cout.flush();
     return 0;
+}
+
+// Exit code of a check whose package is sound but would not apply.
+constexpr int kWouldFail = 3;
+
+int RunCheck(const ParsedArgs& args)
+{
+    const bool complete =
+        CheckInstallation(args.positional[0], args.positional[1], Required(args, "lmfile"), args.Flag("json"), std::cout);
+    std::cout.flush();
+    return complete ? 0 : kWouldFail;
 }
 
 std::vector<Command> Commands()
@@ -187,13 +201,24 @@ std::vector<Command> Commands()
          RunMake},
         {{"inspect",
           {"PACKAGE"},
-          {{"lmfile", "LMFILE", false, "the installation's key file (required)"}},
+          {kLmfile, kJson},
           "verify a package and list its content",
           "Verifies PACKAGE with the updater's own reading code, under the key file LMFILE:\n"
           "header, key block, digest, inner header, archive and expansion, and that update.xml\n"
           "parses. Then lists the tree with sizes and times, and the script. Exits with 0 only\n"
           "for a package the updater accepts."},
          RunInspect},
+        {{"check",
+          {"PACKAGE", "INSTALLATION"},
+          {kLmfile, kJson},
+          "predict what an update would do to an installation",
+          "Verifies PACKAGE as inspect does, then predicts with the updater's own script code\n"
+          "what it would do to the installation INSTALLATION, without writing anything there:\n"
+          "the version check for every digest, and for every script entry whether it would be\n"
+          "replaced, found already new, added, skipped, created as a directory or refused. A\n"
+          "refusal names the file, with the installed and the expected digest. Exits with 0 when\n"
+          "the update would complete, 3 when it would fail, 1 when the package is refused."},
+         RunCheck},
     };
 }
 
