@@ -28,7 +28,7 @@ bool Contains(const std::string& text, const std::string& part)
 
 TEST(CommandLine, EverySubcommandHasHelpAndBadUsageFails)
 {
-    for (const char* command : {"keygen", "script", "build", "make"}) {
+    for (const char* command : {"keygen", "script", "build", "make", "inspect", "check"}) {
         RunResult help = RunKWPack({command, "--help"});
         EXPECT_EQ(help.exit_code, 0) << command;
         EXPECT_TRUE(Contains(help.out, std::string("usage: KWPack ") + command)) << help.out;
@@ -40,6 +40,7 @@ TEST(CommandLine, EverySubcommandHasHelpAndBadUsageFails)
     EXPECT_NE(RunKWPack({}).exit_code, 0);
     EXPECT_NE(RunKWPack({"unpack"}).exit_code, 0);
     EXPECT_NE(RunKWPack({"build", "a", "b"}).exit_code, 0);  // --key is required
+    EXPECT_EQ(RunKWPack({"build", "a", "b", "--key", "k", "--jobs", "0"}).exit_code, 2);
 }
 
 TEST(CommandLine, KeygenWritesAPrivateKeyForOwnerOnlyAndTheModulusLittleEndian)
