@@ -146,14 +146,20 @@ public:
         for (int shift = count - 8; shift >= 0; shift -= 8) Put(unsigned(value >> shift) & 0xFF, 8);
     }
 
-    // The bits [begin, end) of `source`.
+    // The bits [begin, end) of `source`, `begin` on a byte boundary (the
+    // blocks follow the four header bytes), a whole byte per step: the
+    // compressed archive passes through here.
     void Append(const Bytes& source, std::uint64_t begin, std::uint64_t end)
     {
-        const int shift = int(begin & 7);
-        std::size_t i = std::size_t(begin >> 3);
-        bytes_.reserve(bytes_.size() + std::size_t((end - begin) / 8) + 1);
-        for (; begin + 8 <= end; begin += 8, ++i)
-            Put(shift ? unsigned(source[i] << shift | source[i + 1] >> (8 - shift)) & 0xFF : source[i], 8);
+        const unsigned char* in = source.data() + (begin >> 3);
+        const std::size_t whole = std::size_t((end - begin) / 8), at = bytes_.size();
+        bytes_.resize(at + whole);
+        unsigned char* out = bytes_.data() + at;
+        for (std::size_t k = 0; k < whole; ++k) {
+            out[k] = static_cast<unsigned char>(pending_ << (8 - count_) | in[k] >> count_);
+            pending_ = in[k] & ((1u << count_) - 1);
+        }
+        begin += std::uint64_t(whole) * 8;
         const int rest = int(end - begin);
         if (rest) Put(unsigned(ReadBits(source, begin, rest)), rest);
     }
