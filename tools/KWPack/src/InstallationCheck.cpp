@@ -119,11 +119,11 @@ struct Prediction {
     }
 };
 
-// The stage a run of the updater with this package would start after; read
-// without creating anything.
+// The stage a run of the updater with this package would start after. The
+// updater creates a missing stage file holding 0; here nothing is created.
 int RecordedStage(const UpdatePaths& paths)
 {
-    if (!fs::exists(fs::symlink_status(paths.stage_file))) return 0;
+    if (!fs::exists(fs::status(paths.stage_file))) return 0;
     return StageDir::ReadStage(paths.stage_file);
 }
 
