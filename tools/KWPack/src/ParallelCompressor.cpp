@@ -95,6 +95,7 @@ std::vector<std::uint32_t> BlockCrcs(const Bytes& bytes, std::uint64_t end)
 CompressedChunk CompressChunk(const Bytes& input)
 {
     CompressedChunk chunk;
+    chunk.bytes.reserve(input.size() + input.size() / 100 + 600);  // bzip2's worst case
     kw::bz2::KWCompress compressor(1 << 16, kBlockSize100k, 0, 0);
     compressor.Compress(input.data(), unsigned(input.size()), true, [&chunk](const void* data, unsigned size) {
         const unsigned char* bytes = static_cast<const unsigned char*>(data);
