@@ -45,7 +45,7 @@ const char* ActionText(EntryPlan::Action action)
 struct Finding {
     std::string path;
     std::string action;
-    std::string installed, expected;  // set when the two differ
+    std::string installed, expected;  // a refusal's digests, when the two differ
     std::string error;                // the updater's error text, when it would raise one
     bool refused = false;
 };
@@ -88,7 +88,7 @@ struct Prediction {
         finding.path = kw::ConvertSjisToUtf8(Prefix(path_text) + entry.name);
         finding.action = ActionText(entry.action);
         finding.refused = entry.action == EntryPlan::kRefuse;
-        if (entry.installed != entry.expected) {
+        if (finding.refused && entry.installed != entry.expected) {
             finding.installed = entry.installed;
             finding.expected = entry.expected;
         }
@@ -196,8 +196,10 @@ bool CheckInstallation(const fs::path& package, const fs::path& installation, co
     const UpdatePaths paths(installation / package.filename());
     const int recorded = RecordedStage(paths);
     Prediction prediction;
-    if (recorded > 3) prediction.failure = "unknown stage";  // the updater stops before any step
-    Predict(verified, installation, paths, recorded, prediction);
+    if (recorded > 3)
+        prediction.failure = "unknown stage";  // the updater stops before any step
+    else
+        Predict(verified, installation, paths, recorded, prediction);
     const ScriptVersions versions = read_versions(verified.script_root());
     const bool complete = prediction.failure.empty();
 
@@ -217,7 +219,7 @@ bool CheckInstallation(const fs::path& package, const fs::path& installation, co
     out << PackageLine(package, verified);
     out << "installation " << installation.string() << ": update " << kw::ConvertSjisToUtf8(versions.from) << " => "
         << kw::ConvertSjisToUtf8(versions.to) << "\n";
-    if (recorded >= 3)
+    if (recorded == 3)
         out << "version check: passed by an earlier run (stage " << recorded << " recorded)\n";
     else
         out << "version check:\n";
