@@ -1,5 +1,6 @@
 #include "ParallelCompressor.h"
 
+#include "Bzip2Layout.h"
 #include "PackError.h"
 
 #include <kw/bz2/KWCompress.h>
@@ -24,73 +25,12 @@ typedef std::vector<unsigned char> Bytes;
 constexpr std::size_t kChunkSize = 4 << 20;
 constexpr int kBlockSize100k = 9;
 constexpr std::size_t kMaxJobs = 256;
-constexpr std::uint64_t kBlockMagic = 0x314159265359ULL;
-constexpr std::uint64_t kEndMagic = 0x177245385090ULL;
-constexpr std::uint64_t kHeaderBits = 32;  // "BZh9"
-constexpr std::uint64_t kEndBits = 48 + 32;
 
-// `count` (at most 56) bits of `bytes` from bit `pos`, the first bit the
-// most significant; bits past the end read as zero.
-std::uint64_t ReadBits(const Bytes& bytes, std::uint64_t pos, int count)
-{
-    const std::size_t first = std::size_t(pos >> 3);
-    const int skip = int(pos & 7), span = (skip + count + 7) / 8;
-    std::uint64_t value = 0;
-    for (int i = 0; i < span; ++i) value = value << 8 | (first + i < bytes.size() ? bytes[first + i] : 0);
-    return value >> (span * 8 - skip - count) & ((std::uint64_t(1) << count) - 1);
-}
-
-std::uint32_t Rotate(std::uint32_t crc, unsigned by)
-{
-    by %= 32;
-    return by ? crc << by | crc >> (32 - by) : crc;
-}
-
-// How the stream folds block CRCs into its own.
-std::uint32_t FoldCrcs(const std::vector<std::uint32_t>& crcs, std::size_t skipped)
-{
-    std::uint32_t combined = 0;
-    for (std::size_t i = 0; i < crcs.size(); ++i)
-        if (i != skipped) combined = Rotate(combined, 1) ^ crcs[i];
-    return combined;
-}
-
-// One chunk compressed as a stream of its own: its blocks lie between the
-// header and `end`, where its end marker begins.
+// One chunk compressed as a stream of its own.
 struct CompressedChunk {
     Bytes bytes;
-    std::uint64_t end = 0;
-    unsigned blocks = 0;
-    std::uint32_t crc = 0;
+    Bzip2Layout layout;
 };
-
-// Positions where a block magic starting at bit `a` of a byte puts `value`
-// into the next byte, as a bit mask of `a`: a cheap filter before the full
-// 48-bit comparison.
-struct MagicFilter {
-    unsigned char alignments[256] = {};
-    MagicFilter()
-    {
-        for (int a = 0; a < 8; ++a) alignments[kBlockMagic >> (32 + a) & 0xFF] |= static_cast<unsigned char>(1 << a);
-    }
-};
-
-// The CRC of every block magic found in [header, end). Compressed data can
-// hold the magic's bit pattern by chance, so the caller checks the result.
-std::vector<std::uint32_t> BlockCrcs(const Bytes& bytes, std::uint64_t end)
-{
-    static const MagicFilter filter;
-    std::vector<std::uint32_t> crcs;
-    for (std::size_t i = kHeaderBits / 8; i + 1 < bytes.size(); ++i) {
-        const unsigned mask = filter.alignments[bytes[i + 1]];
-        for (int a = 0; mask >> a; ++a) {
-            const std::uint64_t pos = std::uint64_t(i) * 8 + unsigned(a);
-            if (!(mask >> a & 1) || pos + 48 + 32 > end) continue;
-            if (ReadBits(bytes, pos, 48) == kBlockMagic) crcs.push_back(std::uint32_t(ReadBits(bytes, pos + 48, 32)));
-        }
-    }
-    return crcs;
-}
 
 CompressedChunk CompressChunk(const Bytes& input)
 {
@@ -101,29 +41,7 @@ CompressedChunk CompressChunk(const Bytes& input)
         const unsigned char* bytes = static_cast<const unsigned char*>(data);
         chunk.bytes.insert(chunk.bytes.end(), bytes, bytes + size);
     });
-    const Bytes& bytes = chunk.bytes;
-    const std::uint64_t total = std::uint64_t(bytes.size()) * 8;
-    if (total < kHeaderBits + kEndBits || ReadBits(bytes, 0, 32) != 0x425A6839)  // "BZh9"
-        throw PackError("bzip2 produced no stream for a chunk of the archive");
-    // The end marker is followed by zero bits up to the byte boundary; the
-    // magic cannot match itself shifted by fewer than eight bits.
-    for (int pad = 0; pad < 8 && !chunk.end; ++pad) {
-        const std::uint64_t at = total - kEndBits - unsigned(pad);
-        if (ReadBits(bytes, at, 48) == kEndMagic && ReadBits(bytes, total - unsigned(pad), pad) == 0) chunk.end = at;
-    }
-    if (!chunk.end) throw PackError("bzip2 produced a chunk stream without its end marker");
-    chunk.crc = std::uint32_t(ReadBits(bytes, chunk.end + 48, 32));
-
-    // The stream's CRC folds the CRCs of its true blocks; a magic found by
-    // chance inside a block breaks the fold, and leaving it out mends it.
-    const std::vector<std::uint32_t> crcs = BlockCrcs(bytes, chunk.end);
-    if (FoldCrcs(crcs, crcs.size()) == chunk.crc) {
-        chunk.blocks = unsigned(crcs.size());
-    } else {
-        for (std::size_t skipped = 1; skipped < crcs.size() && !chunk.blocks; ++skipped)
-            if (FoldCrcs(crcs, skipped) == chunk.crc) chunk.blocks = unsigned(crcs.size() - 1);
-        if (!chunk.blocks) throw PackError("cannot find the block boundaries in a compressed chunk of the archive");
-    }
+    chunk.layout = LocateBlocks(chunk.bytes);
     return chunk;
 }
 
@@ -230,8 +148,8 @@ struct ParallelCompressor::State {
     {
         const CompressedChunk done = pending.front().get();
         pending.pop_front();
-        out.Append(done.bytes, kHeaderBits, done.end);
-        combined = Rotate(combined, done.blocks) ^ done.crc;
+        out.Append(done.bytes, kBzip2HeaderBits, done.layout.end);
+        combined = FoldAfter(combined, done.layout.blocks, done.layout.crc);
         Deliver();
     }
 
@@ -282,7 +200,7 @@ void ParallelCompressor::Finish()
 {
     if (!state_->chunk.empty()) state_->Submit();
     while (!state_->pending.empty()) state_->EmitOldest();
-    state_->out.PutWide(kEndMagic, 48);
+    state_->out.PutWide(kBzip2EndMagic, 48);
     state_->out.PutWide(state_->combined, 32);
     state_->out.PadToByte();
     state_->Deliver();

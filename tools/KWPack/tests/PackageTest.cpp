@@ -1,6 +1,7 @@
 // Packages checked with code nobody here wrote: OpenSSL for RSA, Camellia
 // and SHA-256, the bzip2 tool; and the key block with the updater's own RSA.
 #include "ArchiveWriter.h"
+#include "Bzip2Layout.h"
 #include "PackError.h"
 #include "PackageBuilder.h"
 #include "PackageFormat.h"
@@ -149,6 +150,38 @@ TEST(ParallelCompressor, WritesOneStreamWithTheSameBytesForEveryJobCount)
         decompressed.append(static_cast<const char*>(data), size);
     });
     EXPECT_TRUE(decompressed == input) << "decompressed " << decompressed.size() << " of " << input.size() << " bytes";
+}
+
+TEST(Bzip2Layout, CountsTheBlocksWhoseCrcsTheStreamFoldsAndNoChanceMagic)
+{
+    // One block whose data holds the block magic, off the byte grid, with a
+    // made-up CRC behind it; the end marker's CRC says which blocks are real.
+    const auto stream = [](std::uint32_t end_crc) {
+        std::string bits;
+        const auto put = [&](std::uint64_t value, int count) {
+            for (int i = count - 1; i >= 0; --i) bits += char('0' + (value >> i & 1));
+        };
+        put(0x425A6839, 32);
+        put(0x314159265359, 48), put(0xDEADBEEF, 32), put(5, 3);
+        put(0x314159265359, 48), put(0x12345678, 32), put(0x2A, 7);
+        put(0x177245385090, 48), put(end_crc, 32);
+        std::vector<unsigned char> bytes((bits.size() + 7) / 8);
+        for (std::size_t i = 0; i < bits.size(); ++i)
+            if (bits[i] == '1') bytes[i / 8] |= static_cast<unsigned char>(0x80 >> (i % 8));
+        return bytes;
+    };
+    const std::uint64_t end = 32 + 80 + 3 + 80 + 7;
+    Bzip2Layout layout = LocateBlocks(stream(0xDEADBEEF));
+    EXPECT_EQ(1u, layout.blocks);
+    EXPECT_EQ(end, layout.end);
+    EXPECT_EQ(0xDEADBEEFu, layout.crc);
+    const std::uint32_t both = (0xDEADBEEFu << 1 | 0xDEADBEEFu >> 31) ^ 0x12345678u;
+    EXPECT_EQ(2u, LocateBlocks(stream(both)).blocks);
+    EXPECT_THROW(LocateBlocks(stream(1)), PackError);
+    // Joined streams: blocks folded one by one give what a stream's own fold
+    // carried onto the blocks before it gives.
+    const std::uint32_t one_by_one = FoldAfter(FoldAfter(FoldAfter(0, 1, 0xDEADBEEF), 1, 0x12345678), 1, 0xCAFEF00D);
+    EXPECT_EQ(one_by_one, FoldAfter(0xDEADBEEF, 2, FoldAfter(0x12345678, 1, 0xCAFEF00D)));
 }
 
 TEST(Package, DecryptsWithStandardToolsToABzip2StreamWhoseDigestIsTheKey)
