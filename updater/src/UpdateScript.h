@@ -61,8 +61,7 @@ struct DirSteps {
 };
 
 // The script's reading and walk, which stages 3 and 4 and the producer's
-// check share.
-// The extracted update.xml, parsed as stage 3 reads it.
+// check share. First the extracted update.xml, parsed as stage 3 reads it.
 boost::shared_ptr<kw::xml::XmlDocument> read_script(const boost::filesystem::path& extract_dir);
 // The versions the script names; fails when one is missing or unsafe.
 ScriptVersions read_versions(const XmlElementPtr& root);
@@ -74,6 +73,8 @@ void for_each_dir(const XmlElementPtr& root, const boost::function<void(const Xm
 void walk_dir(const boost::filesystem::path& extract_dir, const boost::filesystem::path& base_dir,
               const XmlElementPtr& dir, const DirSteps& steps);
 
+// The decisions of check_version_tag, modify_file, add_file and
+// make_directory; each raises as its step does for a malformed or unsafe entry.
 EntryPlan plan_version_tag(const StageDir& stage_dir, const boost::filesystem::path& base_dir,
                            const boost::filesystem::path& extract_dir, const XmlElementPtr& digest);
 EntryPlan plan_modify(const StageDir& stage_dir, const boost::filesystem::path& source_dir,
