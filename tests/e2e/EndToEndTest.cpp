@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <map>
 #include <regex>
+#include <sstream>
 
 namespace fs = boost::filesystem;
 using testsupport::ReadFile;
@@ -128,7 +131,7 @@ protected:
     void MakePackage(const fs::path& target)
     {
         const Result r = RunIn(dir_.path(), std::string(KWPACK_EXE) + " make old new " + Quote(target) + " --key " +
-                                                 Quote(keys_->path() / "key.pem") + " --from 1.0 --to 1.1 --quiet --force");
+                                                 Quote(keys_->path() / "key.pem") + " --from 1.0 --to 1.1 --quiet --force --jobs 2");
         ASSERT_EQ(0, r.exit_code) << r.err;
     }
 
@@ -352,6 +355,84 @@ TEST_F(EndToEnd, LinksPlantedInTheWorkingTreeAreReplacedNeverFollowed)
     ExpectUpdatedAndClean();
     EXPECT_EQ("outside", ReadFile(dir_ / "outside/victim.txt"));
     EXPECT_EQ(1, std::distance(fs::directory_iterator(dir_ / "outside"), fs::directory_iterator()));
+}
+
+// "KWPack check" on the installation at 1.0, with one file edited, and half
+// updated; each prediction is then borne out by the updater, and the check
+// itself changes nothing.
+TEST_F(EndToEnd, CheckPredictsTheUpdateAndChangesNothing)
+{
+    MakePackage(package());
+    const auto state = [&] { return Files(root()) + testing::PrintToString(Entries(root())); };
+    // Runs the check as text and as JSON; both must carry the same facts.
+    const auto check = [&](int expected_exit) {
+        const std::string before = state();
+        const std::string command = std::string(KWPACK_EXE) + " check up.kwp . --lmfile ../lmfile";
+        const Result text = RunIn(root(), command), json = RunIn(root(), command + " --json");
+        EXPECT_EQ(expected_exit, text.exit_code) << text.out << text.err;
+        EXPECT_EQ(expected_exit, json.exit_code) << json.err;
+        EXPECT_EQ(before, state()) << "the check changed the installation";
+        const nlohmann::json report = nlohmann::json::parse(json.out);
+        EXPECT_EQ(expected_exit == 0, report.at("would_complete").get<bool>());
+        EXPECT_NE(std::string::npos, text.out.find(expected_exit == 0 ? "\nthe update would complete\n"
+                                                                       : "\nthe update would fail: "))
+            << text.out;
+        std::string listed;  // every finding as text prints it
+        for (const char* list : {"version_check", "entries"})
+            for (const nlohmann::json& f : report.at(list)) {
+                const std::string action = f.at("action");
+                listed += "  " + action + std::string(std::max<std::size_t>(2, 18 - action.size()), ' ') +
+                          f.at("path").get<std::string>();
+                if (f.contains("installed_digest"))
+                    listed += "  (installed " + f.at("installed_digest").get<std::string>() + ", expected " +
+                              f.at("expected_digest").get<std::string>() + ")";
+                listed += "\n";
+            }
+        std::string printed;
+        std::istringstream lines(text.out);
+        for (std::string line; std::getline(lines, line);)
+            if (line.compare(0, 2, "  ") == 0) printed += line + "\n";
+        EXPECT_EQ(listed, printed);
+        return report;
+    };
+    const auto actions = [](const nlohmann::json& report, const char* list) {
+        std::string all;
+        for (const nlohmann::json& f : report.at(list))
+            all += f.at("action").get<std::string>() + " " + f.at("path").get<std::string>() + "; ";
+        return all;
+    };
+    const std::string japanese = std::string("docs/") + kJapaneseName;
+
+    nlohmann::json report = check(0);
+    EXPECT_EQ("old version readme.txt; old version bin/main.dll; ", actions(report, "version_check"));
+    EXPECT_EQ("replace readme.txt; add news.txt; create directory docs; replace bin/main.dll; "
+              "create directory bin/plugins; add bin/plugins/p.dll; add " + japanese + "; ",
+              actions(report, "entries"));
+
+    // An edited file is named with its digest and the one the script expects.
+    WriteFile(root() / "bin/main.dll", "edited");
+    report = check(3);
+    const nlohmann::json& refused = report.at("version_check").at(1);
+    EXPECT_EQ("refuse", refused.at("action"));
+    EXPECT_EQ(testsupport::OpenSslSha256Text("edited"), refused.at("installed_digest"));
+    EXPECT_EQ(testsupport::OpenSslSha256Text(std::string(70000, 'm')), refused.at("expected_digest"));
+    EXPECT_EQ("version check refuses bin/main.dll", report.at("failure"));
+    const Result failed = Updater(root());
+    EXPECT_NE(std::string::npos, failed.err.find("version unmatched!")) << failed.err;
+
+    // Stage 4 stopped by a file where a directory goes, then mended.
+    Install();
+    MakePackage(package());
+    WriteFile(root() / "docs", "in the way");
+    ASSERT_EQ(1, Updater(root()).exit_code);
+    fs::remove(root() / "docs");
+    report = check(0);
+    EXPECT_EQ(3, report.at("recorded_stage"));
+    EXPECT_EQ("", actions(report, "version_check"));
+    EXPECT_EQ("already new readme.txt; skip news.txt; create directory docs; replace bin/main.dll; "
+              "create directory bin/plugins; add bin/plugins/p.dll; add " + japanese + "; ",
+              actions(report, "entries"));
+    ExpectResumedAt(4);
 }
 
 // Packages whose archive names try to leave the extraction directory. A

@@ -106,20 +106,19 @@ void ReportCleanupError(const std::string& console_text)
 
 } // namespace
 
-void replace(const fs::path& stem, const fs::path& base_dir, StageDir& stage_dir, int start_stage,
-             const fs::path& extract_dir)
+boost::shared_ptr<kw::xml::XmlDocument> read_script(const fs::path& extract_dir)
 {
     static const char kScript[] = "update.xml";
     std::ifstream in((extract_dir / kScript).c_str(), std::ios::binary);
     if (!in) KW_FAIL("cannot open file", "replace");
 
-    kw::xml::XmlDocument document;
+    boost::shared_ptr<kw::xml::XmlDocument> document(new kw::xml::XmlDocument);
     kw::xml::XmlReader reader;
     reader.SetFileName(kScript);
     const std::streamoff size = StreamLength(in);
     if (size < 0 || !in) KW_FAIL("failed to read from xml file", "replace");
 
-    reader.Prepare(document);
+    reader.Prepare(*document);
     char buffer[1024];
     for (std::streamoff done = 0; done < size;) {
         in.read(buffer, std::min<std::streamoff>(sizeof buffer, size - done));
@@ -129,62 +128,95 @@ void replace(const fs::path& stem, const fs::path& base_dir, StageDir& stage_dir
         done += got;
     }
     reader.Finish();
-    in.close();
-    document.Optimize();
+    document->Optimize();
+    return document;
+}
 
-    replace_files(document.GetRootElement(), stage_dir, stem, start_stage, extract_dir, base_dir);
+void replace(const fs::path& stem, const fs::path& base_dir, StageDir& stage_dir, int start_stage,
+             const fs::path& extract_dir)
+{
+    const boost::shared_ptr<kw::xml::XmlDocument> document = read_script(extract_dir);
+    replace_files(document->GetRootElement(), stage_dir, stem, start_stage, extract_dir, base_dir);
     // Stage 4 is recorded next and the clean-up then deletes the backups: the
     // new files must be on stable storage first.
     platform::FlushFileSystem(base_dir);
 }
 
-void replace_files(const XmlElementPtr& root, StageDir& stage_dir, const fs::path& stem, int stage,
-                   const fs::path& extract_dir, const fs::path& base_dir)
+ScriptVersions read_versions(const XmlElementPtr& root)
 {
     bool has_from = false, has_to = false;
     const std::string from_utf8 = root ? AttributeText(root, "from", has_from) : std::string();
     const std::string to_utf8 = root ? AttributeText(root, "to", has_to) : std::string();
     if (!has_from || !has_to) KW_FAIL("cannot get version from xml", "replace_files");
     // The version names the backup directory, so it must be one safe name.
-    const std::string from = NarrowName(from_utf8, "from version", "replace_files");
+    return ScriptVersions{NarrowName(from_utf8, "from version", "replace_files"), from_utf8, to_utf8};
+}
 
-    stage_dir.SetBackupSubDir(from);
+void for_each_version_tag(const XmlElementPtr& root, const boost::function<void(const XmlElementPtr&)>& step)
+{
+    root < XmlIfElement("version_check") < XmlIfElement("digest")[XmlIfKey("file")] > step;
+}
+
+void for_each_dir(const XmlElementPtr& root, const boost::function<void(const XmlElementPtr&)>& step)
+{
+    root < XmlIfElement("dir")[XmlIfKey("path")] > step;
+}
+
+void replace_files(const XmlElementPtr& root, StageDir& stage_dir, const fs::path& stem, int stage,
+                   const fs::path& extract_dir, const fs::path& base_dir)
+{
+    const ScriptVersions versions = read_versions(root);
+    stage_dir.SetBackupSubDir(versions.from);
     if (stage == 3) {
-        root < XmlIfElement("version_check") < XmlIfElement("digest")[XmlIfKey("file")] >
-            boost::bind(&check_version_tag, boost::cref(stage_dir), boost::cref(base_dir), boost::cref(extract_dir), _1);
+        for_each_version_tag(root, boost::bind(&check_version_tag, boost::cref(stage_dir), boost::cref(base_dir),
+                                               boost::cref(extract_dir), _1));
         StageDir::FinishStage(platform::PathToNarrow(stem), stage_dir, 3);
         StageDir::BeginStage(4);
     }
     // `to` is only shown, so it never fails the update: the line is built
     // from the script's UTF-8 text (`from` converts exactly, as checked).
-    std::cout << platform::Utf8ToConsole((boost::format(" begin update: ver%s => ver%s") % from_utf8 % to_utf8).str())
+    std::cout << platform::Utf8ToConsole(
+                     (boost::format(" begin update: ver%s => ver%s") % versions.from_utf8 % versions.to_utf8).str())
               << std::endl;
-    root < XmlIfElement("dir")[XmlIfKey("path")] >
-        boost::bind(&proc_dir, boost::cref(stage_dir), boost::cref(extract_dir), boost::cref(base_dir), _1);
+    for_each_dir(root, boost::bind(&proc_dir, boost::cref(stage_dir), boost::cref(extract_dir), boost::cref(base_dir), _1));
+}
+
+EntryPlan plan_version_tag(const StageDir& stage_dir, const fs::path& base_dir, const fs::path& extract_dir,
+                           const XmlElementPtr& digest)
+{
+    EntryPlan plan;
+    bool present = false;
+    plan.name = NarrowRelativePath(AttributeText(digest, "file", present), false, "file", "check_version_tag");
+    plan.expected = ElementText(digest);
+
+    plan.installed = Hash(base_dir / platform::NarrowToPath(plan.name));
+    if (plan.installed == plan.expected) {
+        plan.action = EntryPlan::kOldVersion;
+        return plan;
+    }
+    // Already replaced by an earlier run: its backup proves the old version.
+    const fs::path backup = platform::NarrowToPath(StageDir::GetBackupPath(stage_dir, plan.name));
+    if (fs::is_regular_file(backup) && Hash(backup) == plan.expected) {
+        plan.action = EntryPlan::kBackedUp;
+        return plan;
+    }
+    // A clean-up interrupted after the stage file was removed starts the
+    // update again with the backups gone: the file then already equals the
+    // one the package brings, which the script's own copy step skips.
+    const fs::path packaged = extract_dir / platform::NarrowToPath(plan.name);
+    const bool already_new = fs::is_regular_file(packaged) && Hash(packaged) == plan.installed;
+    plan.action = already_new ? EntryPlan::kAlreadyNew : EntryPlan::kRefuse;
+    return plan;
 }
 
 void check_version_tag(const StageDir& stage_dir, const fs::path& base_dir, const fs::path& extract_dir,
                        const XmlElementPtr& digest)
 {
-    bool present = false;
-    const std::string file = NarrowRelativePath(AttributeText(digest, "file", present), false, "file",
-                                                "check_version_tag");
-    const std::string expected = ElementText(digest);
-
-    const std::string installed = Hash(base_dir / platform::NarrowToPath(file));
-    if (installed == expected) return;
-    // Already replaced by an earlier run: its backup proves the old version.
-    const fs::path backup = platform::NarrowToPath(StageDir::GetBackupPath(stage_dir, file));
-    if (fs::is_regular_file(backup) && Hash(backup) == expected) return;
-    // A clean-up interrupted after the stage file was removed starts the
-    // update again with the backups gone: the file then already equals the
-    // one the package brings, which the script's own copy step skips.
-    const fs::path packaged = extract_dir / platform::NarrowToPath(file);
-    if (!fs::is_regular_file(packaged) || Hash(packaged) != installed) KW_FAIL("version unmatched!", "check_version_tag");
+    if (plan_version_tag(stage_dir, base_dir, extract_dir, digest).action == EntryPlan::kRefuse)
+        KW_FAIL("version unmatched!", "check_version_tag");
 }
 
-void proc_dir(const StageDir& stage_dir, const fs::path& extract_dir, const fs::path& base_dir,
-              const XmlElementPtr& dir)
+void walk_dir(const fs::path& extract_dir, const fs::path& base_dir, const XmlElementPtr& dir, const DirSteps& steps)
 {
     bool present = false;
     const std::string path_utf8 = AttributeText(dir, "path", present);
@@ -201,12 +233,18 @@ void proc_dir(const StageDir& stage_dir, const fs::path& extract_dir, const fs::
     // Fixed order: replacements, additions, then new subdirectories, whose
     // files a later `dir` lists.
     dir < XmlIfElement("modify")[XmlIfKey("digest")][XmlIfKey("name")] >
-        boost::bind(&modify_file, boost::cref(stage_dir), boost::cref(source_dir), boost::cref(target_dir),
-                    boost::cref(prefix), _1);
+        boost::bind(steps.modify, boost::cref(source_dir), boost::cref(target_dir), boost::cref(prefix), _1);
     dir < XmlIfElement("add")[XmlIfKey("name")] >
-        boost::bind(&add_file, boost::cref(source_dir), boost::cref(target_dir), boost::cref(prefix), _1);
+        boost::bind(steps.add, boost::cref(source_dir), boost::cref(target_dir), boost::cref(prefix), _1);
     dir < XmlIfElement("mkdir")[XmlIfKey("name")] >
-        boost::bind(&make_directory, boost::cref(source_dir), boost::cref(target_dir), boost::cref(prefix), _1);
+        boost::bind(steps.mkdir, boost::cref(source_dir), boost::cref(target_dir), boost::cref(prefix), _1);
+}
+
+void proc_dir(const StageDir& stage_dir, const fs::path& extract_dir, const fs::path& base_dir,
+              const XmlElementPtr& dir)
+{
+    walk_dir(extract_dir, base_dir, dir,
+             DirSteps{boost::bind(&modify_file, boost::cref(stage_dir), _1, _2, _3, _4), &add_file, &make_directory});
 }
 
 namespace {
@@ -223,70 +261,107 @@ void PlaceFile(const fs::path& source, const fs::path& target)
 }
 } // namespace
 
-void modify_file(const StageDir& stage_dir, const fs::path& source_dir, const fs::path& target_dir,
-                 const std::string& prefix, const XmlElementPtr& element)
+EntryPlan plan_modify(const StageDir& stage_dir, const fs::path& source_dir, const fs::path& target_dir,
+                      const std::string& prefix, const XmlElementPtr& element)
 {
+    EntryPlan plan;
     bool has_name = false, has_digest = false;
     const std::string name_utf8 = AttributeText(element, "name", has_name);
-    const std::string old_digest = AttributeText(element, "digest", has_digest);
+    plan.expected = AttributeText(element, "digest", has_digest);
     if (!has_name || !has_digest) KW_FAIL("has not name and/or digest attribute(?)", "modify_file");
-    const std::string name = NarrowName(name_utf8, "name", "modify_file");
-    const fs::path source = source_dir / platform::NarrowToPath(name);
-    const fs::path target = target_dir / platform::NarrowToPath(name);
+    plan.name = NarrowName(name_utf8, "name", "modify_file");
+    const fs::path name = platform::NarrowToPath(plan.name);
 
-    const std::string installed = Hash(target);
-    if (installed == old_digest) {
-        StageDir::BackupFile(name, stage_dir, target_dir, prefix);
-    } else if (Hash(source) == installed) {
-        Say(boost::format(" skip file: %s%s") % prefix % name);
-        return;
+    plan.installed = Hash(target_dir / name);
+    if (plan.installed == plan.expected) {
+        plan.action = EntryPlan::kReplace;
+    } else if (Hash(source_dir / name) == plan.installed) {
+        plan.action = EntryPlan::kAlreadyNew;
     } else {
         // Neither version: only a backup of the old one, taken by an
         // interrupted run, allows copying again.
-        const fs::path backup = platform::NarrowToPath(StageDir::GetBackupPath(stage_dir, prefix, name));
-        if (!fs::is_regular_file(backup) || Hash(backup) != old_digest) KW_FAIL("unmatch file!", "modify_file");
+        const fs::path backup = platform::NarrowToPath(StageDir::GetBackupPath(stage_dir, prefix, plan.name));
+        const bool backed_up = fs::is_regular_file(backup) && Hash(backup) == plan.expected;
+        plan.action = backed_up ? EntryPlan::kReplaceAgain : EntryPlan::kRefuse;
     }
-    Say(boost::format(" copy file: %s%s") % prefix % name);
-    PlaceFile(source, target);
+    return plan;
+}
+
+void modify_file(const StageDir& stage_dir, const fs::path& source_dir, const fs::path& target_dir,
+                 const std::string& prefix, const XmlElementPtr& element)
+{
+    const EntryPlan plan = plan_modify(stage_dir, source_dir, target_dir, prefix, element);
+    switch (plan.action) {
+    case EntryPlan::kReplace:
+        StageDir::BackupFile(plan.name, stage_dir, target_dir, prefix);
+        break;
+    case EntryPlan::kAlreadyNew:
+        Say(boost::format(" skip file: %s%s") % prefix % plan.name);
+        return;
+    case EntryPlan::kReplaceAgain:
+        break;
+    default:
+        KW_FAIL("unmatch file!", "modify_file");
+    }
+    Say(boost::format(" copy file: %s%s") % prefix % plan.name);
+    const fs::path name = platform::NarrowToPath(plan.name);
+    PlaceFile(source_dir / name, target_dir / name);
+}
+
+EntryPlan plan_add(const fs::path& target_dir, const XmlElementPtr& element)
+{
+    EntryPlan plan;
+    bool present = false;
+    const std::string name_utf8 = AttributeText(element, "name", present);
+    if (!present) KW_FAIL("has not name attribute(?)", "add_file");
+    plan.name = NarrowName(name_utf8, "name", "add_file");
+    const bool exists = fs::exists(fs::symlink_status(target_dir / platform::NarrowToPath(plan.name)));
+    plan.action = exists ? EntryPlan::kSkip : EntryPlan::kAdd;
+    return plan;
 }
 
 void add_file(const fs::path& source_dir, const fs::path& target_dir, const std::string& prefix,
               const XmlElementPtr& element)
 {
-    bool present = false;
-    const std::string name_utf8 = AttributeText(element, "name", present);
-    if (!present) KW_FAIL("has not name attribute(?)", "add_file");
-    const std::string name = NarrowName(name_utf8, "name", "add_file");
-    const fs::path target = target_dir / platform::NarrowToPath(name);
-
-    if (fs::exists(fs::symlink_status(target))) {
-        Say(boost::format(" skip file: %s%s") % prefix % name);
+    const EntryPlan plan = plan_add(target_dir, element);
+    if (plan.action == EntryPlan::kSkip) {
+        Say(boost::format(" skip file: %s%s") % prefix % plan.name);
         return;
     }
-    Say(boost::format(" copy file: %s%s") % prefix % name);
-    PlaceFile(source_dir / platform::NarrowToPath(name), target);
+    Say(boost::format(" copy file: %s%s") % prefix % plan.name);
+    const fs::path name = platform::NarrowToPath(plan.name);
+    PlaceFile(source_dir / name, target_dir / name);
+}
+
+EntryPlan plan_directory(const fs::path& target_dir, const XmlElementPtr& element)
+{
+    EntryPlan plan;
+    bool present = false;
+    const std::string name_utf8 = AttributeText(element, "name", present);
+    if (!present) KW_FAIL("has not name attribute(?) for <mkdir>", "make_directory");
+    plan.name = NarrowName(name_utf8, "name", "make_directory");
+
+    const fs::file_status status = fs::status(target_dir / platform::NarrowToPath(plan.name));
+    plan.action = fs::is_directory(status) ? EntryPlan::kDirectoryExists
+                  : fs::exists(status)     ? EntryPlan::kRefuse
+                                           : EntryPlan::kCreateDirectory;
+    return plan;
 }
 
 void make_directory(const fs::path& /*source_dir*/, const fs::path& target_dir, const std::string& prefix,
                     const XmlElementPtr& element)
 {
-    bool present = false;
-    const std::string name_utf8 = AttributeText(element, "name", present);
-    if (!present) KW_FAIL("has not name attribute(?) for <mkdir>", "make_directory");
-    const std::string name = NarrowName(name_utf8, "name", "make_directory");
-    const fs::path target = target_dir / platform::NarrowToPath(name);
-
-    const fs::file_status status = fs::status(target);
-    if (fs::is_directory(status)) {
-        Say(boost::format(" skip directory: %s%s") % prefix % name);
+    const EntryPlan plan = plan_directory(target_dir, element);
+    if (plan.action == EntryPlan::kDirectoryExists) {
+        Say(boost::format(" skip directory: %s%s") % prefix % plan.name);
         return;
     }
-    if (fs::exists(status)) {
-        Say(boost::format(" not a directory: %s%s") % prefix % name);
+    if (plan.action == EntryPlan::kRefuse) {
+        Say(boost::format(" not a directory: %s%s") % prefix % plan.name);
         KW_FAIL("not a directory for <mkdir>", "make_directory");
     }
-    Say(boost::format(" create directory: %s%s") % prefix % name);
-    fs::create_directories(target);
+    Say(boost::format(" create directory: %s%s") % prefix % plan.name);
+    fs::create_directories(target_dir / platform::NarrowToPath(plan.name));
 }
 
 void post_process(const StageDir& stage_dir, const fs::path& extract_dir, const std::string& stem)

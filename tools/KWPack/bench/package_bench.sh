@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Times "KWPack build" on a generated tree against "tar c | bzip2 -9" of the
-# same tree, alternating the two in one run, and prints both and their ratio.
+# Times "KWPack build" with --jobs 1 and --jobs 2 on a generated tree against
+# "tar c | bzip2 -9" of the same tree, alternating the three in one run, and
+# prints the times, the ratios and the peak memory of each build.
 # usage: package_bench.sh KWPACK [SIZE_MB (default 300)] [ROUNDS (default 2)]
 set -euo pipefail
 kwpack=$(readlink -f "$1")
@@ -43,18 +44,31 @@ PY
 "$kwpack" keygen "$work/key.pem" "$work/lmfile" >/dev/null
 
 now() { date +%s.%N; }
-best_ref=0
-best_pack=0
+# Runs a command; prints its wall time in seconds and its peak memory in KiB.
+measure() {
+    /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null
+    cat "$work/time"
+}
+min() { awk -v a="$1" -v b="$2" 'BEGIN { print (b == 0 || a < b) ? a : b }'; }
+max() { awk -v a="$1" -v b="$2" 'BEGIN { print (a > b) ? a : b }'; }
+best_ref=0 best_one=0 best_two=0 mem_one=0 mem_two=0
 for round in $(seq "$rounds"); do
     start=$(now)
     tar c -C "$work/tree" . | bzip2 -9 > "$work/ref.tar.bz2"
     ref=$(awk -v a="$(now)" -v b="$start" 'BEGIN { printf "%.2f", a - b }')
-    start=$(now)
-    "$kwpack" build "$work/tree" "$work/pkg.kwu" --key "$work/key.pem" --force --quiet >/dev/null
-    pack=$(awk -v a="$(now)" -v b="$start" 'BEGIN { printf "%.2f", a - b }')
-    echo "round $round: tar|bzip2 -9 ${ref}s, KWPack build ${pack}s"
-    best_ref=$(awk -v a="$ref" -v b="$best_ref" 'BEGIN { print (b == 0 || a < b) ? a : b }')
-    best_pack=$(awk -v a="$pack" -v b="$best_pack" 'BEGIN { print (b == 0 || a < b) ? a : b }')
+    read -r one one_kb < <(measure "$kwpack" build "$work/tree" "$work/one.kwu" --key "$work/key.pem" --jobs 1 --force --quiet)
+    read -r two two_kb < <(measure "$kwpack" build "$work/tree" "$work/two.kwu" --key "$work/key.pem" --jobs 2 --force --quiet)
+    echo "round $round: tar|bzip2 -9 ${ref}s, KWPack build --jobs 1 ${one}s (${one_kb} KiB), --jobs 2 ${two}s (${two_kb} KiB)"
+    best_ref=$(min "$ref" "$best_ref")
+    best_one=$(min "$one" "$best_one")
+    best_two=$(min "$two" "$best_two")
+    mem_one=$(max "$one_kb" "$mem_one")
+    mem_two=$(max "$two_kb" "$mem_two")
 done
-echo "sizes: tar.bz2 $(stat -c %s "$work/ref.tar.bz2") bytes, package $(stat -c %s "$work/pkg.kwu") bytes"
-echo "best: tar|bzip2 -9 ${best_ref}s, KWPack build ${best_pack}s, ratio $(awk -v a="$best_pack" -v b="$best_ref" 'BEGIN { printf "%.3f", a / b }') (limit 1.2)"
+# Chunk boundaries do not depend on the job count: the packages are equal.
+cmp -s "$work/one.kwu" "$work/two.kwu" || { echo "error: --jobs 1 and --jobs 2 packages differ" >&2; exit 1; }
+echo "sizes: tar.bz2 $(stat -c %s "$work/ref.tar.bz2") bytes, package $(stat -c %s "$work/two.kwu") bytes (same for both job counts)"
+echo "best: tar|bzip2 -9 ${best_ref}s, KWPack build --jobs 1 ${best_one}s, --jobs 2 ${best_two}s"
+echo "one job against tar|bzip2 -9: ratio $(awk -v a="$best_one" -v b="$best_ref" 'BEGIN { printf "%.3f", a / b }') (limit 1.2)"
+echo "speed-up of two jobs: $(awk -v a="$best_one" -v b="$best_two" 'BEGIN { printf "%.3f", a / b }') (goal at least 1.8 on two cores)"
+echo "peak memory: --jobs 1 ${mem_one} KiB, --jobs 2 ${mem_two} KiB"

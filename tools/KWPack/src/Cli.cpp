@@ -2,6 +2,7 @@
 
 #include "ArgParser.h"
 #include "AtomicOutput.h"
+#include "InstallationCheck.h"
 #include "PackageReport.h"
 #include "KeyGen.h"
 #include "PackError.h"
@@ -30,6 +31,9 @@ const OptionSpec kTo{"to", "V2", false, "version after the update (required)"};
 const OptionSpec kCheck{"check", "PATH", true,
                         "installed file whose digest proves the version (default: every modified file)"};
 const OptionSpec kKey{"key", "PRIVATE_KEY", false, "PEM private key made by keygen (required)"};
+const OptionSpec kJobs{"jobs", "N", false, "compression threads (default: one per core)"};
+const OptionSpec kLmfile{"lmfile", "LMFILE", false, "the installation's key file (required)"};
+const OptionSpec kJson{"json", "", false, "write the report as one JSON document"};
 const OptionSpec kVersion{"version", "NNNN", false, "package format version, four digits (default 0111)"};
 
 struct Command {
@@ -43,22 +47,22 @@ std::string Required(const ParsedArgs& args, const std::string& option)
     return args.Value(option, "");
 }
 
-int ParseBits(const std::string& text)
+int ParseNumber(const std::string& text, const std::string& option)
 {
     std::size_t used = 0;
-    int bits = 0;
+    int number = 0;
     try {
-        bits = std::stoi(text, &used);
+        number = std::stoi(text, &used);
     } catch (const std::exception&) {
         used = 0;
     }
-    if (used != text.size() || text.empty()) throw UsageError("--bits needs a number, not \"" + text + "\"");
-    return bits;
+    if (used != text.size() || text.empty()) throw UsageError("--" + option + " needs a number, not \"" + text + "\"");
+    return number;
 }
 
 int RunKeygen(const ParsedArgs& args)
 {
-    const int bits = ParseBits(args.Value("bits", std::to_string(kDefaultKeyBits)));
+    const int bits = ParseNumber(args.Value("bits", std::to_string(kDefaultKeyBits)), "bits");
     GenerateKeyFiles(args.positional[0], args.positional[1], bits, args.Flag("force"));
     std::cout << "wrote private key " << args.positional[0] << " and key file " << args.positional[1] << " ("
               << bits << " bits)" << std::endl;
@@ -104,6 +108,11 @@ BuildOptions BuildOptionsFrom(const ParsedArgs& args, const fs::path& source, co
     options.key = Required(args, "key");
     options.version = args.Value("version", kDefaultVersion);
     options.force = args.Flag("force");
+    if (args.Flag("jobs")) {
+        const int jobs = ParseNumber(args.Value("jobs", ""), "jobs");
+        if (jobs < 1) throw UsageError("--jobs needs at least 1");
+        options.jobs = unsigned(jobs);
+    }
     return options;
 }
 
@@ -138,9 +147,20 @@ int RunMake(const ParsedArgs& args)
 
 int RunInspect(const ParsedArgs& args)
 {
-    InspectPackage(args.positional[0], Required(args, "lmfile"), std::cout);
+    InspectPackage(args.positional[0], Required(args, "lmfile"), args.Flag("json"), std::cout);
     std::cout.flush();
     return 0;
+}
+
+// Exit code of a check whose package is sound but would not apply.
+constexpr int kWouldFail = 3;
+
+int RunCheck(const ParsedArgs& args)
+{
+    const bool complete =
+        CheckInstallation(args.positional[0], args.positional[1], Required(args, "lmfile"), args.Flag("json"), std::cout);
+    std::cout.flush();
+    return complete ? 0 : kWouldFail;
 }
 
 std::vector<Command> Commands()
@@ -166,7 +186,7 @@ std::vector<Command> Commands()
          RunScript},
         {{"build",
           {"SOURCE_DIR", "PACKAGE"},
-          {kKey, kVersion, kForce, kQuiet},
+          {kKey, kVersion, kJobs, kForce, kQuiet},
           "pack an update directory into a package",
           "Packs SOURCE_DIR (usually made by script) into the update package PACKAGE: the archive\n"
           "of the tree, bzip2-compressed, encrypted with Camellia-256 under the SHA-256 of the\n"
@@ -175,19 +195,30 @@ std::vector<Command> Commands()
          RunBuild},
         {{"make",
           {"OLD_DIR", "NEW_DIR", "PACKAGE"},
-          {kKey, kFrom, kTo, kCheck, kVersion, kForce, kQuiet},
+          {kKey, kFrom, kTo, kCheck, kVersion, kJobs, kForce, kQuiet},
           "script and build in one step",
           "Runs script into a temporary directory and builds PACKAGE from it."},
          RunMake},
         {{"inspect",
           {"PACKAGE"},
-          {{"lmfile", "LMFILE", false, "the installation's key file (required)"}},
+          {kLmfile, kJson},
           "verify a package and list its content",
           "Verifies PACKAGE with the updater's own reading code, under the key file LMFILE:\n"
           "header, key block, digest, inner header, archive and expansion, and that update.xml\n"
           "parses. Then lists the tree with sizes and times, and the script. Exits with 0 only\n"
           "for a package the updater accepts."},
          RunInspect},
+        {{"check",
+          {"PACKAGE", "INSTALLATION"},
+          {kLmfile, kJson},
+          "predict what an update would do to an installation",
+          "Verifies PACKAGE as inspect does, then predicts with the updater's own script code\n"
+          "what it would do to the installation INSTALLATION, without writing anything there:\n"
+          "the version check for every digest, and for every script entry whether it would be\n"
+          "replaced, found already new, added, skipped, created as a directory or refused. A\n"
+          "refusal names the file, with the installed and the expected digest. Exits with 0 when\n"
+          "the update would complete, 3 when it would fail, 1 when the package is refused."},
+         RunCheck},
     };
 }
 

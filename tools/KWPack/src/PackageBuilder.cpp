@@ -5,6 +5,7 @@
 #include "ContentCipher.h"
 #include "PackError.h"
 #include "PackageFormat.h"
+#include "ParallelCompressor.h"
 #include "Progress.h"
 #include "RsaKey.h"
 #include "RsaPadding.h"
@@ -12,11 +13,11 @@
 
 #include "Sha256Utils.h"
 
-#include <kw/bz2/KWCompress.h>
-
 #include <boost/filesystem/operations.hpp>
 
+#include <algorithm>
 #include <cstring>
+#include <future>
 #include <vector>
 
 namespace fs = boost::filesystem;
@@ -25,24 +26,37 @@ namespace kwpack {
 namespace {
 
 constexpr unsigned kPieceSize = 1 << 16;  // SHA-256 takes at most 64 KiB per update
-constexpr int kBlockSize100k = 9;
+constexpr std::size_t kCipherPiece = 1 << 20;
 
 // Compressed pieces go to the scratch file and into the digest.
 void KeepCompressed(ScratchFile& scratch, const boost::shared_ptr<sha256utils::Sha256UtilsImpl>& digest,
-                    const void* data, unsigned size)
+                    const unsigned char* data, std::size_t size)
 {
-    if (!size) return;
     scratch.Write(data, size);
-    const unsigned char* bytes = static_cast<const unsigned char*>(data);
-    sha256utils::update_context(bytes, bytes + size, digest);
+    for (std::size_t done = 0; done < size; done += kPieceSize)
+        sha256utils::update_context(data + done, data + std::min<std::size_t>(size, done + kPieceSize), digest);
+}
+
+// The blocks are independent (ECB), so `jobs` threads share each piece.
+void EncryptOnThreads(const unsigned char* key, unsigned jobs, const unsigned char* in, std::size_t size,
+                      unsigned char* out)
+{
+    const std::size_t slice = (size / kCipherBlock + jobs - 1) / jobs * kCipherBlock;
+    const auto encrypt = [key, in, out, size](std::size_t at, std::size_t length) {
+        ContentCipher(key).Encrypt(in + at, std::min(length, size - at), out + at);
+    };
+    std::vector<std::future<void>> others;
+    for (std::size_t at = slice; at < size; at += slice)
+        others.push_back(std::async(std::launch::async, encrypt, at, slice));
+    encrypt(0, slice);
+    for (std::future<void>& other : others) other.get();
 }
 
 // Encrypts the scratch file into the package, the last block zero-padded.
-void WriteCiphertext(ScratchFile& scratch, const unsigned char* key, AtomicFile& package)
+void WriteCiphertext(ScratchFile& scratch, const unsigned char* key, unsigned jobs, AtomicFile& package)
 {
-    ContentCipher cipher(key);
     Progress progress("encrypting", scratch.size());
-    std::vector<unsigned char> plain(kPieceSize), encrypted(kPieceSize);
+    std::vector<unsigned char> plain(kCipherPiece), encrypted(kCipherPiece);
     scratch.Rewind();
     for (;;) {
         std::size_t got = 0;
@@ -56,7 +70,7 @@ void WriteCiphertext(ScratchFile& scratch, const unsigned char* key, AtomicFile&
         progress.Advance(got);
         std::size_t whole = (got + kCipherBlock - 1) / kCipherBlock * kCipherBlock;
         std::memset(&plain[got], 0, whole - got);
-        cipher.Encrypt(plain.data(), whole, encrypted.data());
+        EncryptOnThreads(key, jobs, plain.data(), whole, encrypted.data());
         package.Write(encrypted.data(), whole);
         if (got < plain.size()) break;
     }
@@ -78,20 +92,22 @@ BuildSummary BuildPackageFromTree(const BuildOptions& options, const TreeEntry& 
     const RsaPrivateKey key = RsaPrivateKey::Load(options.key);
     RefuseExisting(options.package, options.force);
 
+    const unsigned jobs = options.jobs ? options.jobs : ParallelCompressor::DefaultJobs();
     BuildSummary summary;
     summary.archive_bytes = ArchiveStreamSize(tree);
     fs::path package_dir = fs::absolute(options.package).parent_path();
     ScratchFile compressed(package_dir);
     auto digest_context = sha256utils::create_context();
     {
-        kw::bz2::KWCompress compressor(kPieceSize, kBlockSize100k, 0, 0);
-        kw::bz2::Bz2Sink keep = [&](const void* data, unsigned size) { KeepCompressed(compressed, digest_context, data, size); };
+        ParallelCompressor compressor(jobs, [&](const unsigned char* data, std::size_t size) {
+            KeepCompressed(compressed, digest_context, data, size);
+        });
         Progress progress("compressing", summary.archive_bytes);
         WriteArchiveStream(options.source, tree, inner_header, [&](const unsigned char* data, std::size_t size) {
-            compressor.Compress(data, unsigned(size), false, keep);
+            compressor.Write(data, size);
             progress.Advance(size);
         });
-        compressor.Compress(nullptr, 0, true, keep);
+        compressor.Finish();
         progress.Finish();
     }
     summary.compressed_bytes = compressed.size();
@@ -108,7 +124,7 @@ BuildSummary BuildPackageFromTree(const BuildOptions& options, const TreeEntry& 
     package.Write(outer_header.data(), outer_header.size());
     package.Write(key_block.data(), key_block.size());
     package.Write(length, sizeof length);
-    WriteCiphertext(compressed, content_key.get(), package);
+    WriteCiphertext(compressed, content_key.get(), jobs, package);
     package.Commit();
     summary.package_bytes = outer_header.size() + key_block.size() + sizeof length +
                             (summary.compressed_bytes + kCipherBlock - 1) / kCipherBlock * kCipherBlock;

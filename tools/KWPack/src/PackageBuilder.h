@@ -1,10 +1,10 @@
 // build: a directory becomes an update package. The archive stream of the
-// directory (inner header first) is compressed with bzip2 into a scratch
-// file while SHA-256 hashes the compressed bytes; the digest is the content
-// key. The package is then written under a temporary name: outer header, the
-// content key wrapped with the private key, the plaintext length and the
-// Camellia ciphertext, and renamed when complete. Memory stays at a few
-// buffers whatever the size of the tree.
+// directory (inner header first) is compressed with bzip2 on several threads
+// into a scratch file while SHA-256 hashes the compressed bytes; the digest
+// is the content key. The package is then written under a temporary name:
+// outer header, the content key wrapped with the private key, the plaintext
+// length and the Camellia ciphertext, and renamed when complete. Memory stays
+// at a few chunks per compression thread whatever the size of the tree.
 #pragma once
 
 #include "SourceTree.h"
@@ -21,6 +21,7 @@ struct BuildOptions {
     boost::filesystem::path key;
     std::string version = "0111";
     bool force = false;
+    unsigned jobs = 0;  // compression threads; 0: one per core
 };
 
 struct BuildSummary {

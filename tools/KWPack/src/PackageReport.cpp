@@ -1,28 +1,19 @@
 #include "PackageReport.h"
 
-#include "AtomicOutput.h"
-#include "PackError.h"
 #include "ScriptWriter.h"
+#include "VerifiedPackage.h"
 
-#include "ArchiveExpansion.h"
-#include "PackageReader.h"
 #include "Platform.h"
-#include "Stages.h"
 
-#include <kw/archive/ArchiveLoader.h>
+#include <kw/KWConvert.h>
 #include <kw/archive/Directory.h>
 #include <kw/archive/File.h>
-#include <kw/xml/XmlDocument.h>
-#include <kw/xml/XmlNode.h>
-#include <kw/xml/XmlReader.h>
 
-#include <boost/filesystem/operations.hpp>
+#include <nlohmann/json.hpp>
 
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <iostream>
-#include <sstream>
+#include <vector>
 
 namespace fs = boost::filesystem;
 using kw::archive::Directory;
@@ -31,20 +22,6 @@ using kw::archive::Node;
 
 namespace kwpack {
 namespace {
-
-// The updater's stages print progress lines on standard output; the report
-// is what inspect shows there, so they are silenced while the stages run.
-class QuietStdout {
-public:
-    QuietStdout() : saved_(std::cout.rdbuf(&sink_)) {}
-    ~QuietStdout() { std::cout.rdbuf(saved_); }
-
-private:
-    struct NullBuffer : std::streambuf {
-        int overflow(int c) override { return c; }
-    } sink_;
-    std::streambuf* saved_;
-};
 
 std::string TimeText(const FILETIME& time)
 {
@@ -56,87 +33,79 @@ std::string TimeText(const FILETIME& time)
     return text;
 }
 
-struct Counts {
-    std::uint64_t directories = 0, files = 0, bytes = 0;
+struct ListedEntry {
+    std::string path;  // narrow text
+    bool file;
+    std::uint64_t size;
+    std::string created, modified;
 };
 
-void PrintTree(const Directory& dir, const std::string& prefix, std::ostream& out, Counts& counts)
+void ListTree(const Directory& dir, const std::string& prefix, std::vector<ListedEntry>& entries)
 {
     Directory::NodeCallback visit = [&](const std::string& name, const boost::shared_ptr<Node>& node) {
-        const std::string shown = prefix + platform::NarrowToConsole(name);
-        char size[24] = "-";
-        if (node->GetType() == kw::archive::NodeFile) {
-            const unsigned bytes = boost::static_pointer_cast<File>(node)->GetSize();
-            std::snprintf(size, sizeof size, "%u", bytes);
-            ++counts.files;
-            counts.bytes += bytes;
-        } else {
-            ++counts.directories;
-        }
-        out << "  " << (node->GetType() == kw::archive::NodeFile ? 'f' : 'd') << ' ' << std::string(12 - std::min<std::size_t>(12, std::strlen(size)), ' ')
-            << size << "  created " << TimeText(node->GetCreated()) << "  modified " << TimeText(node->GetModified())
-            << "  " << shown << (node->GetType() == kw::archive::NodeFile ? "" : "/") << "\n";
-        if (node->GetType() == kw::archive::NodeDirectory)
-            PrintTree(*boost::static_pointer_cast<Directory>(node), shown + "/", out, counts);
+        const bool file = node->GetType() == kw::archive::NodeFile;
+        entries.push_back({prefix + name, file, file ? boost::static_pointer_cast<File>(node)->GetSize() : 0u,
+                           TimeText(node->GetCreated()), TimeText(node->GetModified())});
+        if (!file) ListTree(*boost::static_pointer_cast<Directory>(node), prefix + name + "/", entries);
         return true;
     };
     dir.ForeachNode(visit);
 }
 
-// The script must parse and name the two versions, or stage 3 fails.
-std::string CheckedScript(const fs::path& extracted)
-{
-    const fs::path path = extracted / kScriptName;
-    std::ifstream in(path.string(), std::ios::binary);
-    if (!in) throw PackError(std::string("the package holds no ") + kScriptName);
-    std::ostringstream text;
-    text << in.rdbuf();
-    kw::xml::XmlDocument document;
-    kw::xml::XmlReader reader;
-    reader.Prepare(document);
-    reader << text.str();
-    reader.Finish();
-    const boost::shared_ptr<kw::xml::XmlElement> root = document.GetRootElement();
-    if (!root->GetAttribute("from") || !root->GetAttribute("to"))
-        throw PackError(std::string("the package's ") + kScriptName + " names no from and to versions");
-    return text.str();
-}
-
 } // namespace
 
-void InspectPackage(const fs::path& package, const fs::path& key_file, std::ostream& out)
+std::string PackageLine(const fs::path& package, const VerifiedPackage& verified)
 {
-    std::uint32_t version = 0;
-    {
-        std::ifstream in(package.string(), std::ios::binary);
-        version = read_version(in);
-    }
-    ScratchDirectory scratch(fs::temp_directory_path() / "kwpack-inspect");
-    const fs::path extracted = scratch.path() / "package";
-    std::uint64_t plaintext = 0;
-    kw::archive::ArchiveLoader loader;
-    {
-        QuietStdout quiet;
-        // Stage 1 as the updater runs it, then stage 2 step by step so the
-        // loaded archive stays at hand for the listing.
-        decrypt(platform::PathToNarrow(package), platform::PathToNarrow(key_file), extracted);
-        const fs::path temporary(extracted.native() + ".pkg.bz2");
-        std::ifstream input(temporary.string(), std::ios::binary);
-        plaintext = fs::file_size(temporary);
-        expand_bzip2(input, loader, plaintext);
-        construct(*loader.GetBody(), extracted);
-    }
-    const std::string script = CheckedScript(extracted);
+    return "package " + package.string() + ": version " + verified.version() + ", content key verified, " +
+           std::to_string(verified.compressed_bytes()) + " bytes compressed\n";
+}
 
-    std::string version_text;
-    for (int shift = 24; shift >= 0; shift -= 8) version_text += char('0' + (version >> shift & 0xFF));
-    out << "package " << package.string() << ": version " << version_text << ", content key verified, "
-        << plaintext << " bytes compressed\n";
-    const boost::shared_ptr<Node> top = loader.GetBody()->GetRoot().GetChildNode("/");
-    Counts counts;
-    out << "tree:\n";
-    PrintTree(*boost::static_pointer_cast<Directory>(top), "", out, counts);
-    out << counts.directories << " directories, " << counts.files << " files, " << counts.bytes << " bytes\n";
+nlohmann::json PackageJson(const fs::path& package, const VerifiedPackage& verified)
+{
+    return {{"package", package.string()},
+            {"version", verified.version()},
+            {"content_key_verified", true},
+            {"compressed_bytes", verified.compressed_bytes()}};
+}
+
+void InspectPackage(const fs::path& package, const fs::path& key_file, bool json, std::ostream& out)
+{
+    const VerifiedPackage verified(package, key_file);
+    std::vector<ListedEntry> entries;
+    ListTree(verified.tree(), "", entries);
+    std::uint64_t directories = 0, files = 0, bytes = 0;
+    for (const ListedEntry& entry : entries) {
+        (entry.file ? files : directories) += 1;
+        bytes += entry.size;
+    }
+
+    if (json) {
+        nlohmann::json report = PackageJson(package, verified), tree = nlohmann::json::array();
+        for (const ListedEntry& entry : entries) {
+            nlohmann::json item = {{"path", kw::ConvertSjisToUtf8(entry.path)},
+                                   {"type", entry.file ? "file" : "directory"},
+                                   {"created", entry.created},
+                                   {"modified", entry.modified}};
+            if (entry.file) item["size"] = entry.size;
+            tree.push_back(item);
+        }
+        report["tree"] = tree;
+        report["directories"] = directories;
+        report["files"] = files;
+        report["bytes"] = bytes;
+        report["script"] = verified.script_text();
+        out << report.dump(2) << "\n";
+        return;
+    }
+    out << PackageLine(package, verified) << "tree:\n";
+    for (const ListedEntry& entry : entries) {
+        const std::string size = entry.file ? std::to_string(entry.size) : "-";
+        out << "  " << (entry.file ? 'f' : 'd') << ' ' << std::string(12 - std::min<std::size_t>(12, size.size()), ' ')
+            << size << "  created " << entry.created << "  modified " << entry.modified << "  "
+            << platform::NarrowToConsole(entry.path) << (entry.file ? "" : "/") << "\n";
+    }
+    out << directories << " directories, " << files << " files, " << bytes << " bytes\n";
+    const std::string& script = verified.script_text();
     out << "script " << kScriptName << ":\n" << script;
     if (!script.empty() && script.back() != '\n') out << "\n";
 }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
@@ -28,7 +30,7 @@ bool Contains(const std::string& text, const std::string& part)
 
 TEST(CommandLine, EverySubcommandHasHelpAndBadUsageFails)
 {
-    for (const char* command : {"keygen", "script", "build", "make"}) {
+    for (const char* command : {"keygen", "script", "build", "make", "inspect", "check"}) {
         RunResult help = RunKWPack({command, "--help"});
         EXPECT_EQ(help.exit_code, 0) << command;
         EXPECT_TRUE(Contains(help.out, std::string("usage: KWPack ") + command)) << help.out;
@@ -40,6 +42,7 @@ TEST(CommandLine, EverySubcommandHasHelpAndBadUsageFails)
     EXPECT_NE(RunKWPack({}).exit_code, 0);
     EXPECT_NE(RunKWPack({"unpack"}).exit_code, 0);
     EXPECT_NE(RunKWPack({"build", "a", "b"}).exit_code, 0);  // --key is required
+    EXPECT_EQ(RunKWPack({"build", "a", "b", "--key", "k", "--jobs", "0"}).exit_code, 2);
 }
 
 TEST(CommandLine, KeygenWritesAPrivateKeyForOwnerOnlyAndTheModulusLittleEndian)
@@ -153,6 +156,14 @@ TEST(CommandLine, InspectAcceptsWhatMakeBuiltAndRefusesTamperedPackages)
     EXPECT_TRUE(Contains(run.out, "日本語/説明.txt")) << run.out;
     EXPECT_TRUE(Contains(run.out, "<update from=\"1.0\" to=\"1.1\">")) << run.out;
     EXPECT_FALSE(Contains(run.out, "progress:")) << run.out;
+    // The same facts as JSON, names in UTF-8.
+    run = RunKWPack({"inspect", package, "--lmfile", lmfile, "--json"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const nlohmann::json report = nlohmann::json::parse(run.out);
+    EXPECT_EQ(report.at("version"), "0111");
+    EXPECT_EQ(report.at("files"), 3);  // readme.txt, 説明.txt, update.xml
+    EXPECT_TRUE(Contains(run.out, "\"path\": \"日本語/説明.txt\"")) << run.out;
+    EXPECT_TRUE(Contains(report.at("script").get<std::string>(), "<update from=\"1.0\" to=\"1.1\">"));
 
     // One flipped ciphertext byte, a wrong key file, a cut package: refused.
     std::string bytes = ReadFile(package);

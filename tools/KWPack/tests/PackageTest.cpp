@@ -1,14 +1,17 @@
 // Packages checked with code nobody here wrote: OpenSSL for RSA, Camellia
 // and SHA-256, the bzip2 tool; and the key block with the updater's own RSA.
 #include "ArchiveWriter.h"
+#include "Bzip2Layout.h"
 #include "PackError.h"
 #include "PackageBuilder.h"
 #include "PackageFormat.h"
+#include "ParallelCompressor.h"
 #include "RsaKey.h"
 #include "RsaPadding.h"
 #include "PackTestSupport.h"
 
 #include <kw/RSA.h>
+#include <kw/bz2/KWDecompress.h>
 
 #include <boost/filesystem/operations.hpp>
 
@@ -113,6 +116,74 @@ TEST(KeyBlock, UpdaterRsaUnwrapsWhatThePrivateKeyWrapped)
     EXPECT_EQ(payload, content_key);
 }
 
+TEST(ParallelCompressor, WritesOneStreamWithTheSameBytesForEveryJobCount)
+{
+    // Three chunks: noise spans several blocks per chunk, text and
+    // long runs (which bzip2 shortens before blocking) cross chunk ends.
+    std::string input;
+    std::uint32_t state = 99;
+    for (int part = 0; input.size() < 9000000; ++part) {
+        const std::size_t size = 700000 + std::size_t(part) * 91357;
+        for (std::size_t i = 0; i < size; ++i) {
+            state = state * 1103515245u + 12345u;
+            input += part % 3 == 0 ? char(state >> 23) : part % 3 == 1 ? char('a' + (state >> 28)) : char(i / 300 % 2);
+        }
+    }
+    const auto compress = [&](unsigned jobs) {
+        std::string out;
+        ParallelCompressor compressor(jobs, [&](const unsigned char* data, std::size_t size) { out.append((const char*)data, size); });
+        for (std::size_t done = 0; done < input.size(); done += 100003)
+            compressor.Write(reinterpret_cast<const unsigned char*>(input.data()) + done, std::min<std::size_t>(100003, input.size() - done));
+        compressor.Finish();
+        return out;
+    };
+    const std::string one = compress(1), two = compress(2);
+    EXPECT_TRUE(one == two) << "one job and two jobs gave different streams";
+    EXPECT_TRUE(compress(2) == two) << "two runs with two jobs gave different streams";
+
+    TempDir dir;
+    WriteFile(dir / "out.bz2", two);
+    EXPECT_EQ(Shell("bzip2 -t '" + (dir / "out.bz2").string() + "'"), 0);
+    std::string decompressed;
+    kw::bz2::KWDecompress decompressor(1 << 16, 0, 0);
+    decompressor.Decompress(two.data(), unsigned(two.size()), true, [&](const void* data, unsigned size) {
+        decompressed.append(static_cast<const char*>(data), size);
+    });
+    EXPECT_TRUE(decompressed == input) << "decompressed " << decompressed.size() << " of " << input.size() << " bytes";
+}
+
+TEST(Bzip2Layout, CountsTheBlocksWhoseCrcsTheStreamFoldsAndNoChanceMagic)
+{
+    // One block whose data holds the block magic, off the byte grid, with a
+    // made-up CRC behind it; the end marker's CRC says which blocks are real.
+    const auto stream = [](std::uint32_t end_crc) {
+        std::string bits;
+        const auto put = [&](std::uint64_t value, int count) {
+            for (int i = count - 1; i >= 0; --i) bits += char('0' + (value >> i & 1));
+        };
+        put(0x425A6839, 32);
+        put(0x314159265359, 48), put(0xDEADBEEF, 32), put(5, 3);
+        put(0x314159265359, 48), put(0x12345678, 32), put(0x2A, 7);
+        put(0x177245385090, 48), put(end_crc, 32);
+        std::vector<unsigned char> bytes((bits.size() + 7) / 8);
+        for (std::size_t i = 0; i < bits.size(); ++i)
+            if (bits[i] == '1') bytes[i / 8] |= static_cast<unsigned char>(0x80 >> (i % 8));
+        return bytes;
+    };
+    const std::uint64_t end = 32 + 80 + 3 + 80 + 7;
+    Bzip2Layout layout = LocateBlocks(stream(0xDEADBEEF));
+    EXPECT_EQ(1u, layout.blocks);
+    EXPECT_EQ(end, layout.end);
+    EXPECT_EQ(0xDEADBEEFu, layout.crc);
+    const std::uint32_t both = (0xDEADBEEFu << 1 | 0xDEADBEEFu >> 31) ^ 0x12345678u;
+    EXPECT_EQ(2u, LocateBlocks(stream(both)).blocks);
+    EXPECT_THROW(LocateBlocks(stream(1)), PackError);
+    // Joined streams: blocks folded one by one give what a stream's own fold
+    // carried onto the blocks before it gives.
+    const std::uint32_t one_by_one = FoldAfter(FoldAfter(FoldAfter(0, 1, 0xDEADBEEF), 1, 0x12345678), 1, 0xCAFEF00D);
+    EXPECT_EQ(one_by_one, FoldAfter(0xDEADBEEF, 2, FoldAfter(0x12345678, 1, 0xCAFEF00D)));
+}
+
 TEST(Package, DecryptsWithStandardToolsToABzip2StreamWhoseDigestIsTheKey)
 {
     TempDir dir;
@@ -130,6 +201,7 @@ TEST(Package, DecryptsWithStandardToolsToABzip2StreamWhoseDigestIsTheKey)
     options.source = dir / "src";
     options.package = dir / "out.kwu";
     options.key = SharedKey().pem;
+    options.jobs = 2;
     const BuildSummary summary = BuildPackage(options);
 
     const std::string package = ReadFile(options.package);

@@ -1,0 +1,20 @@
+// check: predicts what the updater would do with a package on an
+// installation, without writing anything there. The package is verified as
+// inspect does; then the updater's own script code plans the version check
+// and every entry of stage 4 (replace, already new, add, skip, create
+// directory, refuse) on the installation as it stands.
+#pragma once
+
+#include <boost/filesystem/path.hpp>
+
+#include <ostream>
+
+namespace kwpack {
+
+// Writes the prediction to `out`, as text or as one JSON document; returns
+// whether the update would complete. Raises for a package the updater would
+// refuse.
+bool CheckInstallation(const boost::filesystem::path& package, const boost::filesystem::path& installation,
+                       const boost::filesystem::path& key_file, bool json, std::ostream& out);
+
+} // namespace kwpack
