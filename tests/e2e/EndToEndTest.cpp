@@ -435,8 +435,9 @@ TEST_F(EndToEnd, CheckPredictsTheUpdateAndChangesNothing)
     ExpectResumedAt(4);
 }
 
-// Packages whose archive names try to leave the extraction directory. A
-// scan refuses such names, so they are put into the scanned tree by hand.
+// Packages whose archive names try to leave the extraction directory or
+// name what Windows cannot hold. A scan refuses such names, so they are put
+// into the scanned tree by hand.
 TEST_F(EndToEnd, UnsafeArchiveNamesAreRefusedAndNothingLandsOutside)
 {
     const fs::path source = dir_ / "source";
@@ -452,6 +453,8 @@ TEST_F(EndToEnd, UnsafeArchiveNamesAreRefusedAndNothingLandsOutside)
         {"..\\..\\evil.txt", "d1", "d2"}, {"c:evil.txt", "d1", "d2"}, {"/evil.txt", "d1", "d2"},
         {std::string("evil.txt\0x", 10), "d1", "d2"}, {"evil.txt", "..", ".."}, {"evil.txt", "d1", "."},
         {"evil.txt", "", "d2"},  {"..", "d1", "d2"},
+        // Names that Windows cannot hold.
+        {"CON.txt", "d1", "d2"}, {"evil.txt", "a.", "d2"}, {"evil.txt", "d1", "x?y"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file_name + " in " + c.outer_dir_name + "/" + c.inner_dir_name);

@@ -1,7 +1,8 @@
 // The program's policy for names that come from a package: a name must stay
-// inside the directory it is placed in. The checks take decoded text (UTF-8
-// here), never CP932 bytes, whose second byte of a double-byte character may
-// be 0x5C without being a backslash.
+// inside the directory it is placed in, and, since packages are made for
+// Windows installations, be a name that Windows can hold, on every host. The
+// checks take decoded text (UTF-8 here), never CP932 bytes, whose second
+// byte of a double-byte character may be 0x5C without being a backslash.
 #pragma once
 
 #include <string>
@@ -9,8 +10,11 @@
 namespace safename {
 
 // Why `component` cannot name one entry of a directory, or nullptr when it
-// can: it is empty, "." or "..", or holds '/', '\\', ':' or a NUL byte.
-// Look-alikes such as "..x", "a..b" or "..." are ordinary names.
+// can: it is empty, "." or "..", holds '/', '\\', ':', a NUL byte, one of
+// <>"|?* or a control character, ends in a dot or a space, or is a device
+// name of Windows (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, in any case,
+// with or without an extension). Look-alikes such as "..x", "a..b" or
+// "COM10" are ordinary names; "..." ends in a dot.
 const char* ComponentProblem(const std::string& component);
 
 // Why the relative path `path` (components separated by '/') cannot name an

@@ -257,7 +257,9 @@ TEST(Expansion, FailuresOfTheTreeAndTheFileSystem)
 
 TEST(Expansion, UnsafeArchiveNamesAreRefusedBeforeAnythingIsWritten)
 {
-    const std::vector<std::string> unsafe = {"", ".", "..", "a/b", "..\\evil", "c:x", std::string("a\0b", 3), "/"};
+    const std::vector<std::string> unsafe = {"", ".", "..", "a/b", "..\\evil", "c:x", std::string("a\0b", 3), "/",
+                                             // Names that Windows cannot hold.
+                                             "CON.txt", "a.", "...", "x?y", "nul", "a "};
     for (const std::string& name : unsafe) {
         TempDir root;
         kw::archive::Archive archive;
@@ -275,10 +277,11 @@ TEST(Expansion, UnsafeArchiveNamesAreRefusedBeforeAnythingIsWritten)
     TempDir root;
     kw::archive::Archive archive;
     auto top = boost::make_shared<Directory>();
-    for (const char* name : {"..x", "a..b.txt", "...", "\x83\x5C\x94\x5C"}) // ソ能
+    for (const char* name : {"..x", "a..b.txt", "COM10", "\x83\x5C\x94\x5C"}) // ソ能
         top->AddNode(name, boost::make_shared<File>());
     archive.GetRoot().AddNode("/", top);
     construct(archive, root / "x");
-    EXPECT_TRUE(fs::exists(root / "x/..."));
+    EXPECT_TRUE(fs::exists(root / "x/a..b.txt"));
+    EXPECT_TRUE(fs::exists(root / "x/COM10"));
     EXPECT_TRUE(fs::exists(root / "x/\xE3\x82\xBD\xE8\x83\xBD"));
 }

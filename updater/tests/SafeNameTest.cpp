@@ -7,9 +7,13 @@
 
 namespace {
 
+const char kDeviceName[] =
+    "is a device name of Windows (CON, PRN, AUX, NUL, COM1-COM9 or LPT1-LPT9, with or without an extension)";
+
 TEST(SafeNameTest, ComponentMustNameOneEntryOfItsDirectory)
 {
-    for (const std::string name : {"a", "..x", "a..b.txt", "...", ". x", "表ソ能", "x.kwtmp"})
+    for (const std::string name : {"a", "..x", "a..b.txt", ". x", "表ソ能", "x.kwtmp", "COM10", "LPT10.txt", "CONSOLE",
+                                   "xnul.txt", "con_1", "AUX1.txt", "\x7F"})
         EXPECT_EQ(nullptr, safename::ComponentProblem(name)) << name;
 
     EXPECT_STREQ("is empty", safename::ComponentProblem(""));
@@ -19,11 +23,25 @@ TEST(SafeNameTest, ComponentMustNameOneEntryOfItsDirectory)
     EXPECT_STREQ("holds '\\'", safename::ComponentProblem("..\\x"));
     EXPECT_STREQ("holds ':' (a drive or a stream)", safename::ComponentProblem("c:x"));
     EXPECT_STREQ("holds a NUL byte", safename::ComponentProblem(std::string("a\0b", 3)));
+
+    // Names that Windows cannot hold, refused on every host.
+    for (const std::string name : {"a.", "...", "x.txt."})
+        EXPECT_STREQ("ends in a dot, which Windows drops from names", safename::ComponentProblem(name)) << name;
+    for (const std::string name : {"a ", " ", "CON "})
+        EXPECT_STREQ("ends in a space, which Windows drops from names", safename::ComponentProblem(name)) << name;
+    for (const std::string name : {"CON", "con.txt", "Prn", "aux.c", "nul.tar.gz", "COM1", "com9.log", "LPT1", "lPt5.x",
+                                   "NUL .txt"})
+        EXPECT_STREQ(kDeviceName, safename::ComponentProblem(name)) << name;
+    for (const char c : std::string("<>\"|?*"))
+        EXPECT_STREQ((std::string("holds '") + c + "', which Windows refuses in names").c_str(),
+                     safename::ComponentProblem(std::string("x") + c + "y"));
+    for (const std::string name : {"a\x01", "\tx", "x\x1Fy"})
+        EXPECT_STREQ("holds a control character, which Windows refuses in names", safename::ComponentProblem(name));
 }
 
 TEST(SafeNameTest, RelativePathMustStayBelowItsDirectory)
 {
-    for (const std::string path : {"bin", "bin/plugins", "..x/a..b/...", "データ/表"})
+    for (const std::string path : {"bin", "bin/plugins", "..x/a..b/COM10", "データ/表"})
         EXPECT_EQ(nullptr, safename::RelativePathProblem(path)) << path;
 
     EXPECT_STREQ("is empty", safename::RelativePathProblem(""));
@@ -33,6 +51,8 @@ TEST(SafeNameTest, RelativePathMustStayBelowItsDirectory)
         EXPECT_STREQ("has a \".\" or \"..\" component", safename::RelativePathProblem(path)) << path;
     EXPECT_STREQ("holds '\\'", safename::RelativePathProblem("bin\\..\\x"));
     EXPECT_STREQ("holds ':' (a drive or a stream)", safename::RelativePathProblem("C:/x"));
+    EXPECT_STREQ("ends in a dot, which Windows drops from names", safename::RelativePathProblem("bin/.../x"));
+    EXPECT_STREQ(kDeviceName, safename::RelativePathProblem("bin/aux/x"));
 
     EXPECT_EQ("bin/x", safename::DropLeadingSlash("/bin/x"));
     EXPECT_EQ("", safename::DropLeadingSlash("/"));

@@ -498,13 +498,13 @@ TEST_F(UpdateScriptTest, JapaneseNamesAndPathsNameTheRightFiles)
 
 TEST_F(UpdateScriptTest, LookAlikeNamesAreOrdinary)
 {
-    for (const char* name : {"..x", "a..b.txt", "..."}) Extracted(name, name);
-    Script("<u from='1.0' to='1.1'><dir path='/'><add name='..x'/><add name='a..b.txt'/><add name='...'/>"
+    for (const char* name : {"..x", "a..b.txt", "COM10.txt"}) Extracted(name, name);
+    Script("<u from='1.0' to='1.1'><dir path='/'><add name='..x'/><add name='a..b.txt'/><add name='COM10.txt'/>"
            "</dir><dir path='/sub'><mkdir name='..d'/></dir></u>");
-    EXPECT_EQ(" begin update: ver1.0 => ver1.1\n copy file: ..x\n copy file: a..b.txt\n copy file: ...\n"
+    EXPECT_EQ(" begin update: ver1.0 => ver1.1\n copy file: ..x\n copy file: a..b.txt\n copy file: COM10.txt\n"
               " create directory: sub/..d\n",
               Run(4));
-    EXPECT_EQ("...", InstalledText("..."));
+    EXPECT_EQ("COM10.txt", InstalledText("COM10.txt"));
     EXPECT_TRUE(fs::is_directory(base / "sub/..d"));
 }
 
@@ -523,6 +523,11 @@ TEST_F(UpdateScriptTest, UnsafeNamesAreRefusedAndNothingOutsideChanges)
         {4, "<dir path='/'><add name='..\\evil.txt'/></dir>"},
         {4, "<dir path='/'><add name='c:evil.txt'/></dir>"},
         {4, "<dir path='/'><mkdir name='../outside/new'/></dir>"},
+        // Names that Windows cannot hold.
+        {4, "<dir path='/'><add name='aux'/></dir>"},
+        {4, "<dir path='/'><add name='CON.txt'/></dir>"},
+        {4, "<dir path='/'><mkdir name='new.'/></dir>"},
+        {4, "<dir path='bin/x?y'><add name='evil.txt'/></dir>"},
         {4, "<dir path='/'><modify name='../outside/victim.txt' digest='" + victim + "'/></dir>"},
         {4, "<dir path='../outside'><modify name='victim.txt' digest='" + victim + "'/></dir>"},
         {4, "<dir path='bin/../../outside'><add name='evil.txt'/></dir>"},
@@ -588,7 +593,7 @@ TEST_F(UpdateScriptTest, UnsafeFromVersionIsRefusedBeforeAnyBackup)
 {
     Installed("a.txt", "a 1.0");
     Extracted("a.txt", "a 1.1");
-    for (const char* from : {"../../outside", "", "1.0/x"}) {
+    for (const char* from : {"../../outside", "", "1.0/x", "1.0 "}) {
         SCOPED_TRACE(from);
         Script(std::string("<u from='") + from + "' to='1.1'><dir path='/'><modify name='a.txt' digest='" +
                Sha256("a 1.0") + "'/></dir></u>");

@@ -28,7 +28,7 @@ std::string NarrowPath(const fs::path& path)
 void CheckPackageName(const fs::path& path, TreeEntry& child)
 {
     if (const char* problem = safename::ComponentProblem(child.name))
-        throw PackError("the name of " + path.string() + " is refused by the updater: " + problem);
+        throw PackError("the name of " + path.string() + " is refused by the updater: it " + problem);
     try {
         child.narrow_name = platform::PathToNarrow(path.filename());
     } catch (const std::exception&) {

@@ -105,6 +105,16 @@ TEST(CommandLine, RefusesMissingKeyNamesWithoutCp932FormAndUnreadableFiles)
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_TRUE(Contains(run.err, "has no CP932 form")) << run.err;
     fs::remove(dir / "new/한국어.txt");
+    // Nor can a name that Windows cannot hold.
+    WriteFile(dir / "new/sub/nul.txt", "n");
+    run = RunKWPack({"make", (dir / "old").string(), (dir / "new").string(), (dir / "p.kwu").string(), "--key", key,
+                     "--from", "1", "--to", "2"});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(Contains(run.err, "the name of " + (dir / "new/sub/nul.txt").string() +
+                                      " is refused by the updater: it is a device name of Windows"))
+        << run.err;
+    EXPECT_FALSE(fs::exists(dir / "p.kwu"));
+    fs::remove_all(dir / "new/sub");
 
     run = RunKWPack({"make", (dir / "old").string(), (dir / "new").string(), (dir / "p.kwu").string(), "--key", key,
                      "--from", "1", "--to", "2", "--quiet"});
