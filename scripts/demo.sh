@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds everything, then updates a demo installation from version 1.0 to 1.1
-# with a package made by KWPack, and shows that the result is the 1.1 tree.
+# with a package made by KWPack, and shows that the result is the 1.1 tree;
+# then the same with the Windows build's KWUpdater.exe under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh" "$root/build" -DKW_BUILD_BENCHMARKS=OFF
+"$root/scripts/build-windows.sh" "$root/build-windows" >/dev/null
 updater="$root/build/updater/KWUpdater"
 kwpack="$root/build/tools/KWPack/KWPack"
 
@@ -29,6 +31,7 @@ mkdir -p v1.1/bin/plugins "v1.1/$(printf '\xe8\xb3\x87\xe6\x96\x99')"
 printf 'a plugin\n' > v1.1/bin/plugins/export.dll
 printf 'Japanese-named folder and file\n' > "v1.1/$(printf '\xe8\xb3\x87\xe6\x96\x99')/$(printf '\xe8\xaa\xac\xe6\x98\x8e').txt"
 cp -a v1.0 installation
+cp -a v1.0 installation-windows
 
 echo "== the package"
 "$kwpack" make v1.0 v1.1 installation/update-1.1.kwp --key private.pem --from 1.0 --to 1.1 --quiet
@@ -38,10 +41,23 @@ echo "== KWUpdater (the final prompt is answered with Enter)"
 
 echo "== the updated installation"
 (cd installation && find . | LC_ALL=C sort)
-if diff -r installation v1.1 >/dev/null; then
-  echo "== the installation now equals the 1.1 tree"
-else
-  diff -r installation v1.1 || true
-  echo "== the installation differs from the 1.1 tree" >&2
-  exit 1
-fi
+# Each file with its modification time at the 100-ns precision packages carry.
+times() { (cd "$1" && find . -type f -printf '%p %T@\n' | sed 's/\(\.[0-9]\{7\}\)[0-9]*$/\1/' | LC_ALL=C sort); }
+# Same names, content and modification times as the 1.1 tree.
+compare() {
+  if diff -r "$1" v1.1 >/dev/null && [ "$(times "$1")" = "$(times v1.1)" ]; then
+    echo "== $1 now equals the 1.1 tree"
+  else
+    diff -r "$1" v1.1 || true
+    echo "== $1 differs from the 1.1 tree" >&2
+    exit 1
+  fi
+}
+compare installation
+
+echo "== KWUpdater.exe under Wine, started from a copy of build-windows/dist alone"
+cp -r "$root/build-windows/dist" windows-dist
+"$kwpack" make v1.0 v1.1 installation-windows/update-1.1.kwp --key private.pem --from 1.0 --to 1.1 --quiet
+(cd installation-windows && echo | WINEPREFIX="$root/build-windows/wine" WINEDEBUG=-all LANG=ja_JP.UTF-8 \
+  LC_ALL=ja_JP.UTF-8 wine "$demo/windows-dist/KWUpdater.exe" update-1.1.kwp | iconv -f CP932 -t UTF-8)
+compare installation-windows

@@ -1,14 +1,14 @@
 // The built KWUpdater applies packages made by the built KWPack to scratch
 // installations, with standard input closed so the final prompt returns.
 #include "PackageBuilder.h"
+#include "Platform.h"
 #include "Sha256Utils.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <cstring>
 
-#include <cstdlib>
 #include <map>
 #include <regex>
 
@@ -22,19 +22,25 @@ namespace {
 const char kJapaneseName[] = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt"; // 日本語.txt
 
 using Result = testsupport::CommandResult;
-using testsupport::ShellQuote;
 
-std::string Quote(const fs::path& path) { return ShellQuote(path.string()); }
-
-// Runs a shell command in `dir` with standard input closed.
-Result RunIn(const fs::path& dir, const std::string& command)
+// A name as the program's console lines show it, as a regular expression:
+// UTF-8 on Linux, the ANSI code page (CP932) on Windows.
+std::string ConsolePattern(const std::string& utf8)
 {
-    return testsupport::RunCommand("cd " + Quote(dir) + " && " + command);
+    std::string pattern;
+    for (char c : testsupport::ConsoleText(utf8)) pattern += (std::strchr("\\^$.|?*+()[]{}", c) && c ? "\\" : "") + std::string(1, c);
+    return pattern;
+}
+
+// Runs a program in `dir` with standard input closed.
+Result RunIn(const fs::path& dir, const std::vector<std::string>& argv)
+{
+    return testsupport::RunProgram(argv, dir);
 }
 
 Result Updater(const fs::path& root, const std::string& package = "up.kwp")
 {
-    return RunIn(root, std::string(KW_UPDATER_EXE) + " " + package);
+    return RunIn(root, {KW_UPDATER_EXE, package});
 }
 
 void Put(const fs::path& root, const std::string& relative, const std::string& content, std::time_t mtime)
@@ -52,13 +58,14 @@ std::string Files(const fs::path& root)
     std::map<std::string, std::string> files;
     for (fs::recursive_directory_iterator it(root), end; it != end; ++it) {
         if (!fs::is_regular_file(it->path())) continue;
-        struct stat st;
-        ::stat(it->path().c_str(), &st);
-        const long long ticks = static_cast<long long>(st.st_mtim.tv_sec) * 10000000LL + st.st_mtim.tv_nsec / 100;
-        std::ifstream in(it->path().string(), std::ios::binary);
+        FILETIME created, modified;
+        platform::FileHandle(platform::PathToNarrow(it->path()), platform::FileHandle::Read, false)
+            .GetTimes(&created, &modified);
+        const std::uint64_t ticks = testsupport::TicksOf(modified);
+        std::ifstream in(it->path().c_str(), std::ios::binary);
         std::string digest;
         sha256utils::hash_from_stream(in, digest);
-        files[it->path().lexically_relative(root).string()] = digest.substr(0, 16) + " " + std::to_string(ticks);
+        files[it->path().lexically_relative(root).generic_string()] = digest.substr(0, 16) + " " + std::to_string(ticks);
     }
     std::string lines;
     for (const auto& file : files) lines += file.first + " " + file.second + "\n";
@@ -69,7 +76,7 @@ std::vector<std::string> Entries(const fs::path& root)
 {
     std::vector<std::string> names;
     for (fs::recursive_directory_iterator it(root), end; it != end; ++it)
-        names.push_back(it->path().lexically_relative(root).string());
+        names.push_back(it->path().lexically_relative(root).generic_string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -79,7 +86,7 @@ protected:
     static void SetUpTestSuite()
     {
         keys_ = new TempDir;
-        const Result r = RunIn(keys_->path(), std::string(KWPACK_EXE) + " keygen key.pem lmfile --bits 1024");
+        const Result r = RunIn(keys_->path(), {KWPACK_EXE, "keygen", "key.pem", "lmfile", "--bits", "1024"});
         ASSERT_EQ(0, r.exit_code) << r.err;
     }
     static void TearDownTestSuite()
@@ -127,8 +134,9 @@ protected:
 
     void MakePackage(const fs::path& target)
     {
-        const Result r = RunIn(dir_.path(), std::string(KWPACK_EXE) + " make old new " + Quote(target) + " --key " +
-                                                 Quote(keys_->path() / "key.pem") + " --from 1.0 --to 1.1 --quiet --force");
+        const Result r = RunIn(dir_.path(), {KWPACK_EXE, "make", "old", "new", target.string(), "--key",
+                                             (keys_->path() / "key.pem").string(), "--from", "1.0", "--to", "1.1",
+                                             "--quiet", "--force"});
         ASSERT_EQ(0, r.exit_code) << r.err;
     }
 
@@ -199,7 +207,7 @@ TEST_F(EndToEnd, FullUpdatePrintsEveryStageAndLeavesExactlyTheNewTree)
                                  " copy file: bin/main\\.dll\n"
                                  " create directory: bin/plugins\n"
                                  " copy file: bin/plugins/p\\.dll\n"
-                                 " copy file: docs/" + kJapaneseName + "\n"
+                                 " copy file: docs/" + ConsolePattern(kJapaneseName) + "\n"
                                  "\nStage 4 Completed!\nUpdate was completed successfully.\n"
                                  "Press enter key to exit updater.\n";
     EXPECT_TRUE(std::regex_match(r.out, std::regex(expected))) << r.out;
@@ -212,7 +220,7 @@ TEST_F(EndToEnd, FullUpdatePrintsEveryStageAndLeavesExactlyTheNewTree)
 TEST_F(EndToEnd, PackageNamedWithoutDirectoryRunsFromTheInstallationRoot)
 {
     MakePackage(package());
-    const Result r = RunIn(root(), std::string(KW_UPDATER_EXE) + " up.kwp");
+    const Result r = RunIn(root(), {KW_UPDATER_EXE, "up.kwp"});
     EXPECT_EQ(0, r.exit_code) << r.err;
     ExpectUpdatedAndClean();
 }
@@ -282,10 +290,11 @@ TEST_F(EndToEnd, BrokenDecryptedDataStopsStageTwo)
 
     // A bzip2 stream that is whole but holds a cut archive.
     const std::string cut_archive = "KWUP0111" + std::string(20, '\x01');
-    const fs::path raw = dir_ / "cut";
-    WriteFile(raw, cut_archive);
-    ASSERT_EQ(0, std::system(("bzip2 -kf " + Quote(raw)).c_str()));
-    fs::copy_file(dir_ / "cut.bz2", root() / ".update/up.pkg.bz2", fs::copy_option::overwrite_if_exists);
+    WriteFile(dir_ / "cut", cut_archive);
+    if (!testsupport::HasHostTools()) GTEST_SKIP() << "needs the bzip2 tool of a Linux host";
+    const Result packed = testsupport::RunHostTool({"bzip2", "-c", "cut"}, dir_.path());
+    ASSERT_EQ(0, packed.exit_code) << packed.err;
+    WriteFile(root() / ".update/up.pkg.bz2", packed.out);
     ExpectFailure(Updater(root()), "At PackageReader\\.cpp\\([0-9]+\\) in expand_bzip2\\(\\)\nan error occurred while decompression");
     EXPECT_EQ(std::string("\x01\x00\x00\x00", 4), ReadFile(root() / ".update/up.stage"));
 }

@@ -9,6 +9,7 @@
 #include "Stages.h"
 #include "StreamLength.h"
 
+#include <kw/KWConvert.h>
 #include <kw/archive/Archive.h>
 #include <kw/archive/ArchiveLoader.h>
 #include <kw/archive/Directory.h>
@@ -32,7 +33,7 @@ void construct_file(const fs::path& path, const boost::shared_ptr<File>& file)
     // file: write a new one rather than into that content.
     boost::system::error_code ignored;
     if (fs::is_regular_file(fs::symlink_status(path, ignored))) fs::remove(path, ignored);
-    std::ofstream out(path.string(), std::ios::binary | std::ios::trunc);
+    std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
     if (!out) KW_FAIL("cannot open file to output", "construct_file");
     const unsigned size = file->GetSize();
     if (file->Write(out) != size || !out.flush())
@@ -49,8 +50,10 @@ const char kNodeActionLabel[] = "construct_tree::node_action::operator ()";
 fs::path SafeChildPath(const fs::path& parent, const std::string& name)
 {
     const fs::path child = platform::NarrowToPath(name);
-    if (const char* problem = safename::ComponentProblem(child.native())) {
-        const std::string text = "unsafe name \"" + child.native() + "\" in package: it " + problem;
+    // The check reads decoded text; a native Windows name is UTF-16.
+    const std::string decoded = kw::ConvertSjisToUtf8(name);
+    if (const char* problem = safename::ComponentProblem(decoded)) {
+        const std::string text = "unsafe name \"" + decoded + "\" in package: it " + problem;
         KW_FAIL(text.c_str(), kNodeActionLabel);
     }
     return parent / child;
@@ -119,9 +122,9 @@ void construct(kw::archive::Archive& archive, const fs::path& extract_dir)
 
 void expand(const fs::path& update_dir, const fs::path& extract_dir)
 {
-    const fs::path temporary(extract_dir.native() + ".pkg.bz2");
+    const fs::path temporary = StageDir::TemporaryPackage(extract_dir);
     EnsureDirectory(update_dir, "temporary dir is not a directory", "expand");
-    std::ifstream input(temporary.string(), std::ios::binary);
+    std::ifstream input(temporary.c_str(), std::ios::binary);
     if (!input) KW_FAIL("cannot open temporary file", "expand");
     const std::streamoff length = StreamLength(input);
     if (length < 0) KW_FAIL("cannot open temporary file", "expand");

@@ -2,6 +2,7 @@
 
 #include "KWUpdaterError.h"
 #include "Platform.h"
+#include "StageDir.h"
 #include "Stages.h"
 #include "StreamLength.h"
 
@@ -42,7 +43,7 @@ void ProgressLine::Update(std::uint64_t done)
 
 KeyBytes read_key(const std::string& key_file)
 {
-    std::ifstream in(platform::NarrowToPath(key_file).string(), std::ios::binary);
+    std::ifstream in(platform::NarrowToPath(key_file).c_str(), std::ios::binary);
     if (!in) KW_FAIL("cannot open key file", "read_key");
     const std::streamoff length = StreamLength(in);
     if (length <= 0) KW_FAIL("empty key file", "read_key");
@@ -122,13 +123,13 @@ void decrypt(const std::string& package, const std::string& key_file, const fs::
     kw::ProgramBoundary<KWUpdaterBadAllocation, KWUpdaterCommonError>(__FILE__, line, "decrypt", [&] {
         KW_STEP(line);
         const kw::RSA rsa(key.bytes.get(), key.length);
-        const fs::path temporary(extract_dir.native() + ".pkg.bz2");
-        std::ofstream output(temporary.string(), std::ios::binary | std::ios::trunc);
+        const fs::path temporary = StageDir::TemporaryPackage(extract_dir);
+        std::ofstream output(temporary.c_str(), std::ios::binary | std::ios::trunc);
         if (!output) KW_FAIL("cannot open file", "decrypt");
 
         KW_STEP(line);
         std::vector<char> buffer(key.length);
-        std::ifstream input(platform::NarrowToPath(package).string(), std::ios::binary);
+        std::ifstream input(platform::NarrowToPath(package).c_str(), std::ios::binary);
         const std::streamoff length = StreamLength(input);
         const std::uint64_t total = length > 8 ? static_cast<std::uint64_t>(length - 8) : 0;
         CamelliaInfo info(output);

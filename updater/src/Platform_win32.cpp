@@ -25,12 +25,15 @@ std::wstring Widen(const std::string& text, UINT code_page)
 std::string Narrow(const std::wstring& wide, UINT code_page)
 {
     if (wide.empty()) return std::string();
+    // No best-fit replacements, and the text must come back as it was.
     BOOL lossy = FALSE;
     BOOL* lossy_flag = code_page == CP_UTF8 ? nullptr : &lossy;
-    const int size = ::WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, lossy_flag);
+    const DWORD flags = code_page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int size = ::WideCharToMultiByte(code_page, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, lossy_flag);
     if (size <= 0 || lossy) throw std::invalid_argument("a name has no form in the narrow code page");
     std::string narrow(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()), &narrow[0], size, nullptr, nullptr);
+    ::WideCharToMultiByte(code_page, flags, wide.data(), static_cast<int>(wide.size()), &narrow[0], size, nullptr, nullptr);
+    if (Widen(narrow, code_page) != wide) throw std::invalid_argument("a name has no exact form in the narrow code page");
     return narrow;
 }
 

@@ -225,7 +225,7 @@ TEST(Expansion, FailuresOfTheTreeAndTheFileSystem)
 
 TEST(Expansion, UnsafeArchiveNamesAreRefusedBeforeAnythingIsWritten)
 {
-    const std::vector<std::string> unsafe = {"", ".", "..", "a/b", "..\\evil", "c:x", std::string("a\0b", 3), "/"};
+    const std::vector<std::string> unsafe = {"", ".", "..", "a/b", "..\\evil", "c:x", std::string("a\0b", 3), "/", "...", "nul"};
     for (const std::string& name : unsafe) {
         TempDir root;
         kw::archive::Archive archive;
@@ -243,10 +243,10 @@ TEST(Expansion, UnsafeArchiveNamesAreRefusedBeforeAnythingIsWritten)
     TempDir root;
     kw::archive::Archive archive;
     auto top = boost::make_shared<Directory>();
-    for (const char* name : {"..x", "a..b.txt", "...", "\x83\x5C\x94\x5C"}) // ソ能
+    for (const char* name : {"..x", "a..b.txt", "..._", "\x83\x5C\x94\x5C"}) // ソ能
         top->AddNode(name, boost::make_shared<File>());
     archive.GetRoot().AddNode("/", top);
     construct(archive, root / "x");
-    EXPECT_TRUE(fs::exists(root / "x/..."));
+    EXPECT_TRUE(fs::exists(root / "x/..._"));
     EXPECT_TRUE(fs::exists(root / "x/\xE3\x82\xBD\xE8\x83\xBD"));
 }

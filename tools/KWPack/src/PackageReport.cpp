@@ -7,8 +7,10 @@
 #include "ArchiveExpansion.h"
 #include "PackageReader.h"
 #include "Platform.h"
+#include "StageDir.h"
 #include "Stages.h"
 
+#include <kw/KWConvert.h>
 #include <kw/archive/ArchiveLoader.h>
 #include <kw/archive/Directory.h>
 #include <kw/archive/File.h>
@@ -52,7 +54,12 @@ std::string TimeText(const FILETIME& time)
     const std::time_t seconds = std::time_t(ticks / 10000000) - std::time_t(11644473600LL);
     std::tm parts{};
     char text[32];
-    if (!gmtime_r(&seconds, &parts) || !std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts)) return "?";
+#ifdef _WIN32
+    const bool split = ::gmtime_s(&parts, &seconds) == 0;
+#else
+    const bool split = ::gmtime_r(&seconds, &parts) != nullptr;
+#endif
+    if (!split || !std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts)) return "?";
     return text;
 }
 
@@ -63,7 +70,8 @@ struct Counts {
 void PrintTree(const Directory& dir, const std::string& prefix, std::ostream& out, Counts& counts)
 {
     Directory::NodeCallback visit = [&](const std::string& name, const boost::shared_ptr<Node>& node) {
-        const std::string shown = prefix + platform::NarrowToConsole(name);
+        // KWPack speaks UTF-8 on every host.
+        const std::string shown = prefix + kw::ConvertSjisToUtf8(name);
         char size[24] = "-";
         if (node->GetType() == kw::archive::NodeFile) {
             const unsigned bytes = boost::static_pointer_cast<File>(node)->GetSize();
@@ -87,7 +95,7 @@ void PrintTree(const Directory& dir, const std::string& prefix, std::ostream& ou
 std::string CheckedScript(const fs::path& extracted)
 {
     const fs::path path = extracted / kScriptName;
-    std::ifstream in(path.string(), std::ios::binary);
+    std::ifstream in(path.c_str(), std::ios::binary);
     if (!in) throw PackError(std::string("the package holds no ") + kScriptName);
     std::ostringstream text;
     text << in.rdbuf();
@@ -108,7 +116,7 @@ void InspectPackage(const fs::path& package, const fs::path& key_file, std::ostr
 {
     std::uint32_t version = 0;
     {
-        std::ifstream in(package.string(), std::ios::binary);
+        std::ifstream in(package.c_str(), std::ios::binary);
         version = read_version(in);
     }
     ScratchDirectory scratch(fs::temp_directory_path() / "kwpack-inspect");
@@ -120,8 +128,8 @@ void InspectPackage(const fs::path& package, const fs::path& key_file, std::ostr
         // Stage 1 as the updater runs it, then stage 2 step by step so the
         // loaded archive stays at hand for the listing.
         decrypt(platform::PathToNarrow(package), platform::PathToNarrow(key_file), extracted);
-        const fs::path temporary(extracted.native() + ".pkg.bz2");
-        std::ifstream input(temporary.string(), std::ios::binary);
+        const fs::path temporary = StageDir::TemporaryPackage(extracted);
+        std::ifstream input(temporary.c_str(), std::ios::binary);
         plaintext = fs::file_size(temporary);
         expand_bzip2(input, loader, plaintext);
         construct(*loader.GetBody(), extracted);
