@@ -129,4 +129,6 @@ for _ in 1 2 3; do
     done
   done
 done
+# Debug information stays in the build folder; the shipped files do without.
+$host-strip --strip-debug "$dist"/*.exe "$dist"/*.dll
 echo "== build-windows: $dist holds $(ls "$dist" | tr '\n' ' ')"

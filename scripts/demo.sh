@@ -26,6 +26,9 @@ for tree in v1.0 v1.1; do
   head -c 200000 /dev/urandom > "$tree/bin/engine.dll"
 done
 touch -d '2024-01-01 10:00' v1.0/readme.txt v1.0/bin/engine.dll
+# What 1.1 leaves unchanged keeps its time, as a release tree built from 1.0 would.
+touch -r v1.0/bin/lmfile v1.1/bin/lmfile
+touch -r v1.0/doc/licence.txt v1.1/doc/licence.txt
 printf 'What is new in 1.1\n' > v1.1/doc/news.txt
 mkdir -p v1.1/bin/plugins "v1.1/$(printf '\xe8\xb3\x87\xe6\x96\x99')"
 printf 'a plugin\n' > v1.1/bin/plugins/export.dll
@@ -55,9 +58,23 @@ compare() {
 }
 compare installation
 
-echo "== KWUpdater.exe under Wine, started from a copy of build-windows/dist alone"
+# The Windows programs under Wine, whose ANSI code page is then 932; the
+# updater's console lines are CP932 and are shown here in UTF-8.
+wine_run() {
+  WINEPREFIX="$root/build-windows/wine" WINEDEBUG=-all LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wine "$@"
+}
+windows_update() { # installation
+  (cd "$1" && echo | wine_run "$demo/windows-dist/KWUpdater.exe" update-1.1.kwp | iconv -f CP932 -t UTF-8)
+  compare "$1"
+}
 cp -r "$root/build-windows/dist" windows-dist
+
+echo "== KWUpdater.exe under Wine, started from a copy of build-windows/dist alone, on the Linux KWPack's package"
 "$kwpack" make v1.0 v1.1 installation-windows/update-1.1.kwp --key private.pem --from 1.0 --to 1.1 --quiet
-(cd installation-windows && echo | WINEPREFIX="$root/build-windows/wine" WINEDEBUG=-all LANG=ja_JP.UTF-8 \
-  LC_ALL=ja_JP.UTF-8 wine "$demo/windows-dist/KWUpdater.exe" update-1.1.kwp | iconv -f CP932 -t UTF-8)
-compare installation-windows
+windows_update installation-windows
+
+echo "== the same with a package made by KWPack.exe under Wine"
+cp -a v1.0 installation-windows-2
+wine_run windows-dist/KWPack.exe make v1.0 v1.1 installation-windows-2/update-1.1.kwp --key private.pem \
+  --from 1.0 --to 1.1 --quiet
+windows_update installation-windows-2
