@@ -9,6 +9,10 @@
 
 #include <cstring>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <map>
 #include <regex>
 
@@ -397,5 +401,27 @@ TEST_F(EndToEnd, UnsafeArchiveNamesAreRefusedAndNothingLandsOutside)
     ExpectFailure(Updater(root()), "At PackageReader\\.cpp\\([0-9]+\\) in expand_bzip2\\(\\)\nan error occurred while decompression");
     EXPECT_FALSE(fs::exists(root() / ".update/up")) << "nothing is written from a flawed stream";
 }
+
+#ifdef _WIN32
+// Another process holds an installed file open without sharing it (the
+// running product, a scanner): a hold that stays fails the update with the
+// file's name before the file changes, and a rerun after the release
+// completes.
+TEST_F(EndToEnd, AFileHeldOpenByAnotherProcessFailsNamingItAndARerunCompletes)
+{
+    MakePackage(package());
+    const HANDLE held =
+        ::CreateFileW((root() / "readme.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    const Result failed = Updater(root());
+    ::CloseHandle(held);
+    EXPECT_EQ(1, failed.exit_code);
+    EXPECT_NE(std::string::npos, failed.err.find("readme.txt is held open by another process")) << failed.err;
+    EXPECT_EQ("readme 1.0\n", ReadFile(root() / "readme.txt"));
+    const Result rerun = Updater(root());
+    EXPECT_EQ(0, rerun.exit_code) << rerun.err;
+    ExpectUpdatedAndClean();
+}
+#endif
 
 } // namespace

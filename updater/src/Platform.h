@@ -58,4 +58,8 @@ void FlushFileSystem(const boost::filesystem::path& path);
 // (Windows); elsewhere FlushFileSystem covers it and this does nothing.
 void FlushFileIfNeeded(const boost::filesystem::path& path);
 
+// True when another process holds `path` open in a way that keeps this one
+// from reading or replacing it (Windows sharing modes); never on POSIX.
+bool IsHeldOpen(const boost::filesystem::path& path);
+
 } // namespace platform

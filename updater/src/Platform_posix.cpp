@@ -255,4 +255,9 @@ void FlushFileSystem(const boost::filesystem::path& path)
 
 void FlushFileIfNeeded(const boost::filesystem::path&) {}
 
+bool IsHeldOpen(const boost::filesystem::path&)
+{
+    return false; // POSIX has no sharing modes
+}
+
 } // namespace platform

@@ -121,4 +121,16 @@ void FlushFileIfNeeded(const boost::filesystem::path& path)
     if (!flushed) throw std::runtime_error("cannot flush a written file");
 }
 
+bool IsHeldOpen(const boost::filesystem::path& path)
+{
+    const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(handle);
+        return false;
+    }
+    const DWORD error = ::GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
 } // namespace platform

@@ -2,6 +2,7 @@
 // words, the running hash value; finishing pads per FIPS 180-4.
 #include "Sha256Utils.h"
 
+#include "HeldFile.h"
 #include "KWUpdaterError.h"
 #include "Platform.h"
 #include "Sha256Compress.h"
@@ -143,10 +144,17 @@ std::string hash_from_file(const std::string& path)
     // Opened with the native name itself: on Windows a narrow name would go
     // through a code page.
     std::ifstream input;
-    if (!boost::filesystem::is_directory(native, ec))
-        input.open(native.c_str(), std::ios::in | std::ios::binary);
-    if (!input.is_open())
+    if (!boost::filesystem::is_directory(native, ec)) {
+        heldfile::RetryWhileHeld(native, [&] {
+            input.open(native.c_str(), std::ios::in | std::ios::binary);
+            return input.is_open();
+        });
+    }
+    if (!input.is_open()) {
+        if (platform::IsHeldOpen(native))
+            KW_FAIL(heldfile::HeldText("cannot open file", native).c_str(), "sha256utils::hash_from_file");
         KW_FAIL("cannot open file", "sha256utils::hash_from_file");
+    }
     std::string text;
     hash_from_stream(input, text);
     return text;
