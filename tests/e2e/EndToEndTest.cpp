@@ -422,6 +422,41 @@ TEST_F(EndToEnd, AFileHeldOpenByAnotherProcessFailsNamingItAndARerunCompletes)
     EXPECT_EQ(0, rerun.exit_code) << rerun.err;
     ExpectUpdatedAndClean();
 }
+
+// The working copy lies under .update\up\, deeper than the installed file:
+// a path up to the limit updates; one past it fails in stage 2, naming it,
+// before any installed file changes. (The package is built in this process:
+// KWPack's own working files would lie deeper still.)
+TEST_F(EndToEnd, PathsNearTheWindowsLimitUpdateOrFailInStageTwo)
+{
+    const std::size_t base = fs::absolute(root() / ".update/up").native().size() + 1;
+    const std::string folder(200 - base % 100, 'd'); // a directory path well below 248
+    for (const std::size_t length : {259u, 260u}) {
+        SCOPED_TRACE(length);
+        const std::string file(length - base - folder.size() - 1, 'f');
+        const fs::path source = dir_ / "source";
+        fs::remove_all(source);
+        Put(source, "update.xml",
+            "<u from='1.0' to='1.1'><dir path='/'><mkdir name='" + folder + "'/></dir><dir path='" + folder +
+                "'><add name='" + file + "'/></dir></u>",
+            1600000000);
+        Put(source, folder + "/" + file, "deep", 1600000000);
+        Install();
+        BuildFromTree(source, kwpack::ScanTree(source));
+        const Result r = Updater(root());
+        if (length < MAX_PATH) {
+            EXPECT_EQ(0, r.exit_code) << r.err;
+            EXPECT_EQ("deep", ReadFile(root() / folder / file));
+            EXPECT_FALSE(fs::exists(root() / ".update"));
+            continue;
+        }
+        EXPECT_EQ(1, r.exit_code);
+        EXPECT_NE(std::string::npos, r.err.find("path is too long for Windows: ")) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(file)) << r.err;
+        EXPECT_EQ(std::string("\x01\x00\x00\x00", 4), ReadFile(root() / ".update/up.stage"));
+        EXPECT_FALSE(fs::exists(root() / folder));
+    }
+}
 #endif
 
 } // namespace

@@ -65,6 +65,12 @@ struct node_action {
     bool operator()(const std::string& name, const boost::shared_ptr<Node>& node) const
     {
         const fs::path child = SafeChildPath(directory_path, name);
+        // The working copy lies deeper than the installed file: a path Windows
+        // cannot open stops the update here, before any installed file changes.
+        if (platform::PathTooLong(child, node->GetType() == kw::archive::NodeDirectory)) {
+            const std::string text = "path is too long for Windows: " + platform::PathToNarrow(child);
+            KW_FAIL(text.c_str(), kNodeActionLabel);
+        }
         switch (node->GetType()) {
         case kw::archive::NodeDirectory: {
             const fs::file_status status = fs::status(child);

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <boost/filesystem/exception.hpp>
+#include <boost/filesystem/operations.hpp>
 
 #include <stdexcept>
 #include <vector>
@@ -119,6 +120,11 @@ void FlushFileIfNeeded(const boost::filesystem::path& path)
     const BOOL flushed = ::FlushFileBuffers(handle);
     ::CloseHandle(handle);
     if (!flushed) throw std::runtime_error("cannot flush a written file");
+}
+
+bool PathTooLong(const boost::filesystem::path& path, bool directory)
+{
+    return boost::filesystem::absolute(path).native().size() >= (directory ? 248u : MAX_PATH);
 }
 
 bool IsHeldOpen(const boost::filesystem::path& path)
