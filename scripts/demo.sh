@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds everything, then updates a demo installation from version 1.0 to 1.1
-# with a package made by KWPack, and shows that the result is the 1.1 tree.
+# with a package made by KWPack, and shows that the result is the 1.1 tree;
+# then the same with the Windows build's KWUpdater.exe under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh" "$root/build" -DKW_BUILD_BENCHMARKS=OFF
+"$root/scripts/build-windows.sh" "$root/build-windows" >/dev/null
 updater="$root/build/updater/KWUpdater"
 kwpack="$root/build/tools/KWPack/KWPack"
 
@@ -24,11 +26,15 @@ for tree in v1.0 v1.1; do
   head -c 200000 /dev/urandom > "$tree/bin/engine.dll"
 done
 touch -d '2024-01-01 10:00' v1.0/readme.txt v1.0/bin/engine.dll
+# What 1.1 leaves unchanged keeps its time, as a release tree built from 1.0 would.
+touch -r v1.0/bin/lmfile v1.1/bin/lmfile
+touch -r v1.0/doc/licence.txt v1.1/doc/licence.txt
 printf 'What is new in 1.1\n' > v1.1/doc/news.txt
 mkdir -p v1.1/bin/plugins "v1.1/$(printf '\xe8\xb3\x87\xe6\x96\x99')"
 printf 'a plugin\n' > v1.1/bin/plugins/export.dll
 printf 'Japanese-named folder and file\n' > "v1.1/$(printf '\xe8\xb3\x87\xe6\x96\x99')/$(printf '\xe8\xaa\xac\xe6\x98\x8e').txt"
 cp -a v1.0 installation
+cp -a v1.0 installation-windows
 
 echo "== the package"
 "$kwpack" make v1.0 v1.1 installation/update-1.1.kwp --key private.pem --from 1.0 --to 1.1 --quiet
@@ -38,10 +44,37 @@ echo "== KWUpdater (the final prompt is answered with Enter)"
 
 echo "== the updated installation"
 (cd installation && find . | LC_ALL=C sort)
-if diff -r installation v1.1 >/dev/null; then
-  echo "== the installation now equals the 1.1 tree"
-else
-  diff -r installation v1.1 || true
-  echo "== the installation differs from the 1.1 tree" >&2
-  exit 1
-fi
+# Each file with its modification time at the 100-ns precision packages carry.
+times() { (cd "$1" && find . -type f -printf '%p %T@\n' | sed 's/\(\.[0-9]\{7\}\)[0-9]*$/\1/' | LC_ALL=C sort); }
+# Same names, content and modification times as the 1.1 tree.
+compare() {
+  if diff -r "$1" v1.1 >/dev/null && [ "$(times "$1")" = "$(times v1.1)" ]; then
+    echo "== $1 now equals the 1.1 tree"
+  else
+    diff -r "$1" v1.1 || true
+    echo "== $1 differs from the 1.1 tree" >&2
+    exit 1
+  fi
+}
+compare installation
+
+# The Windows programs under Wine, whose ANSI code page is then 932; the
+# updater's console lines are CP932 and are shown here in UTF-8.
+wine_run() {
+  WINEPREFIX="$root/build-windows/wine" WINEDEBUG=-all LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wine "$@"
+}
+windows_update() { # installation
+  (cd "$1" && echo | wine_run "$demo/windows-dist/KWUpdater.exe" update-1.1.kwp | iconv -f CP932 -t UTF-8)
+  compare "$1"
+}
+cp -r "$root/build-windows/dist" windows-dist
+
+echo "== KWUpdater.exe under Wine, started from a copy of build-windows/dist alone, on the Linux KWPack's package"
+"$kwpack" make v1.0 v1.1 installation-windows/update-1.1.kwp --key private.pem --from 1.0 --to 1.1 --quiet
+windows_update installation-windows
+
+echo "== the same with a package made by KWPack.exe under Wine"
+cp -a v1.0 installation-windows-2
+wine_run windows-dist/KWPack.exe make v1.0 v1.1 installation-windows-2/update-1.1.kwp --key private.pem \
+  --from 1.0 --to 1.1 --quiet
+windows_update installation-windows-2

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the demo need, when missing.
+# Installs every Debian package the build, the tests and the demo need, when
+# missing; with package names as arguments, installs those instead.
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,7 @@ packages=(
   time bc
   nlohmann-json3-dev
 )
+[ $# -eq 0 ] || packages=("$@")
 
 missing=()
 for p in "${packages[@]}"; do

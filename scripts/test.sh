@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, runs every test; then the same under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the fuzzers, and the
+# Windows build with its tests under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -15,3 +16,8 @@ jobs=$(nproc)
 
 # libFuzzer targets (clang), each run for a bounded time.
 "$root/scripts/fuzz.sh" "$root/build-fuzz"
+
+# The Windows build (mingw-w64) and the whole suite under Wine, whose ANSI
+# code page is 932 under the emulator's ja_JP.UTF-8 locale.
+"$root/scripts/build-windows.sh" "$root/build-windows"
+(cd "$root/build-windows/build" && ctest --output-on-failure -j "$jobs")

@@ -1,6 +1,11 @@
 #include "TestSupport.h"
 
 #include <boost/filesystem/operations.hpp>
+#ifdef _WIN32
+#include <boost/filesystem/detail/utf8_codecvt_facet.hpp>
+#endif
+
+#include <kw/KWConvert.h>
 
 #include <openssl/sha.h>
 
@@ -8,11 +13,19 @@
 #include <iostream>
 #include <random>
 
-#include <sys/wait.h>
-
 namespace fs = boost::filesystem;
 
 namespace testsupport {
+
+#ifdef _WIN32
+namespace {
+// Test texts are UTF-8 on every host, so paths take narrow text as UTF-8.
+const bool kUtf8Paths = [] {
+    fs::path::imbue(std::locale(std::locale(), new fs::detail::utf8_codecvt_facet));
+    return true;
+}();
+} // namespace
+#endif
 
 TempDir::TempDir() : path_(fs::temp_directory_path() / fs::unique_path("kwtest-%%%%-%%%%-%%%%"))
 {
@@ -32,13 +45,13 @@ Capture::~Capture() { stream_.rdbuf(saved_); }
 void WriteFile(const fs::path& path, const std::string& bytes)
 {
     if (path.has_parent_path()) fs::create_directories(path.parent_path());
-    std::ofstream out(path.string(), std::ios::binary | std::ios::trunc);
+    std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
     out << bytes;
 }
 
 std::string ReadFile(const fs::path& path)
 {
-    std::ifstream in(path.string(), std::ios::binary);
+    std::ifstream in(path.c_str(), std::ios::binary);
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
@@ -84,21 +97,24 @@ std::string OpenSslSha256Text(const std::string& bytes)
     return HexText(digest, sizeof digest);
 }
 
+std::string ConsoleText(const std::string& utf8)
+{
+#ifdef _WIN32
+    std::string shown;
+    kw::ConvertUtf8ToSjis(utf8, shown);
+    return shown;
+#else
+    return utf8;
+#endif
+}
+
+const char kNoCreationTimesUnderWine[] = "Wine cannot store creation times on a Linux file system";
+
 std::string ShellQuote(const std::string& text)
 {
     std::string quoted = "'";
     for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
-}
-
-CommandResult RunCommand(const std::string& command)
-{
-    const TempDir scratch;
-    const fs::path out = scratch / "out", err = scratch / "err";
-    const std::string line = "( " + command + " ) >" + ShellQuote(out.string()) + " 2>" + ShellQuote(err.string()) +
-                             " </dev/null";
-    const int status = std::system(line.c_str());
-    return CommandResult{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
 }
 
 } // namespace testsupport

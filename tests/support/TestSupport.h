@@ -61,15 +61,37 @@ std::string HexText(const unsigned char* bytes, std::size_t count);
 // The SHA-256 text digest as OpenSSL computes it.
 std::string OpenSslSha256Text(const std::string& bytes);
 
-// The text in single quotes for the shell.
-std::string ShellQuote(const std::string& text);
-
 struct CommandResult {
     int exit_code;    // -1 when the command did not exit normally
     std::string out;  // standard output
     std::string err;  // standard error
 };
+// UTF-8 text as the updater's console lines show it: UTF-8 on POSIX, the
+// ANSI code page (CP932) on Windows.
+std::string ConsoleText(const std::string& utf8);
+
+// True in a Windows test that runs under Wine.
+bool UnderWine();
+// Why a check of creation times is skipped there.
+extern const char kNoCreationTimesUnderWine[];
+
+// Runs a program with its arguments, no shell between, in `dir` (the current
+// directory when empty) with standard input closed, capturing both outputs.
+// A program named without a directory is looked up in PATH.
+CommandResult RunProgram(const std::vector<std::string>& argv, const boost::filesystem::path& dir = {});
+
+// Runs a tool of the Linux build host (bzip2, openssl) like RunProgram; a
+// Windows test under Wine starts it through Wine. Give it file names
+// relative to `dir`: it cannot read Windows paths. HasHostTools is false
+// where no host is around (Windows itself).
+CommandResult RunHostTool(const std::vector<std::string>& argv, const boost::filesystem::path& dir);
+bool HasHostTools();
+
+// The text in single quotes for the shell.
+std::string ShellQuote(const std::string& text);
+#ifndef _WIN32
 // Runs a shell command line with standard input closed, capturing both outputs.
 CommandResult RunCommand(const std::string& command);
+#endif
 
 } // namespace testsupport

@@ -9,6 +9,7 @@
 #include "Stages.h"
 #include "StreamLength.h"
 
+#include <kw/KWConvert.h>
 #include <kw/archive/Archive.h>
 #include <kw/archive/ArchiveLoader.h>
 #include <kw/archive/Directory.h>
@@ -59,8 +60,9 @@ const char kNodeActionLabel[] = "construct_tree::node_action::operator ()";
 fs::path SafeChildPath(const fs::path& parent, const std::string& name)
 {
     const fs::path child = platform::NarrowToPath(name);
-    if (const char* problem = safename::ComponentProblem(child.native())) {
-        // The error's text is narrow, like every text of the program's own errors.
+    // The check reads decoded text (a native Windows name is UTF-16); the
+    // error's text is narrow, like every text of the program's own errors.
+    if (const char* problem = safename::ComponentProblem(kw::ConvertSjisToUtf8(name))) {
         const std::string text = "unsafe name \"" + name + "\" in package: it " + problem;
         KW_FAIL(text.c_str(), kNodeActionLabel);
     }
@@ -73,6 +75,12 @@ struct node_action {
     bool operator()(const std::string& name, const boost::shared_ptr<Node>& node) const
     {
         const fs::path child = SafeChildPath(directory_path, name);
+        // The working copy lies deeper than the installed file: a path Windows
+        // cannot open stops the update here, before any installed file changes.
+        if (platform::PathTooLong(child, node->GetType() == kw::archive::NodeDirectory)) {
+            const std::string text = "path is too long for Windows: " + platform::PathToNarrow(child);
+            KW_FAIL(text.c_str(), kNodeActionLabel);
+        }
         switch (node->GetType()) {
         case kw::archive::NodeDirectory: {
             RemoveLink(child);
@@ -132,9 +140,9 @@ void construct(kw::archive::Archive& archive, const fs::path& extract_dir)
 
 void expand(const fs::path& update_dir, const fs::path& extract_dir)
 {
-    const fs::path temporary(extract_dir.native() + ".pkg.bz2");
+    const fs::path temporary = StageDir::TemporaryPackage(extract_dir);
     EnsureDirectory(update_dir, "temporary dir is not a directory", "expand");
-    std::ifstream input(temporary.string(), std::ios::binary);
+    std::ifstream input(temporary.c_str(), std::ios::binary);
     if (!input) KW_FAIL("cannot open temporary file", "expand");
     const std::streamoff length = StreamLength(input);
     if (length < 0) KW_FAIL("cannot open temporary file", "expand");

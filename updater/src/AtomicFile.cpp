@@ -1,5 +1,6 @@
 #include "AtomicFile.h"
 
+#include "HeldFile.h"
 #include "Platform.h"
 
 #include <boost/filesystem/operations.hpp>
@@ -20,7 +21,14 @@ void PlaceAtomically(const fs::path& target, Write write)
     try {
         write(temporary);
         platform::FlushFileIfNeeded(temporary);
-        fs::rename(temporary, target);
+        boost::system::error_code failed;
+        heldfile::RetryWhileHeld(target, [&] {
+            fs::rename(temporary, target, failed);
+            return !failed;
+        });
+        if (failed && platform::IsHeldOpen(target))
+            throw std::runtime_error(heldfile::HeldText("cannot replace the file", target));
+        if (failed) throw fs::filesystem_error("boost::filesystem::rename", temporary, target, failed);
     } catch (...) {
         boost::system::error_code ignored;
         fs::remove(temporary, ignored);

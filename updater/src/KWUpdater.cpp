@@ -37,7 +37,7 @@ UpdatePaths::UpdatePaths(const fs::path& package_path)
       key_file(base_dir / "bin/lmfile"),
       stem(StemOf(package_path)),
       extract_dir(update_dir / platform::NarrowToPath(stem)),
-      temp_package(fs::path(extract_dir.native() + ".pkg.bz2")),
+      temp_package(StageDir::TemporaryPackage(extract_dir)),
       stage_file(StageDir::StageFile(update_dir, stem))
 {
 }

@@ -43,7 +43,7 @@ void ProgressLine::Update(std::uint64_t done)
 
 KeyBytes read_key(const std::string& key_file)
 {
-    std::ifstream in(platform::NarrowToPath(key_file).string(), std::ios::binary);
+    std::ifstream in(platform::NarrowToPath(key_file).c_str(), std::ios::binary);
     if (!in) KW_FAIL("cannot open key file", "read_key");
     const std::streamoff length = StreamLength(in);
     if (length <= 0) KW_FAIL("empty key file", "read_key");
@@ -122,7 +122,7 @@ void decrypt(const std::string& package, const std::string& key_file, const fs::
     // A new file, never written through a link left at its name. Removed
     // outside the boundary below, so that a file-system error keeps its
     // native text.
-    const fs::path temporary(extract_dir.native() + ".pkg.bz2");
+    const fs::path temporary = StageDir::TemporaryPackage(extract_dir);
     StageDir::RemoveUnlessDirectory(temporary);
     int line = __LINE__;
     kw::ProgramBoundary<KWUpdaterBadAllocation, KWUpdaterCommonError>(__FILE__, line, "decrypt", [&] {
@@ -134,7 +134,7 @@ void decrypt(const std::string& package, const std::string& key_file, const fs::
 
         KW_STEP(line);
         std::vector<char> buffer(key.length);
-        std::ifstream input(platform::NarrowToPath(package).string(), std::ios::binary);
+        std::ifstream input(platform::NarrowToPath(package).c_str(), std::ios::binary);
         const std::streamoff length = StreamLength(input);
         const std::uint64_t total = length > 8 ? static_cast<std::uint64_t>(length - 8) : 0;
         CamelliaInfo info(output);

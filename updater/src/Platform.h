@@ -72,4 +72,13 @@ void FlushFileSystem(const boost::filesystem::path& path);
 // (Windows); elsewhere FlushFileSystem covers it and this does nothing.
 void FlushFileIfNeeded(const boost::filesystem::path& path);
 
+// True when Windows cannot open `path` by its plain name: a file's whole
+// path must be shorter than 260 characters (MAX_PATH), a directory's leave
+// room for an 8.3 name in it (248). Never on POSIX.
+bool PathTooLong(const boost::filesystem::path& path, bool directory);
+
+// True when another process holds `path` open in a way that keeps this one
+// from reading or replacing it (Windows sharing modes); never on POSIX.
+bool IsHeldOpen(const boost::filesystem::path& path);
+
 } // namespace platform

@@ -265,4 +265,14 @@ void FlushFileSystem(const boost::filesystem::path& path)
 
 void FlushFileIfNeeded(const boost::filesystem::path&) {}
 
+bool PathTooLong(const boost::filesystem::path&, bool)
+{
+    return false;
+}
+
+bool IsHeldOpen(const boost::filesystem::path&)
+{
+    return false; // POSIX has no sharing modes
+}
+
 } // namespace platform

@@ -3,9 +3,12 @@
 #include "Platform.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <boost/filesystem/exception.hpp>
+#include <boost/filesystem/operations.hpp>
 
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -128,7 +131,15 @@ std::string PathToNarrow(const boost::filesystem::path& path)
 
 std::string ArgumentToNarrow(const char* argument)
 {
-    return argument; // The argument already arrives in the ANSI code page.
+    // The C runtime hands arguments over best fit (U+301C arrives as the code
+    // of U+FF5E): convert the wide argument it came from exactly instead, so
+    // that a name without an exact form is refused rather than changed.
+    int count = 0;
+    const std::unique_ptr<wchar_t*, HLOCAL (*)(HLOCAL)> wide(::CommandLineToArgvW(::GetCommandLineW(), &count),
+                                                           &::LocalFree);
+    for (int i = 1; wide && i < count; ++i)
+        if (Shown(wide.get()[i]) == argument) return Narrow(wide.get()[i], CP_ACP);
+    return argument; // not from this process's command line
 }
 
 std::string NarrowToConsole(const std::string& narrow)
@@ -179,6 +190,23 @@ void FlushFileIfNeeded(const boost::filesystem::path& path)
     const BOOL flushed = ::FlushFileBuffers(handle);
     ::CloseHandle(handle);
     if (!flushed) throw std::runtime_error("cannot flush a written file");
+}
+
+bool PathTooLong(const boost::filesystem::path& path, bool directory)
+{
+    return boost::filesystem::absolute(path).native().size() >= (directory ? 248u : MAX_PATH);
+}
+
+bool IsHeldOpen(const boost::filesystem::path& path)
+{
+    const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(handle);
+        return false;
+    }
+    const DWORD error = ::GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
 } // namespace platform

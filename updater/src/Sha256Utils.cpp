@@ -2,17 +2,18 @@
 // words, the running hash value; finishing pads per FIPS 180-4.
 #include "Sha256Utils.h"
 
+#include "HeldFile.h"
 #include "KWUpdaterError.h"
 #include "Platform.h"
 #include "Sha256Compress.h"
 
-#include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>
 #include <boost/make_shared.hpp>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 
 namespace sha256utils {
 
@@ -140,11 +141,20 @@ std::string hash_from_file(const std::string& path)
     // A directory opens as a stream here but reads nothing: refuse it as
     // Windows does.
     boost::system::error_code ec;
-    boost::filesystem::ifstream input;
-    if (!boost::filesystem::is_directory(native, ec))
-        input.open(native, std::ios::in | std::ios::binary);
-    if (!input.is_open())
+    // Opened with the native name itself: on Windows a narrow name would go
+    // through a code page.
+    std::ifstream input;
+    if (!boost::filesystem::is_directory(native, ec)) {
+        heldfile::RetryWhileHeld(native, [&] {
+            input.open(native.c_str(), std::ios::in | std::ios::binary);
+            return input.is_open();
+        });
+    }
+    if (!input.is_open()) {
+        if (platform::IsHeldOpen(native))
+            KW_FAIL(heldfile::HeldText("cannot open file", native).c_str(), "sha256utils::hash_from_file");
         KW_FAIL("cannot open file", "sha256utils::hash_from_file");
+    }
     std::string text;
     hash_from_stream(input, text);
     return text;

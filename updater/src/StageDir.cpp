@@ -44,6 +44,12 @@ fs::path StageDir::StageFile(const fs::path& update_dir, const std::string& stem
     return update_dir / platform::NarrowToPath(stem + ".stage");
 }
 
+fs::path StageDir::TemporaryPackage(const fs::path& extract_dir)
+{
+    fs::path temporary = extract_dir;
+    return temporary += ".pkg.bz2";
+}
+
 int StageDir::CheckStage(const fs::path& update_dir, const std::string& stem)
 {
     if (fs::exists(update_dir)) {
@@ -58,7 +64,7 @@ int StageDir::ReadStage(const fs::path& stage_file)
 {
     const fs::file_status status = fs::status(stage_file);
     if (fs::is_regular_file(status)) {
-        std::ifstream in(stage_file.string(), std::ios::binary);
+        std::ifstream in(stage_file.c_str(), std::ios::binary);
         if (!in) KW_FAIL("cannot open stage-file", "StageDir::ReadStage");
         char bytes[4];
         if (!in.read(bytes, sizeof bytes)) KW_FAIL("cannot read stage-file", "StageDir::ReadStage");
@@ -66,7 +72,7 @@ int StageDir::ReadStage(const fs::path& stage_file)
     }
     if (fs::exists(status)) KW_FAIL("stage-file is not a regular file", "StageDir::ReadStage");
 
-    std::ofstream out(stage_file.string(), std::ios::binary | std::ios::trunc);
+    std::ofstream out(stage_file.c_str(), std::ios::binary | std::ios::trunc);
     if (!out) KW_FAIL("cannot open stage-file", "StageDir::ReadStage");
     char bytes[4];
     EncodeStage(0, bytes);

@@ -62,6 +62,8 @@ public:
     static void SetFsAttributes(const boost::filesystem::path& target, const kw::archive::Node& node);
 
     static boost::filesystem::path StageFile(const boost::filesystem::path& update_dir, const std::string& stem);
+    // The decrypted package beside the extraction directory: extract_dir + ".pkg.bz2".
+    static boost::filesystem::path TemporaryPackage(const boost::filesystem::path& extract_dir);
 
 private:
     boost::filesystem::path update_dir_;

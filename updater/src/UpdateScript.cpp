@@ -372,7 +372,7 @@ void post_process(const StageDir& stage_dir, const fs::path& extract_dir, const 
         // work done, whereas one interrupted with stage 4 still recorded
         // would stop at "unknown stage".
         StageDir::RemoveStage(stage_dir.UpdateDir(), stem);
-        fs::remove(fs::path(extract_dir.native() + ".pkg.bz2"));
+        fs::remove(StageDir::TemporaryPackage(extract_dir));
         fs::remove_all(extract_dir);
         StageDir::RemoveUpdateDirIfEmpty(stage_dir.UpdateDir());
         StageDir::RemoveBackup(stage_dir);

@@ -285,12 +285,8 @@ TEST(Driver, MissingArgumentPrintsUsageAndDoesNotWait)
 
 TEST(Driver, TheProgramPrintsUsageWithItsOwnName)
 {
-    const std::string command = std::string(KW_UPDATER_EXE) + " 2>&1 </dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(nullptr, pipe);
-    char line[512] = {};
-    ASSERT_NE(nullptr, fgets(line, sizeof line, pipe));
-    const int status = pclose(pipe);
-    EXPECT_EQ(std::string("Usage: ") + KW_UPDATER_EXE + " update-package-file\n", line);
-    EXPECT_EQ(1, WEXITSTATUS(status));
+    const testsupport::CommandResult r = testsupport::RunProgram({KW_UPDATER_EXE});
+    EXPECT_EQ(std::string("Usage: ") + KW_UPDATER_EXE + " update-package-file\n", r.err);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ(1, r.exit_code);
 }

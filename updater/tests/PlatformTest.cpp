@@ -40,7 +40,9 @@ TEST(Platform, FileTimesRoundTripAtHundredNanosecondsForFilesAndDirectories)
         FILETIME c, m;
         ASSERT_TRUE(handle.GetTimes(&c, &m));
         EXPECT_EQ(TicksOf(modified), TicksOf(m)) << name;
-        EXPECT_EQ(TicksOf(created), TicksOf(c)) << name;
+        if (!testsupport::UnderWine()) {
+            EXPECT_EQ(TicksOf(created), TicksOf(c)) << name;
+        }
     }
     WriteFile(root / "copy", "y");
     StageDir::CopyFsAttributes(root / "file", root / "copy");
@@ -48,6 +50,7 @@ TEST(Platform, FileTimesRoundTripAtHundredNanosecondsForFilesAndDirectories)
     FILETIME c, m;
     ASSERT_TRUE(copy.GetTimes(&c, &m));
     EXPECT_EQ(TicksOf(modified), TicksOf(m));
+    if (testsupport::UnderWine()) GTEST_SKIP() << testsupport::kNoCreationTimesUnderWine;
     EXPECT_EQ(TicksOf(created), TicksOf(c));
 }
 
@@ -74,8 +77,14 @@ TEST(Platform, NarrowTextIsCp932AndMapsToUtf8Names)
     const fs::path native = platform::NarrowToPath(sjis);
     EXPECT_EQ("\xE8\xA1\xA8\xE3\x82\xBD.txt", native.string());
     EXPECT_EQ(sjis, platform::PathToNarrow(native));
+#ifdef _WIN32
+    // Arguments and the console already use the ANSI code page.
+    EXPECT_EQ(sjis, platform::ArgumentToNarrow(sjis.c_str()));
+    EXPECT_EQ(sjis, platform::NarrowToConsole(sjis));
+#else
     EXPECT_EQ(sjis, platform::ArgumentToNarrow("\xE8\xA1\xA8\xE3\x82\xBD.txt"));
     EXPECT_EQ("\xE8\xA1\xA8\xE3\x82\xBD.txt", platform::NarrowToConsole(sjis));
+#endif
 
     TempDir root;
     StageDir::CreateFsDirectory(root.path() / native);
@@ -150,7 +159,9 @@ TEST(Platform, CopyFileContentsReplacesTheTargetWholeWithTheSourcesPermissions)
     WriteFile(root / "target", std::string(500000, 't'));
     platform::CopyFileContents(root / "source", root / "target");
     EXPECT_TRUE(testsupport::ReadFile(root / "target") == content);
+#ifndef _WIN32 // Windows keeps no permission bits
     EXPECT_EQ(fs::owner_read | fs::owner_write | fs::owner_exe, fs::status(root / "target").permissions());
+#endif
 
     platform::CopyFileContents(root / "source", root / "new");
     EXPECT_EQ(content.size(), fs::file_size(root / "new"));

@@ -11,7 +11,12 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -123,6 +128,27 @@ TEST_P(Sha256Utils, HashesFilesAndRefusesWhatCannotBeOpened)
             EXPECT_NE(std::string::npos, std::string(e.Message()).find(" in sha256utils::hash_from_file()\n"));
         }
     }
+#ifdef _WIN32
+    // A file held open without sharing: a hold that stays is named, one that
+    // goes away within about a second is waited for.
+    const std::string held_path = (dir / "data.bin").string();
+    const HANDLE held = ::CreateFileW((dir / "data.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    try {
+        sha256utils::hash_from_file(held_path);
+        ADD_FAILURE() << "a held file was hashed";
+    } catch (const KWUpdaterCommonError& e) {
+        EXPECT_NE(std::string::npos, std::string(e.what()).find("cannot open file: ")) << e.what();
+        EXPECT_NE(std::string::npos, std::string(e.what()).find("data.bin is held open by another process")) << e.what();
+    }
+    std::thread release([held] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::CloseHandle(held);
+    });
+    EXPECT_EQ(OpenSslDigest(reinterpret_cast<const unsigned char*>(content.data()), content.size()),
+              sha256utils::hash_from_file(held_path));
+    release.join();
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPaths, Sha256Utils, testing::Values(Path::Portable, Path::ShaExtensions),

@@ -143,12 +143,18 @@ TEST(FileTest, UnreadableDiskFilesRaiseArchiveErrors)
             << message;
     }
 
-    // A directory opens but cannot be read: the failure comes from the block read.
+    // A directory opens on POSIX but cannot be read: the failure comes from
+    // the block read. Windows refuses to open it.
+#ifdef _WIN32
+    const char* const failing_step = "in kw::archive::FileImpl::FileImpl()";
+#else
+    const char* const failing_step = "in kw::archive::Block::Block()";
+#endif
     try {
         File directory(testing::TempDir());
         FAIL() << "a directory must not load";
     } catch (const kw::ModuleError& e) {
-        EXPECT_NE(std::string::npos, std::string(e.Message()).find("in kw::archive::Block::Block()"))
+        EXPECT_NE(std::string::npos, std::string(e.Message()).find(failing_step))
             << e.Message();
         EXPECT_NE(nullptr, dynamic_cast<const ArchiveCommonErrorBase*>(&e));
     }

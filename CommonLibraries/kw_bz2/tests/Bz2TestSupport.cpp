@@ -2,10 +2,8 @@
 
 #include "TestSupport.h"
 
-
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <stdexcept>
 
 namespace kw_bz2_test {
@@ -24,28 +22,33 @@ kw::bz2::Bz2Sink Recorder::Sink()
     };
 }
 
-bool RunBzip2(const std::string& options, const std::string& input, const std::string& output)
+namespace {
+
+// Runs the bzip2 tool on the file `name` in `dir`, returning what it writes.
+std::string RunBzip2(const std::vector<std::string>& options, const TempDir& dir, const std::string& name)
 {
-    const std::string command = "bzip2 " + options + " < '" + input + "' > '" + output + "' 2>/dev/null";
-    return std::system(command.c_str()) == 0;
+    std::vector<std::string> argv{"bzip2"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.push_back(name);
+    const testsupport::CommandResult result = testsupport::RunHostTool(argv, dir.path());
+    if (result.exit_code != 0) throw std::runtime_error("bzip2 failed: " + result.err);
+    return result.out;
 }
+
+} // namespace
 
 std::string ToolCompress(const std::string& plain, const std::string& options)
 {
     TempDir dir;
     WriteFile(dir / "plain", plain);
-    if (!RunBzip2("-c " + options, (dir / "plain").string(), (dir / "packed.bz2").string()))
-        throw std::runtime_error("bzip2 failed to compress");
-    return ReadFile(dir / "packed.bz2");
+    return RunBzip2({"-c", options}, dir, "plain");
 }
 
 std::string ToolDecompress(const std::string& compressed)
 {
     TempDir dir;
     WriteFile(dir / "packed.bz2", compressed);
-    if (!RunBzip2("-dc", (dir / "packed.bz2").string(), (dir / "plain").string()))
-        throw std::runtime_error("bzip2 refused the stream");
-    return ReadFile(dir / "plain");
+    return RunBzip2({"-dc"}, dir, "packed.bz2");
 }
 
 } // namespace kw_bz2_test

@@ -19,9 +19,6 @@ struct Recorder {
     kw::bz2::Bz2Sink Sink();
 };
 
-// Runs the bzip2 tool with `options` from `input` to `output`; true on exit code 0.
-bool RunBzip2(const std::string& options, const std::string& input, const std::string& output);
-
 // The same bytes through the tool: compressed with `options` (e.g. "-9"), or decompressed.
 std::string ToolCompress(const std::string& plain, const std::string& options);
 std::string ToolDecompress(const std::string& compressed);

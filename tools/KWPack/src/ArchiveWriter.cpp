@@ -159,7 +159,12 @@ private:
 
     void WriteContent(const fs::path& path, std::uint64_t size)
     {
-        std::unique_ptr<std::FILE, decltype(&std::fclose)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+#ifdef _WIN32
+        std::FILE* opened = ::_wfopen(path.c_str(), L"rb"); // the name as it is, not through a code page
+#else
+        std::FILE* opened = std::fopen(path.c_str(), "rb");
+#endif
+        std::unique_ptr<std::FILE, decltype(&std::fclose)> file(opened, std::fclose);
         if (!file) throw PackError("cannot read " + path.string() + ": " + std::strerror(errno));
         std::uint64_t remaining = size;
         for (;;) {

@@ -56,7 +56,7 @@ private:
 // A scratch directory removed with everything in it when dropped.
 class ScratchDirectory {
 public:
-    explicit ScratchDirectory(const boost::filesystem::path& near);
+    explicit ScratchDirectory(const boost::filesystem::path& beside);
     ~ScratchDirectory();
     ScratchDirectory(const ScratchDirectory&) = delete;
     ScratchDirectory& operator=(const ScratchDirectory&) = delete;

@@ -3,7 +3,6 @@
 #include "ScriptWriter.h"
 #include "VerifiedPackage.h"
 
-#include "Platform.h"
 
 #include <kw/KWConvert.h>
 #include <kw/archive/Directory.h>
@@ -29,7 +28,12 @@ std::string TimeText(const FILETIME& time)
     const std::time_t seconds = std::time_t(ticks / 10000000) - std::time_t(11644473600LL);
     std::tm parts{};
     char text[32];
-    if (!gmtime_r(&seconds, &parts) || !std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts)) return "?";
+#ifdef _WIN32
+    const bool split = ::gmtime_s(&parts, &seconds) == 0;
+#else
+    const bool split = ::gmtime_r(&seconds, &parts) != nullptr;
+#endif
+    if (!split || !std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts)) return "?";
     return text;
 }
 
@@ -102,7 +106,7 @@ void InspectPackage(const fs::path& package, const fs::path& key_file, bool json
         const std::string size = entry.file ? std::to_string(entry.size) : "-";
         out << "  " << (entry.file ? 'f' : 'd') << ' ' << std::string(12 - std::min<std::size_t>(12, size.size()), ' ')
             << size << "  created " << entry.created << "  modified " << entry.modified << "  "
-            << platform::NarrowToConsole(entry.path) << (entry.file ? "" : "/") << "\n";
+            << kw::ConvertSjisToUtf8(entry.path) << (entry.file ? "" : "/") << "\n";
     }
     out << directories << " directories, " << files << " files, " << bytes << " bytes\n";
     const std::string& script = verified.script_text();

@@ -57,7 +57,7 @@ RsaPrivateKey RsaPrivateKey::Generate(int bits)
 
 RsaPrivateKey RsaPrivateKey::Load(const boost::filesystem::path& pem)
 {
-    std::ifstream in(pem.string(), std::ios::binary);
+    std::ifstream in(pem.c_str(), std::ios::binary);
     if (!in) throw PackError("cannot open private key " + pem.string());
     std::ostringstream text;
     text << in.rdbuf();

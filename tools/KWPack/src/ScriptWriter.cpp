@@ -217,7 +217,7 @@ ScriptSummary WriteUpdateDirectory(const ScriptOptions& options)
     AtomicDirectory out(options.out_dir, options.force);
     CopyFiles(options, changes, out.path());
     {
-        std::ofstream script((out.path() / kScriptName).string(), std::ios::binary);
+        std::ofstream script((out.path() / kScriptName).c_str(), std::ios::binary);
         WriteScriptXml(options.from, options.to, checks, changes, script);
         script.flush();
         if (!script) throw PackError("cannot write " + (out.path() / kScriptName).string());

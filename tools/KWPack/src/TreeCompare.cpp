@@ -106,7 +106,7 @@ const std::string* TreeChanges::OldDigest(const std::string& relative) const
 std::string FileDigest(const fs::path& path)
 {
     // Opened natively: an installed name need not have a CP932 form.
-    std::ifstream in(path.string(), std::ios::binary);
+    std::ifstream in(path.c_str(), std::ios::binary);
     if (!in) throw PackError("cannot read " + path.string() + ": " + std::strerror(errno));
     std::string digest;
     sha256utils::hash_from_stream(in, digest);

@@ -6,6 +6,7 @@
 #include "ArchiveExpansion.h"
 #include "PackageReader.h"
 #include "Platform.h"
+#include "StageDir.h"
 #include "Stages.h"
 #include "UpdateScript.h"
 
@@ -45,7 +46,7 @@ VerifiedPackage::VerifiedPackage(const fs::path& package, const fs::path& key_fi
 {
     std::uint32_t version = 0;
     {
-        std::ifstream in(package.string(), std::ios::binary);
+        std::ifstream in(package.c_str(), std::ios::binary);
         version = read_version(in);
     }
     for (int shift = 24; shift >= 0; shift -= 8) version_ += char('0' + (version >> shift & 0xFF));
@@ -54,15 +55,15 @@ VerifiedPackage::VerifiedPackage(const fs::path& package, const fs::path& key_fi
         // Stage 1 as the updater runs it, then stage 2 step by step so the
         // loaded archive stays at hand for the listing.
         decrypt(platform::PathToNarrow(package), platform::PathToNarrow(key_file), extracted_);
-        const fs::path temporary(extracted_.native() + ".pkg.bz2");
-        std::ifstream input(temporary.string(), std::ios::binary);
+        const fs::path temporary = StageDir::TemporaryPackage(extracted_);
+        std::ifstream input(temporary.c_str(), std::ios::binary);
         compressed_bytes_ = fs::file_size(temporary);
         expand_bzip2(input, loader_, compressed_bytes_);
         construct(*loader_.GetBody(), extracted_);
     }
 
     // The script must parse as stage 3 reads it and name the two versions.
-    std::ifstream in((extracted_ / kScriptName).string(), std::ios::binary);
+    std::ifstream in((extracted_ / kScriptName).c_str(), std::ios::binary);
     if (!in) throw PackError(std::string("the package holds no ") + kScriptName);
     std::ostringstream text;
     text << in.rdbuf();

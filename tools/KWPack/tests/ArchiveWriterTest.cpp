@@ -83,8 +83,6 @@ TEST(ArchiveWriter, OneFileMakesTheEightyByteLayout)
     EXPECT_EQ(stream.substr(0, 8), "KWUP0111");
     EXPECT_EQ(WordAt(stream, 8), 1u);   // one entry
     EXPECT_EQ(WordAt(stream, 12), 1u);  // directory
-    EXPECT_EQ(WordAt(stream, 16), 7u);
-    EXPECT_EQ(WordAt(stream, 20), 0x01D50000u);
     EXPECT_EQ(WordAt(stream, 24), 9u);
     EXPECT_EQ(WordAt(stream, 32), 2u);   // child is a file
     EXPECT_EQ(WordAt(stream, 36), 48u);  // its record's offset
@@ -92,11 +90,15 @@ TEST(ArchiveWriter, OneFileMakesTheEightyByteLayout)
     EXPECT_EQ(stream.substr(44, 4), std::string("a\0\0\0", 4));
     EXPECT_EQ(WordAt(stream, 48), 5u);
     EXPECT_EQ(WordAt(stream, 52), 2u);
-    EXPECT_EQ(WordAt(stream, 56), 0x08090A0Bu);  // created, low half first
-    EXPECT_EQ(WordAt(stream, 60), 0x01D50607u);
-    EXPECT_EQ(WordAt(stream, 64), 0x18191A1Bu);
+    EXPECT_EQ(WordAt(stream, 64), 0x18191A1Bu);  // modified, low half first
     EXPECT_EQ(WordAt(stream, 68), 0x01D61617u);
     EXPECT_EQ(stream.substr(72), std::string("hello\0\0\0", 8));
+    // The creation times, of the directory and the file.
+    if (testsupport::UnderWine()) GTEST_SKIP() << testsupport::kNoCreationTimesUnderWine;
+    EXPECT_EQ(WordAt(stream, 16), 7u);
+    EXPECT_EQ(WordAt(stream, 20), 0x01D50000u);
+    EXPECT_EQ(WordAt(stream, 56), 0x08090A0Bu);
+    EXPECT_EQ(WordAt(stream, 60), 0x01D50607u);
 }
 
 TEST(ArchiveWriter, WrittenTreeLoadsBackIdenticallyThroughTheArchiveLoader)

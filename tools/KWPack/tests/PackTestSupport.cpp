@@ -4,20 +4,27 @@
 
 #include <boost/filesystem/operations.hpp>
 
+#include <openssl/pem.h>
+
 namespace fs = boost::filesystem;
 
 namespace kwpack_test {
 
-int Shell(const std::string& command)
+RunResult RunKWPack(const std::vector<std::string>& args, const std::vector<std::string>& prefix)
 {
-    return testsupport::RunCommand(command).exit_code;
+    std::vector<std::string> argv = prefix;
+    argv.push_back(KWPACK_EXE);
+    argv.insert(argv.end(), args.begin(), args.end());
+    return testsupport::RunProgram(argv);
 }
 
-RunResult RunKWPack(const std::vector<std::string>& args, const std::string& prefix)
+EVP_PKEY* ReadPrivateKey(const fs::path& pem)
 {
-    std::string command = prefix + " " + testsupport::ShellQuote(KWPACK_EXE);
-    for (const std::string& arg : args) command += " " + testsupport::ShellQuote(arg);
-    return testsupport::RunCommand(command);
+    const std::string text = ReadFile(pem);
+    BIO* memory = BIO_new_mem_buf(text.data(), static_cast<int>(text.size()));
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(memory, nullptr, nullptr, nullptr);
+    BIO_free(memory);
+    return key;
 }
 
 const TestKey& SharedKey()

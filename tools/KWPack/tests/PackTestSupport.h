@@ -7,6 +7,8 @@
 
 #include <boost/filesystem/path.hpp>
 
+#include <openssl/evp.h>
+
 #include <string>
 #include <vector>
 
@@ -19,11 +21,12 @@ using testsupport::TicksOf;
 using testsupport::WriteFile;
 typedef testsupport::CommandResult RunResult;
 
-// Runs the built KWPack with the arguments (each quoted for the shell),
-// optionally prefixed by a command such as a privilege drop.
-RunResult RunKWPack(const std::vector<std::string>& args, const std::string& prefix = "");
-// Runs a shell command; returns its exit status.
-int Shell(const std::string& command);
+// Runs the built KWPack with the arguments, optionally behind a command
+// such as a privilege drop.
+RunResult RunKWPack(const std::vector<std::string>& args, const std::vector<std::string>& prefix = {});
+
+// The PEM private key at `pem` through OpenSSL; nullptr when unreadable.
+EVP_PKEY* ReadPrivateKey(const boost::filesystem::path& pem);
 
 // A 1024-bit key pair made once per test program (key generation is slow).
 struct TestKey {

@@ -1,4 +1,7 @@
+// UTF-8 and CP932 through iconv.
 #include <kw/KWConvert.h>
+
+#include "ConversionError.h"
 
 #include <iconv.h>
 
@@ -33,10 +36,7 @@ public:
             for (char* p = buffer; p != out; ++p) emit(*p);
             if (result == static_cast<size_t>(-1) && errno != E2BIG) {
                 const size_t offset = static_cast<size_t>(in - input.data());
-                throw std::invalid_argument(std::string("cannot convert \"") + (to_name[0] == 'U' ? "" : input) +
-                                            "\" from " + from_name + " to " + to_name + ": " +
-                                            (errno == EILSEQ ? "no such character or invalid sequence" : "incomplete sequence") +
-                                            " at byte " + std::to_string(offset));
+                throw detail::ConversionError(input, from_name, to_name, errno != EILSEQ, offset);
             }
         }
     }

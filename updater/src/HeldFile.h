@@ -1,0 +1,35 @@
+// Windows refuses to open or replace a file that another process holds open
+// without sharing it (the running product, a virus scanner). Such a hold
+// often goes away soon, so the step is tried again for about a second in
+// all; a hold that stays fails with a text that names the file.
+#pragma once
+
+#include "Platform.h"
+
+#include <boost/filesystem/path.hpp>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+namespace heldfile {
+
+constexpr int kRetries = 10;
+constexpr std::chrono::milliseconds kPause(100);
+
+// Runs `attempt` (returning true on success) again while it fails and
+// `file` is held open by another process; returns its last result.
+template <class Attempt>
+bool RetryWhileHeld(const boost::filesystem::path& file, Attempt attempt)
+{
+    for (int retry = 0;; ++retry) {
+        if (attempt()) return true;
+        if (retry == kRetries || !platform::IsHeldOpen(file)) return false;
+        std::this_thread::sleep_for(kPause);
+    }
+}
+
+// "<what>: <file> is held open by another process", the file as narrow text.
+std::string HeldText(const std::string& what, const boost::filesystem::path& file);
+
+} // namespace heldfile
