@@ -20,4 +20,13 @@ jobs=$(nproc)
 # The Windows build (mingw-w64) and the whole suite under Wine, whose ANSI
 # code page is 932 under the emulator's ja_JP.UTF-8 locale.
 "$root/scripts/build-windows.sh" "$root/build-windows"
-(cd "$root/build-windows/build" && ctest --output-on-failure -j "$jobs")
+results=$root/build-windows/test-results
+rm -rf "$results"
+mkdir -p "$results"
+(cd "$root/build-windows/build" && GTEST_OUTPUT="xml:$results/" ctest --output-on-failure -j "$jobs")
+# The closing note: GoogleTest's counts from its reports, and why tests were skipped.
+run=$(sed -n 's/^<testsuites tests="\([0-9]*\)".*/\1/p' "$results"/*.xml | awk '{n += $1} END {print n + 0}')
+reasons=$(grep -ho '<skipped message="[^"]*"' "$results"/*.xml | sed 's/.*&#x0A;//; s/"$//' || true)
+skipped=$(grep -c . <<<"$reasons" || true)
+echo "== Windows tests under Wine: $run run, $((run - skipped)) passed, $skipped skipped"
+[ -z "$reasons" ] || sort <<<"$reasons" | uniq -c | while read -r count reason; do echo "   $count skipped: $reason"; done

@@ -454,6 +454,22 @@ TEST_F(EndToEnd, CheckPredictsTheUpdateAndChangesNothing)
     ExpectResumedAt(4);
 }
 
+// A run ended from outside once stage 4 has begun (a crash, a power cut)
+// completes when started again. Many small files keep stage 4 busy.
+TEST_F(EndToEnd, ARunEndedDuringStageFourCompletesWhenStartedAgain)
+{
+    for (int i = 0; i < 300; ++i) Put(new_tree(), "many/f" + std::to_string(i) + ".txt", std::to_string(i), 1600000600);
+    MakePackage(package());
+    {
+        testsupport::RunningProgram run({KW_UPDATER_EXE, "up.kwp"}, root());
+        ASSERT_TRUE(run.WaitForOutput("Begin Stage 4/4"));
+        run.Kill();
+        EXPECT_EQ(std::string::npos, run.Wait().out.find("Stage 4 Completed")) << "ended too late";
+    }
+    EXPECT_EQ(std::string("\x03\x00\x00\x00", 4), ReadFile(root() / ".update/up.stage"));
+    ExpectResumedAt(4);
+}
+
 // Packages whose archive names try to leave the extraction directory or
 // name what Windows cannot hold. A scan refuses such names, so they are put
 // into the scanned tree by hand.

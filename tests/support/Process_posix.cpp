@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,19 +11,11 @@
 namespace fs = boost::filesystem;
 
 namespace testsupport {
-namespace {
 
-CommandResult ResultOf(int status, const fs::path& out, const fs::path& err)
+RunningProgram::RunningProgram(const std::vector<std::string>& argv, const fs::path& dir)
 {
-    return CommandResult{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
-}
-
-} // namespace
-
-CommandResult RunProgram(const std::vector<std::string>& argv, const fs::path& dir)
-{
-    const TempDir scratch;
-    const fs::path out = scratch / "out", err = scratch / "err";
+    const fs::path out = scratch_ / "out", err = scratch_ / "err";
+    WriteFile(out, "");
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
@@ -37,9 +30,39 @@ CommandResult RunProgram(const std::vector<std::string>& argv, const fs::path& d
         ::execvp(args[0], args.data());
         ::_exit(127);
     }
+    if (child < 0) WriteFile(err, "cannot start " + argv.at(0));
+    process_ = child;
+}
+
+RunningProgram::~RunningProgram()
+{
+    Kill();
+}
+
+bool RunningProgram::Ended()
+{
     int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child) return CommandResult{-1, "", "cannot start " + argv[0]};
-    return ResultOf(status, out, err);
+    if (process_ < 0) return true;
+    if (::waitpid(static_cast<pid_t>(process_), &status, WNOHANG) == 0) return false;
+    exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    process_ = -1;
+    return true;
+}
+
+void RunningProgram::Kill()
+{
+    if (process_ < 0) return;
+    ::kill(static_cast<pid_t>(process_), SIGKILL);
+    Wait();
+}
+
+CommandResult RunningProgram::Wait()
+{
+    int status = 0;
+    if (process_ >= 0 && ::waitpid(static_cast<pid_t>(process_), &status, 0) == process_)
+        exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    process_ = -1;
+    return CommandResult{exit_code_, ReadFile(scratch_ / "out"), ReadFile(scratch_ / "err")};
 }
 
 CommandResult RunHostTool(const std::vector<std::string>& argv, const fs::path& dir)
@@ -63,7 +86,8 @@ CommandResult RunCommand(const std::string& command)
     const fs::path out = scratch / "out", err = scratch / "err";
     const std::string line = "( " + command + " ) >" + ShellQuote(out.string()) + " 2>" + ShellQuote(err.string()) +
                              " </dev/null";
-    return ResultOf(std::system(line.c_str()), out, err);
+    const int status = std::system(line.c_str());
+    return CommandResult{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
 }
 
 } // namespace testsupport

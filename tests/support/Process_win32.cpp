@@ -60,39 +60,63 @@ HANDLE Inheritable(const wchar_t* name, DWORD access, DWORD disposition)
 
 } // namespace
 
-CommandResult RunProgram(const std::vector<std::string>& argv, const fs::path& dir)
+RunningProgram::RunningProgram(const std::vector<std::string>& argv, const fs::path& dir)
 {
-    const TempDir scratch;
-    const fs::path out = scratch / "out", err = scratch / "err";
     // The arguments are UTF-8, as every test text is.
     std::wstring line;
     for (const std::string& arg : argv) line += (line.empty() ? L"" : L" ") + Quoted(fs::path(arg).wstring());
-    // A build-host path such as /usr/bin/bzip2 lies on the current drive.
+    // A build-host path such as /work/... lies on the current drive.
     fs::path program(argv.at(0));
     if (program.has_root_directory()) program = fs::absolute(program);
-    {
-        const Handle in(Inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING));
-        const Handle out_file(Inheritable(out.c_str(), GENERIC_WRITE, CREATE_ALWAYS));
-        const Handle err_file(Inheritable(err.c_str(), GENERIC_WRITE, CREATE_ALWAYS));
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = in.get();
-        startup.hStdOutput = out_file.get();
-        startup.hStdError = err_file.get();
-        PROCESS_INFORMATION process{};
-        const std::wstring application = program.has_parent_path() ? program.wstring() : std::wstring();
-        if (!::CreateProcessW(application.empty() ? nullptr : application.c_str(), &line[0], nullptr, nullptr, TRUE,
-                              0, nullptr, dir.empty() ? nullptr : dir.c_str(), &startup, &process))
-            return CommandResult{-1, "", "cannot start " + argv[0] + ": error " + std::to_string(::GetLastError())};
-        ::CloseHandle(process.hThread);
-        ::WaitForSingleObject(process.hProcess, INFINITE);
-        DWORD code = 0;
-        const bool exited = ::GetExitCodeProcess(process.hProcess, &code);
-        ::CloseHandle(process.hProcess);
-        if (!exited) return CommandResult{-1, "", ""};
-        return CommandResult{static_cast<int>(code), WrittenText(out), WrittenText(err)};
+    const Handle in(Inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING));
+    const Handle out(Inheritable((scratch_ / "out").c_str(), GENERIC_WRITE, CREATE_ALWAYS));
+    const Handle err(Inheritable((scratch_ / "err").c_str(), GENERIC_WRITE, CREATE_ALWAYS));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in.get();
+    startup.hStdOutput = out.get();
+    startup.hStdError = err.get();
+    PROCESS_INFORMATION process{};
+    const std::wstring application = program.has_parent_path() ? program.wstring() : std::wstring();
+    if (!::CreateProcessW(application.empty() ? nullptr : application.c_str(), &line[0], nullptr, nullptr, TRUE, 0,
+                          nullptr, dir.empty() ? nullptr : dir.c_str(), &startup, &process)) {
+        const DWORD error = ::GetLastError();
+        WriteFile(scratch_ / "err", "cannot start " + argv[0] + ": error " + std::to_string(error));
+        return;
     }
+    ::CloseHandle(process.hThread);
+    process_ = reinterpret_cast<std::intptr_t>(process.hProcess);
+}
+
+RunningProgram::~RunningProgram()
+{
+    Kill();
+}
+
+bool RunningProgram::Ended()
+{
+    return process_ == -1 || ::WaitForSingleObject(reinterpret_cast<HANDLE>(process_), 0) == WAIT_OBJECT_0;
+}
+
+void RunningProgram::Kill()
+{
+    if (process_ == -1) return;
+    ::TerminateProcess(reinterpret_cast<HANDLE>(process_), 1);
+    Wait();
+}
+
+CommandResult RunningProgram::Wait()
+{
+    if (process_ != -1) {
+        const HANDLE process = reinterpret_cast<HANDLE>(process_);
+        ::WaitForSingleObject(process, INFINITE);
+        DWORD code = 0;
+        if (::GetExitCodeProcess(process, &code)) exit_code_ = static_cast<int>(code);
+        ::CloseHandle(process);
+        process_ = -1;
+    }
+    return CommandResult{exit_code_, WrittenText(scratch_ / "out"), WrittenText(scratch_ / "err")};
 }
 
 namespace {

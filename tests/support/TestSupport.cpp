@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iostream>
 #include <random>
+#include <thread>
 
 namespace fs = boost::filesystem;
 
@@ -106,6 +107,21 @@ std::string ConsoleText(const std::string& utf8)
 #else
     return utf8;
 #endif
+}
+
+bool RunningProgram::WaitForOutput(const std::string& text)
+{
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ReadFile(scratch_ / "out").find(text) == std::string::npos) {
+        if (Ended() || std::chrono::steady_clock::now() > give_up) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+CommandResult RunProgram(const std::vector<std::string>& argv, const fs::path& dir)
+{
+    return RunningProgram(argv, dir).Wait();
 }
 
 const char kNoCreationTimesUnderWine[] = "Wine cannot store creation times on a Linux file system";

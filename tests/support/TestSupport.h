@@ -8,6 +8,7 @@
 #include <boost/filesystem.hpp>
 
 #include <cstdint>
+#include <chrono>
 #include <iosfwd>
 #include <sstream>
 #include <string>
@@ -75,9 +76,32 @@ bool UnderWine();
 // Why a check of creation times is skipped there.
 extern const char kNoCreationTimesUnderWine[];
 
-// Runs a program with its arguments, no shell between, in `dir` (the current
-// directory when empty) with standard input closed, capturing both outputs.
-// A program named without a directory is looked up in PATH.
+// A program started with its arguments, no shell between, in `dir` (the
+// current directory when empty) with standard input closed and both outputs
+// going to files. A program named without a directory is looked up in PATH.
+class RunningProgram {
+public:
+    RunningProgram(const std::vector<std::string>& argv, const boost::filesystem::path& dir = {});
+    ~RunningProgram(); // ends the program if it still runs
+    RunningProgram(const RunningProgram&) = delete;
+    RunningProgram& operator=(const RunningProgram&) = delete;
+
+    // Waits until the standard output holds `text`; false when the program
+    // ended first or 30 s passed.
+    bool WaitForOutput(const std::string& text);
+    // Ends the program at once from outside, as a crash would.
+    void Kill();
+    // Waits for the end: the exit code and both outputs.
+    CommandResult Wait();
+
+private:
+    bool Ended();
+    TempDir scratch_;
+    std::intptr_t process_ = -1; // a process id or handle; -1 when none runs
+    int exit_code_ = -1;
+};
+
+// Runs a program to its end (see RunningProgram), capturing both outputs.
 CommandResult RunProgram(const std::vector<std::string>& argv, const boost::filesystem::path& dir = {});
 
 // Runs a tool of the Linux build host (bzip2, openssl) like RunProgram; a
