@@ -119,7 +119,7 @@ void construct(kw::archive::Archive& archive, const fs::path& extract_dir)
 
 void expand(const fs::path& update_dir, const fs::path& extract_dir)
 {
-    const fs::path temporary(extract_dir.native() + ".pkg.bz2");
+    const fs::path temporary = StageDir::TemporaryPackage(extract_dir);
     EnsureDirectory(update_dir, "temporary dir is not a directory", "expand");
     std::ifstream input(temporary.string(), std::ios::binary);
     if (!input) KW_FAIL("cannot open temporary file", "expand");

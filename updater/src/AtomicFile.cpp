@@ -11,16 +11,20 @@ namespace fs = boost::filesystem;
 
 namespace {
 
-// Fills the temporary sibling with `write` and renames it over `target`; a
-// failed attempt leaves no temporary file behind.
+// Fills `temporary` with `write` and renames it over `target`; a failed
+// attempt leaves no temporary file behind. `write` returns whether the
+// content must be flushed before the rename even where one whole-file-system
+// flush follows later: a fresh copy must never be renamed into place while its
+// data may still be lost (a hard link shares content already flushed).
 template <class Write>
-void PlaceAtomically(const fs::path& target, Write write)
+void PlaceAtomically(const fs::path& target, const fs::path& temporary, bool durable, Write write)
 {
-    const fs::path temporary = TemporarySibling(target);
+    const bool one_by_one = durable || !platform::FlushesWholeFileSystem();
     try {
-        write(temporary);
-        platform::FlushFileIfNeeded(temporary);
+        fs::remove(temporary); // a stale one from an interrupted run
+        if (write() || one_by_one) platform::FlushFile(temporary);
         fs::rename(temporary, target);
+        if (one_by_one) platform::FlushDirectory(target.parent_path());
     } catch (...) {
         boost::system::error_code ignored;
         fs::remove(temporary, ignored);
@@ -30,29 +34,23 @@ void PlaceAtomically(const fs::path& target, Write write)
 
 } // namespace
 
-fs::path TemporarySibling(const fs::path& target)
+void WriteFileAtomically(const fs::path& target, const fs::path& temporary, const void* data, std::size_t size)
 {
-    fs::path temporary = target;
-    temporary += ".kwtmp";
-    return temporary;
-}
-
-void WriteFileAtomically(const fs::path& target, const void* data, std::size_t size)
-{
-    PlaceAtomically(target, [&](const fs::path& temporary) {
+    PlaceAtomically(target, temporary, true, [&] {
         std::ofstream out(temporary.c_str(), std::ios::binary | std::ios::trunc);
         if (!out) throw std::runtime_error("cannot create " + temporary.string());
         out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
         out.close();
         if (!out) throw std::runtime_error("cannot write " + temporary.string());
+        return true;
     });
 }
 
-void LinkOrCopyFile(const fs::path& source, const fs::path& target)
+bool LinkOrCopyFile(const fs::path& source, const fs::path& target)
 {
     boost::system::error_code link_failed;
     fs::create_hard_link(source, target, link_failed);
-    if (!link_failed) return;
+    if (!link_failed) return false;
     // Only a file system that cannot link these two files falls back to a
     // copy; a full disk or a denied directory is the failure it is.
     namespace errc = boost::system::errc;
@@ -61,14 +59,15 @@ void LinkOrCopyFile(const fs::path& source, const fs::path& target)
         link_failed != errc::function_not_supported)
         throw fs::filesystem_error("cannot link the file", source, target, link_failed);
     platform::CopyFileContents(source, target);
+    return true;
 }
 
-void CopyFileAtomically(const fs::path& source, const fs::path& target,
+void CopyFileAtomically(const fs::path& source, const fs::path& target, const fs::path& temporary,
                         const boost::function<void(const fs::path&)>& before_rename)
 {
-    PlaceAtomically(target, [&](const fs::path& temporary) {
-        fs::remove(temporary); // a stale one from an interrupted run
-        LinkOrCopyFile(source, temporary);
+    PlaceAtomically(target, temporary, false, [&] {
+        const bool copied = LinkOrCopyFile(source, temporary);
         if (before_rename) before_rename(temporary);
+        return copied;
     });
 }

@@ -2,6 +2,7 @@
 
 #include "KWUpdaterError.h"
 #include "Platform.h"
+#include "StageDir.h"
 #include "Stages.h"
 #include "StreamLength.h"
 
@@ -122,7 +123,7 @@ void decrypt(const std::string& package, const std::string& key_file, const fs::
     kw::ProgramBoundary<KWUpdaterBadAllocation, KWUpdaterCommonError>(__FILE__, line, "decrypt", [&] {
         KW_STEP(line);
         const kw::RSA rsa(key.bytes.get(), key.length);
-        const fs::path temporary(extract_dir.native() + ".pkg.bz2");
+        const fs::path temporary = StageDir::TemporaryPackage(extract_dir);
         std::ofstream output(temporary.string(), std::ios::binary | std::ios::trunc);
         if (!output) KW_FAIL("cannot open file", "decrypt");
 

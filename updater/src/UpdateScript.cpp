@@ -199,7 +199,8 @@ void proc_dir(const StageDir& stage_dir, const fs::path& extract_dir, const fs::
         boost::bind(&modify_file, boost::cref(stage_dir), boost::cref(source_dir), boost::cref(target_dir),
                     boost::cref(path_text), _1);
     dir < XmlIfElement("add")[XmlIfKey("name")] >
-        boost::bind(&add_file, boost::cref(source_dir), boost::cref(target_dir), boost::cref(path_text), _1);
+        boost::bind(&add_file, boost::cref(stage_dir), boost::cref(source_dir), boost::cref(target_dir),
+                    boost::cref(path_text), _1);
     dir < XmlIfElement("mkdir")[XmlIfKey("name")] >
         boost::bind(&make_directory, boost::cref(source_dir), boost::cref(target_dir), boost::cref(path_text), _1);
 }
@@ -207,9 +208,12 @@ void proc_dir(const StageDir& stage_dir, const fs::path& extract_dir, const fs::
 namespace {
 // Puts the extracted file in place whole, with its creation and modification
 // times, so that the updated tree is the release tree, added files included.
-void PlaceFile(const fs::path& source, const fs::path& target)
+// It passes through the package's own temporary file in the update
+// directory: no name beside the target is ever made or removed.
+void PlaceFile(const StageDir& stage_dir, const fs::path& source, const fs::path& target)
 {
-    CopyFileAtomically(source, target, boost::bind(&StageDir::CopyFsAttributes, boost::cref(source), _1));
+    CopyFileAtomically(source, target, stage_dir.Temporary(),
+                       boost::bind(&StageDir::CopyFsAttributes, boost::cref(source), _1));
 }
 } // namespace
 
@@ -238,11 +242,11 @@ void modify_file(const StageDir& stage_dir, const fs::path& source_dir, const fs
         if (!fs::is_regular_file(backup) || Hash(backup) != old_digest) KW_FAIL("unmatch file!", "modify_file");
     }
     Say(boost::format(" copy file: %s%s") % prefix % name);
-    PlaceFile(source, target);
+    PlaceFile(stage_dir, source, target);
 }
 
-void add_file(const fs::path& source_dir, const fs::path& target_dir, const std::string& path_text,
-              const XmlElementPtr& element)
+void add_file(const StageDir& stage_dir, const fs::path& source_dir, const fs::path& target_dir,
+              const std::string& path_text, const XmlElementPtr& element)
 {
     bool present = false;
     const std::string name_utf8 = AttributeText(element, "name", present);
@@ -256,7 +260,7 @@ void add_file(const fs::path& source_dir, const fs::path& target_dir, const std:
         return;
     }
     Say(boost::format(" copy file: %s%s") % prefix % name);
-    PlaceFile(source_dir / platform::NarrowToPath(name), target);
+    PlaceFile(stage_dir, source_dir / platform::NarrowToPath(name), target);
 }
 
 void make_directory(const fs::path& /*source_dir*/, const fs::path& target_dir, const std::string& path_text,
@@ -290,8 +294,9 @@ void post_process(const StageDir& stage_dir, const fs::path& extract_dir, const 
         // work done, whereas one interrupted with stage 4 still recorded
         // would stop at "unknown stage".
         StageDir::RemoveStage(stage_dir.UpdateDir(), stem);
-        fs::remove(fs::path(extract_dir.native() + ".pkg.bz2"));
+        fs::remove(StageDir::TemporaryPackage(extract_dir));
         fs::remove_all(extract_dir);
+        fs::remove(stage_dir.Temporary()); // left by an interrupted placement
         StageDir::RemoveUpdateDirIfEmpty(stage_dir.UpdateDir());
         StageDir::RemoveBackup(stage_dir);
     } catch (const kw::ModuleError& e) {

@@ -40,7 +40,7 @@ void proc_dir(const StageDir& stage_dir, const boost::filesystem::path& extract_
 // path in narrow text, empty for the installation root.
 void modify_file(const StageDir& stage_dir, const boost::filesystem::path& source_dir,
                  const boost::filesystem::path& target_dir, const std::string& path_text, const XmlElementPtr& element);
-void add_file(const boost::filesystem::path& source_dir, const boost::filesystem::path& target_dir,
-              const std::string& path_text, const XmlElementPtr& element);
+void add_file(const StageDir& stage_dir, const boost::filesystem::path& source_dir,
+              const boost::filesystem::path& target_dir, const std::string& path_text, const XmlElementPtr& element);
 void make_directory(const boost::filesystem::path& source_dir, const boost::filesystem::path& target_dir,
                     const std::string& path_text, const XmlElementPtr& element);
