@@ -12,19 +12,17 @@ namespace fs = boost::filesystem;
 namespace {
 
 // Fills `temporary` with `write` and renames it over `target`; a failed
-// attempt leaves no temporary file behind. `write` returns whether the
-// content must be flushed before the rename even where one whole-file-system
-// flush follows later: a fresh copy must never be renamed into place while its
-// data may still be lost (a hard link shares content already flushed).
+// attempt leaves no temporary file behind. The content is flushed before the
+// rename when `flush` is set or `write` returns true: a fresh copy must never
+// be renamed into place while its data may still be lost, whereas a hard link
+// shares content that was flushed before.
 template <class Write>
-void PlaceAtomically(const fs::path& target, const fs::path& temporary, bool durable, Write write)
+void PlaceAtomically(const fs::path& target, const fs::path& temporary, bool flush, Write write)
 {
-    const bool one_by_one = durable || !platform::FlushesWholeFileSystem();
     try {
         fs::remove(temporary); // a stale one from an interrupted run
-        if (write() || one_by_one) platform::FlushFile(temporary);
+        if (write() || flush) platform::FlushFile(temporary);
         fs::rename(temporary, target);
-        if (one_by_one) platform::FlushDirectory(target.parent_path());
     } catch (...) {
         boost::system::error_code ignored;
         fs::remove(temporary, ignored);
@@ -65,9 +63,13 @@ bool LinkOrCopyFile(const fs::path& source, const fs::path& target)
 void CopyFileAtomically(const fs::path& source, const fs::path& target, const fs::path& temporary,
                         const boost::function<void(const fs::path&)>& before_rename)
 {
-    PlaceAtomically(target, temporary, false, [&] {
+    // Without a whole-file-system flush to come, each placed file and its
+    // directory are flushed one by one.
+    const bool one_by_one = !platform::FlushesWholeFileSystem();
+    PlaceAtomically(target, temporary, one_by_one, [&] {
         const bool copied = LinkOrCopyFile(source, temporary);
         if (before_rename) before_rename(temporary);
         return copied;
     });
+    if (one_by_one) platform::FlushDirectory(target.parent_path());
 }

@@ -11,8 +11,9 @@
 #include <cstddef>
 
 // Writes `size` bytes as the whole content of `target` through `temporary`,
-// durably: the data is flushed before the rename and the target's directory
-// after it. Throws std::runtime_error naming the file and the cause.
+// flushed before the rename (the caller flushes the target's directory to
+// make the rename last). Throws std::runtime_error naming the file and the
+// cause, or a boost::filesystem exception.
 void WriteFileAtomically(const boost::filesystem::path& target, const boost::filesystem::path& temporary,
                          const void* data, std::size_t size);
 
@@ -27,7 +28,8 @@ bool LinkOrCopyFile(const boost::filesystem::path& source, const boost::filesyst
 // Puts `source`'s content over `target` through `temporary`, by
 // LinkOrCopyFile. `before_rename`, when set, runs on the temporary file (to
 // give it the source's times, for example). The placed file is on stable
-// storage once its file system is flushed (see platform::FlushFileSystem).
+// storage once its file system is flushed (platform::FlushFileSystem), or at
+// once where the system has no such flush.
 // File-system failures leave as boost::filesystem exceptions.
 void CopyFileAtomically(const boost::filesystem::path& source, const boost::filesystem::path& target,
                         const boost::filesystem::path& temporary,

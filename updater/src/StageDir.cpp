@@ -48,6 +48,22 @@ fs::path WorkingFile(const fs::path& update_dir, const fs::path& name, const cha
     return update_dir / file;
 }
 
+// Writes the stage record whole through its temporary file, flushed, and
+// flushes its directory. The record stands once renamed; the directory's
+// flush makes it last. Should that flush fail, the stage is not failed for
+// it: each stage's work was flushed before its record, so a record lost to a
+// power cut only repeats work that is safe to repeat.
+void WriteRecord(const fs::path& stage_file, int stage)
+{
+    char bytes[4];
+    EncodeStage(stage, bytes);
+    WriteFileAtomically(stage_file, StageDir::TemporaryFile(stage_file), bytes, sizeof bytes);
+    try {
+        platform::FlushDirectory(stage_file.parent_path());
+    } catch (const fs::filesystem_error&) {
+    }
+}
+
 // Creates a working directory with the hidden flag as its whole attribute set.
 void CreateHiddenDirectory(const fs::path& dir, const char* label)
 {
@@ -133,10 +149,8 @@ int StageDir::ReadStage(const fs::path& stage_file)
     if (fs::exists(status)) KW_FAIL("stage-file is not a regular file", "StageDir::ReadStage");
 
     // Never a short stage file, even after a kill or on a full disk.
-    char bytes[4];
-    EncodeStage(0, bytes);
     try {
-        WriteFileAtomically(stage_file, TemporaryFile(stage_file), bytes, sizeof bytes);
+        WriteRecord(stage_file, 0);
     } catch (const std::exception&) {
         KW_FAIL("cannot write stage-file", "StageDir::ReadStage");
     }
@@ -145,11 +159,8 @@ int StageDir::ReadStage(const fs::path& stage_file)
 
 void StageDir::FinishStage(const std::string& stem, const StageDir& dir, int stage)
 {
-    char bytes[4];
-    EncodeStage(stage, bytes);
     try {
-        const fs::path stage_file = StageFile(dir.UpdateDir(), stem);
-        WriteFileAtomically(stage_file, TemporaryFile(stage_file), bytes, sizeof bytes);
+        WriteRecord(StageFile(dir.UpdateDir(), stem), stage);
     } catch (const std::exception&) {
         KW_FAIL("cannot write to stage-file", "StageDir::FinishStage");
     }
