@@ -26,8 +26,10 @@ namespace {
 
 #ifdef KW_CRASH_SANITIZED
 const long kKillBudget = 120;
+const long kPowerCutBudget = 60; // per pass
 #else
 const long kKillBudget = 300;
+const long kPowerCutBudget = 300;
 #endif
 const int kMaxReruns = 3;
 
@@ -93,14 +95,14 @@ Recovery Recover(const Scenario& scenario)
 
 // Kills the update at every kill point, with `loss` after each kill, and
 // reruns it; prints the kill points per stage and the outcomes.
-void KillEverywhere(Loss loss, const std::string& label)
+void KillEverywhere(Loss loss, const std::string& label, long budget)
 {
     const auto started = std::chrono::steady_clock::now();
     ScratchDir dir;
     const Scenario scenario(dir.path(), 12, 15);
     const OperationLog log = OperationLog::Record(scenario);
-    const std::vector<long> points = KillPoints(log, kKillBudget);
-    ASSERT_GE(static_cast<long>(points.size()), std::min(kKillBudget, log.size()));
+    const std::vector<long> points = KillPoints(log, budget);
+    ASSERT_GE(static_cast<long>(points.size()), std::min(budget, log.size()));
     const fs::path journal = dir.path() / "power";
 
     std::map<std::string, int> per_stage, outcomes;
@@ -159,13 +161,13 @@ void KillEverywhere(Loss loss, const std::string& label)
     std::cout << tag << seconds << " s" << std::endl;
 }
 
-TEST(CrashInjection, EveryKillPointRecoversToTheNewTree) { KillEverywhere(Loss::None, "crash"); }
+TEST(CrashInjection, EveryKillPointRecoversToTheNewTree) { KillEverywhere(Loss::None, "crash", kKillBudget); }
 
-TEST(CrashInjection, EveryPowerCutLosingUnflushedDataRecovers) { KillEverywhere(Loss::Data, "power 1"); }
+TEST(CrashInjection, EveryPowerCutLosingUnflushedDataRecovers) { KillEverywhere(Loss::Data, "power 1", kPowerCutBudget); }
 
 TEST(CrashInjection, EveryPowerCutAlsoUndoingUnflushedDirectoryChangesRecovers)
 {
-    KillEverywhere(Loss::DataAndDirectories, "power 2");
+    KillEverywhere(Loss::DataAndDirectories, "power 2", kPowerCutBudget);
 }
 
 // Once the stage file is gone, a rerun starts again at stage 1 while the

@@ -9,6 +9,7 @@
 #include <boost/filesystem/operations.hpp>
 #include <boost/format.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <iostream>
@@ -94,8 +95,8 @@ fs::path StageDir::TemporaryFile(const fs::path& stage_file)
     // wherever the stage file's name does.
     fs::path::string_type name = stage_file.filename().native();
     const fs::path::string_type stage_suffix = fs::path(".stage").native();
-    if (name.size() >= stage_suffix.size() && name.compare(name.size() - stage_suffix.size(), stage_suffix.size(), stage_suffix) == 0)
-        name.erase(name.size() - stage_suffix.size());
+    const std::size_t kept = name.size() - std::min(name.size(), stage_suffix.size());
+    if (name.compare(kept, fs::path::string_type::npos, stage_suffix) == 0) name.erase(kept);
     fs::path temporary = stage_file.parent_path() / name;
     temporary += ".kwtmp";
     return temporary;
@@ -118,11 +119,10 @@ void StageDir::FlushWork(const fs::path& written)
             else if (fs::is_regular_file(entry))
                 platform::FlushFile(it->path());
         }
-    }
-    if (fs::is_directory(status))
         platform::FlushDirectory(written);
-    else
+    } else {
         platform::FlushFile(written);
+    }
     platform::FlushDirectory(written.parent_path());
 }
 
