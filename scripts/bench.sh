@@ -58,6 +58,7 @@ sync
 echo "== KWUpdater"
 cp -a v1.0 inst
 cp update.kwp inst/
+sync
 t0=$(date +%s.%N)
 /usr/bin/time -f '%M' -o updater.rss "$updater" inst/update.kwp </dev/null >/dev/null
 t1=$(date +%s.%N)
@@ -65,12 +66,16 @@ updater_s=$(echo "$t1 - $t0" | bc)
 diff -r inst v1.1 >/dev/null || { echo "the updated installation differs from 1.1" >&2; exit 1; }
 echo "   $updater_s s, peak $(( $(cat updater.rss) / 1024 )) MB"
 
-echo "== standard tools: openssl decryption, bzip2 -dc, copying the new files"
+# KWUpdater puts its work on stable storage before it records each stage, so
+# the tools' side ends by doing the same.
+echo "== standard tools: openssl decryption, bzip2 -dc, copying the new files, sync"
 cp -a v1.0 copy-target
+sync
 t0=$(date +%s.%N)
 openssl enc -d -camellia-256-ecb -K "$key" -in payload.enc -out payload.dec
 bzip2 -dc payload.dec > payload.tar
 cp -r payload/. copy-target/
+sync
 t1=$(date +%s.%N)
 baseline_s=$(echo "$t1 - $t0" | bc)
 echo "   $baseline_s s"

@@ -14,12 +14,21 @@
  *   KW_SHIM_NO_SYNC=1  count flushes to stable storage but skip them: a
  *                      killed process loses nothing the kernel holds, and
  *                      the tests run many updates
+ *   KW_SHIM_POWER=DIR  keep in DIR what a power cut at the kill would leave
+ *   KW_SHIM_ROOT=PATH  of the directory tree PATH (absolute): "index" lists
+ *                      snapshots, "full N" of the whole tree (at the start
+ *                      and at every whole-file-system flush) and "dir N REL"
+ *                      of one directory's entries (at its flush), each in
+ *                      DIR/N with files as hard links; "dirty" holds, at the
+ *                      kill, "DEV INO LENGTH" for every file written since its
+ *                      last flush: the length its flushed data reaches
  *
  * Counted are the calls that change the file system or flush it: opening
  * for writing, writes (console descriptors 0-2 excepted), in-kernel copies,
  * renames, creating and removing entries, times and extended attributes,
  * truncation and syncs. Operation numbers start at 1. */
 #define _GNU_SOURCE
+#include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -48,6 +57,149 @@ static int fail_errno = ENOSPC;
 static int log_fd = -1;
 static int no_sync;
 
+/* ---- what a power cut would leave ---- */
+
+static const char* power_dir;
+static const char* power_root;
+static long snapshots;
+
+struct dirty_file {
+    dev_t dev;
+    ino_t ino;
+    off_t flushed; /* the length that the flushed data reaches */
+};
+static struct dirty_file dirty[16384];
+static int dirty_count;
+
+/* The shim's own file operations are raw system calls: never counted. */
+static int raw_open(const char* path, int flags) { return (int)syscall(SYS_openat, AT_FDCWD, path, flags | O_CLOEXEC, 0644); }
+static void raw_append(const char* path, const char* text)
+{
+    const int fd = raw_open(path, O_WRONLY | O_CREAT | O_APPEND);
+    if (fd < 0) return;
+    syscall(SYS_write, fd, text, strlen(text));
+    syscall(SYS_close, fd);
+}
+
+/* Copies the entries of `from` to `to`: files as hard links, directories
+ * whole when `whole`, else as empty directories (their names only). */
+static void snapshot_tree(const char* from, const char* to, int whole)
+{
+    syscall(SYS_mkdirat, AT_FDCWD, to, 0755);
+    DIR* dir = opendir(from);
+    if (!dir) return;
+    for (struct dirent* e; (e = readdir(dir));) {
+        if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
+        char source[4096], target[4096];
+        if (snprintf(source, sizeof source, "%s/%s", from, e->d_name) >= (int)sizeof source ||
+            snprintf(target, sizeof target, "%s/%s", to, e->d_name) >= (int)sizeof target)
+            abort(); /* the tests' paths are short */
+        struct stat st;
+        if (lstat(source, &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            if (whole)
+                snapshot_tree(source, target, 1);
+            else
+                syscall(SYS_mkdirat, AT_FDCWD, target, 0755);
+        } else {
+            syscall(SYS_linkat, AT_FDCWD, source, AT_FDCWD, target, 0);
+        }
+    }
+    closedir(dir);
+}
+
+/* Records the durable state of the tree (whole) or of one directory. */
+static void snapshot(const char* path, int whole)
+{
+    const size_t root_length = strlen(power_root);
+    if (strncmp(path, power_root, root_length) != 0 || (path[root_length] && path[root_length] != '/')) return;
+    const char* relative = path[root_length] ? path + root_length + 1 : ".";
+    char target[4096], line[4400];
+    const long n = ++snapshots;
+    snprintf(target, sizeof target, "%s/%ld", power_dir, n);
+    if (whole) {
+        snapshot_tree(power_root, target, 1);
+        snprintf(line, sizeof line, "full %ld\n", n);
+    } else {
+        char nested[4096];
+        if (snprintf(nested, sizeof nested, "%s/%s", target, relative) >= (int)sizeof nested) abort();
+        /* The directory's parents, then its own entries. */
+        syscall(SYS_mkdirat, AT_FDCWD, target, 0755);
+        for (char* slash = nested + strlen(target); (slash = strchr(slash + 1, '/'));) {
+            *slash = '\0';
+            syscall(SYS_mkdirat, AT_FDCWD, nested, 0755);
+            *slash = '/';
+        }
+        snapshot_tree(path, nested, 0);
+        snprintf(line, sizeof line, "dir %ld %s\n", n, relative);
+    }
+    char index[4096];
+    snprintf(index, sizeof index, "%s/index", power_dir);
+    raw_append(index, line);
+}
+
+static struct dirty_file* dirty_entry(const struct stat* st)
+{
+    for (int i = 0; i < dirty_count; ++i)
+        if (dirty[i].dev == st->st_dev && dirty[i].ino == st->st_ino) return &dirty[i];
+    return NULL;
+}
+
+/* Before data of `fd` changes: what was flushed so far stays what it was.
+ * `length` is the length the change leaves (truncation), or -1 (a write). */
+static void note_write(int fd, off_t length)
+{
+    struct stat st;
+    if (!power_dir || fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
+    struct dirty_file* e = dirty_entry(&st);
+    if (!e) {
+        if (dirty_count == (int)(sizeof dirty / sizeof dirty[0])) abort();
+        e = &dirty[dirty_count++];
+        e->dev = st.st_dev;
+        e->ino = st.st_ino;
+        e->flushed = st.st_size;
+    }
+    if (length >= 0 && length < e->flushed) e->flushed = length;
+}
+
+static void note_flush(int fd)
+{
+    struct stat st;
+    if (!power_dir || fd < 0 || fstat(fd, &st) != 0) return;
+    if (S_ISDIR(st.st_mode)) {
+        char link[64], path[4096];
+        snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+        const ssize_t n = readlink(link, path, sizeof path - 1);
+        if (n <= 0) return;
+        path[n] = '\0';
+        snapshot(path, 0);
+    } else if (S_ISREG(st.st_mode)) {
+        struct dirty_file* e = dirty_entry(&st);
+        if (e) *e = dirty[--dirty_count];
+    }
+}
+
+static void note_flush_all(void)
+{
+    if (!power_dir) return;
+    dirty_count = 0;
+    snapshot(power_root, 1);
+}
+
+static void write_dirty(void)
+{
+    if (!power_dir) return;
+    char path[4096], line[128];
+    snprintf(path, sizeof path, "%s/dirty", power_dir);
+    const int fd = raw_open(path, O_WRONLY | O_CREAT | O_TRUNC);
+    for (int i = 0; fd >= 0 && i < dirty_count; ++i) {
+        const int n = snprintf(line, sizeof line, "%lu %lu %lld\n", (unsigned long)dirty[i].dev,
+                               (unsigned long)dirty[i].ino, (long long)dirty[i].flushed);
+        syscall(SYS_write, fd, line, (size_t)n);
+    }
+    if (fd >= 0) syscall(SYS_close, fd);
+}
+
 static long env_number(const char* name, long fallback)
 {
     const char* text = getenv(name);
@@ -70,6 +222,11 @@ static void configure(void)
     /* The raw system call: the log's own writes are not counted. */
     if (log && *log)
         log_fd = (int)syscall(SYS_openat, AT_FDCWD, log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    power_dir = getenv("KW_SHIM_POWER");
+    power_root = getenv("KW_SHIM_ROOT");
+    if (!power_dir || !*power_dir || !power_root || !*power_root) power_dir = NULL;
+    /* What exists when the program starts is on stable storage. */
+    if (power_dir) snapshot(power_root, 1);
 }
 
 __attribute__((constructor)) static void shim_init(void) { configure(); }
@@ -97,6 +254,7 @@ static int hit(const char* op, const char* path, int fd)
     const long index = ++counter;
     if (log_fd >= 0) log_line(index, op, path, fd);
     if (index == kill_at) {
+        write_dirty();
         kill(getpid(), SIGKILL);
         for (;;) pause();
     }
@@ -122,6 +280,19 @@ static int opens_for_writing(int flags) { return (flags & (O_WRONLY | O_RDWR | O
 
 static int fopen_writes(const char* mode) { return strpbrk(mode, "wa+") != NULL; }
 
+/* A truncating open loses whatever the file held. */
+static int opened(int fd, int flags)
+{
+    if (fd >= 0 && (flags & O_TRUNC)) note_write(fd, 0);
+    return fd;
+}
+
+static FILE* fopened(FILE* file, const char* mode)
+{
+    if (file && strchr(mode, 'w')) note_write(fileno(file), 0);
+    return file;
+}
+
 /* ---- opening ---- */
 
 #define MODE_ARG(flags) \
@@ -138,7 +309,7 @@ int open(const char* path, int flags, ...)
     MODE_ARG(flags);
     REAL(open);
     if (opens_for_writing(flags)) FAIL_IF("open", path, -1, -1);
-    return real_open(path, flags, mode);
+    return opened(real_open(path, flags, mode), flags);
 }
 
 int open64(const char* path, int flags, ...)
@@ -146,7 +317,7 @@ int open64(const char* path, int flags, ...)
     MODE_ARG(flags);
     REAL(open64);
     if (opens_for_writing(flags)) FAIL_IF("open", path, -1, -1);
-    return real_open64(path, flags, mode);
+    return opened(real_open64(path, flags, mode), flags);
 }
 
 int openat(int dir, const char* path, int flags, ...)
@@ -154,7 +325,7 @@ int openat(int dir, const char* path, int flags, ...)
     MODE_ARG(flags);
     REAL(openat);
     if (opens_for_writing(flags)) FAIL_IF("openat", path, -1, -1);
-    return real_openat(dir, path, flags, mode);
+    return opened(real_openat(dir, path, flags, mode), flags);
 }
 
 int openat64(int dir, const char* path, int flags, ...)
@@ -162,35 +333,35 @@ int openat64(int dir, const char* path, int flags, ...)
     MODE_ARG(flags);
     REAL(openat64);
     if (opens_for_writing(flags)) FAIL_IF("openat", path, -1, -1);
-    return real_openat64(dir, path, flags, mode);
+    return opened(real_openat64(dir, path, flags, mode), flags);
 }
 
 int __open_2(const char* path, int flags)
 {
     REAL(__open_2);
     if (opens_for_writing(flags)) FAIL_IF("open", path, -1, -1);
-    return real___open_2(path, flags);
+    return opened(real___open_2(path, flags), flags);
 }
 
 int __open64_2(const char* path, int flags)
 {
     REAL(__open64_2);
     if (opens_for_writing(flags)) FAIL_IF("open", path, -1, -1);
-    return real___open64_2(path, flags);
+    return opened(real___open64_2(path, flags), flags);
 }
 
 int creat(const char* path, mode_t mode)
 {
     REAL(creat);
     FAIL_IF("creat", path, -1, -1);
-    return real_creat(path, mode);
+    return opened(real_creat(path, mode), O_TRUNC);
 }
 
 int creat64(const char* path, mode_t mode)
 {
     REAL(creat64);
     FAIL_IF("creat", path, -1, -1);
-    return real_creat64(path, mode);
+    return opened(real_creat64(path, mode), O_TRUNC);
 }
 
 /* libstdc++'s file streams open through fopen, whose own open is internal
@@ -199,14 +370,14 @@ FILE* fopen(const char* path, const char* mode)
 {
     REAL(fopen);
     if (fopen_writes(mode)) FAIL_IF("fopen", path, -1, NULL);
-    return real_fopen(path, mode);
+    return fopened(real_fopen(path, mode), mode);
 }
 
 FILE* fopen64(const char* path, const char* mode)
 {
     REAL(fopen64);
     if (fopen_writes(mode)) FAIL_IF("fopen", path, -1, NULL);
-    return real_fopen64(path, mode);
+    return fopened(real_fopen64(path, mode), mode);
 }
 
 /* ---- writing ---- */
@@ -214,14 +385,20 @@ FILE* fopen64(const char* path, const char* mode)
 ssize_t write(int fd, const void* data, size_t size)
 {
     REAL(write);
-    if (fd > 2) FAIL_IF("write", NULL, fd, -1);
+    if (fd > 2) {
+        FAIL_IF("write", NULL, fd, -1);
+        note_write(fd, -1);
+    }
     return real_write(fd, data, size);
 }
 
 ssize_t writev(int fd, const struct iovec* iov, int count)
 {
     REAL(writev);
-    if (fd > 2) FAIL_IF("writev", NULL, fd, -1);
+    if (fd > 2) {
+        FAIL_IF("writev", NULL, fd, -1);
+        note_write(fd, -1);
+    }
     return real_writev(fd, iov, count);
 }
 
@@ -229,6 +406,7 @@ ssize_t pwrite(int fd, const void* data, size_t size, off_t offset)
 {
     REAL(pwrite);
     FAIL_IF("pwrite", NULL, fd, -1);
+    note_write(fd, -1);
     return real_pwrite(fd, data, size, offset);
 }
 
@@ -236,6 +414,7 @@ ssize_t pwrite64(int fd, const void* data, size_t size, off64_t offset)
 {
     REAL(pwrite64);
     FAIL_IF("pwrite", NULL, fd, -1);
+    note_write(fd, -1);
     return real_pwrite64(fd, data, size, offset);
 }
 
@@ -243,6 +422,7 @@ ssize_t sendfile(int out, int in, off_t* offset, size_t count)
 {
     REAL(sendfile);
     FAIL_IF("sendfile", NULL, out, -1);
+    note_write(out, -1);
     return real_sendfile(out, in, offset, count);
 }
 
@@ -250,6 +430,7 @@ ssize_t sendfile64(int out, int in, off64_t* offset, size_t count)
 {
     REAL(sendfile64);
     FAIL_IF("sendfile", NULL, out, -1);
+    note_write(out, -1);
     return real_sendfile64(out, in, offset, count);
 }
 
@@ -257,6 +438,7 @@ ssize_t copy_file_range(int in, loff_t* in_offset, int out, loff_t* out_offset, 
 {
     REAL(copy_file_range);
     FAIL_IF("copy_file_range", NULL, out, -1);
+    note_write(out, -1);
     return real_copy_file_range(in, in_offset, out, out_offset, count, flags);
 }
 
@@ -269,7 +451,10 @@ long syscall(long number, ...)
     for (int i = 0; i < 6; ++i) a[i] = va_arg(ap, long);
     va_end(ap);
     REAL(syscall);
-    if (number == SYS_copy_file_range) FAIL_IF("copy_file_range", NULL, (int)a[2], -1);
+    if (number == SYS_copy_file_range) {
+        FAIL_IF("copy_file_range", NULL, (int)a[2], -1);
+        note_write((int)a[2], -1);
+    }
     return real_syscall(number, a[0], a[1], a[2], a[3], a[4], a[5]);
 }
 
@@ -277,6 +462,7 @@ int ftruncate(int fd, off_t length)
 {
     REAL(ftruncate);
     FAIL_IF("ftruncate", NULL, fd, -1);
+    note_write(fd, length);
     return real_ftruncate(fd, length);
 }
 
@@ -284,6 +470,7 @@ int ftruncate64(int fd, off64_t length)
 {
     REAL(ftruncate64);
     FAIL_IF("ftruncate", NULL, fd, -1);
+    note_write(fd, length);
     return real_ftruncate64(fd, length);
 }
 
@@ -451,21 +638,27 @@ int fsync(int fd)
 {
     REAL(fsync);
     FAIL_IF("fsync", NULL, fd, -1);
-    return no_sync ? 0 : real_fsync(fd);
+    const int result = no_sync ? 0 : real_fsync(fd);
+    if (result == 0) note_flush(fd);
+    return result;
 }
 
 int fdatasync(int fd)
 {
     REAL(fdatasync);
     FAIL_IF("fdatasync", NULL, fd, -1);
-    return no_sync ? 0 : real_fdatasync(fd);
+    const int result = no_sync ? 0 : real_fdatasync(fd);
+    if (result == 0) note_flush(fd);
+    return result;
 }
 
 int syncfs(int fd)
 {
     REAL(syncfs);
     FAIL_IF("syncfs", NULL, fd, -1);
-    return no_sync ? 0 : real_syncfs(fd);
+    const int result = no_sync ? 0 : real_syncfs(fd);
+    if (result == 0) note_flush_all();
+    return result;
 }
 
 void sync(void)
@@ -473,4 +666,5 @@ void sync(void)
     REAL(sync);
     hit("sync", NULL, -1); /* cannot fail; a kill still applies */
     if (!no_sync) real_sync();
+    note_flush_all();
 }

@@ -74,6 +74,16 @@ TEST_F(FaultInjection, EveryWritePointFailsPlainlyAndALaterRunCompletes)
             const ChildResult r = scenario_.RunUpdater({"KW_SHIM_FAIL=" + std::to_string(point), "KW_SHIM_ERRNO=" + std::to_string(error)});
             ++injected;
             EXPECT_EQ(std::vector<std::string>(), scenario_.Temporaries());
+            const Operation& before = log.at(point > 1 ? point - 1 : point);
+            if (op.op == "fsync" && before.op == "rename" && before.path.find(".stage") != std::string::npos) {
+                // A stage record stands once renamed: failing to flush its
+                // directory could only make a power cut repeat safe work.
+                EXPECT_EQ(0, r.code) << r.err;
+                EXPECT_EQ("", r.err);
+                EXPECT_EQ("", scenario_.Differences());
+                ++outcomes["stage record's directory not flushed, update complete"];
+                continue;
+            }
             if (stage == 5) {
                 // The update is done; only the clean-up failed, as the run says.
                 EXPECT_EQ(0, r.code);
@@ -123,7 +133,6 @@ TEST_F(FaultInjection, ATargetThatCannotBeReplacedKeepsItsBackupAndFinishesLater
         std::vector<std::string> settings;
     };
     const std::vector<Denial> denials = {
-        {"its temporary copy cannot be created", {"KW_SHIM_FAIL_PATH=" + target.string() + ".kwtmp"}},
         {"it cannot be renamed over", {"KW_SHIM_FAIL_PATH=" + target.string(), "KW_SHIM_FAIL_OP=rename"}},
     };
     for (const Denial& denial : denials) {

@@ -29,11 +29,13 @@ OperationLog OperationLog::Record(const Scenario& scenario)
         if (index != result.size() + 1) throw std::runtime_error("operation log out of order");
         result.operations_.push_back({op, path});
         const std::string suffix = ".stage";
-        if (op == "rename" && path.size() > suffix.size() &&
-            path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0)
-            result.records_.push_back(index);
+        const bool stage_file =
+            path.size() > suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
+        if (op == "rename" && stage_file) result.records_.push_back(index);
+        if (op == "unlink" && stage_file && result.records_.size() == 4) result.record_removal_ = index;
     }
     if (result.records_.size() != 4) throw std::runtime_error("expected four stage records in the operation log");
+    if (result.record_removal_ == 0) throw std::runtime_error("the clean-up did not remove the stage file");
     return result;
 }
 

@@ -216,8 +216,26 @@ std::string Scenario::Differences(bool working_files_allowed) const
 std::vector<std::string> Scenario::Temporaries() const
 {
     std::vector<std::string> found;
-    for (fs::recursive_directory_iterator it(root_), end; it != end; ++it)
+    for (fs::recursive_directory_iterator it(root_), end; it != end; ++it) {
+        if (it->path() == root_ / ".update") it.disable_recursion_pending();
         if (it->path().extension() == ".kwtmp") found.push_back(it->path().lexically_relative(root_).string());
+    }
+    return found;
+}
+
+std::string Scenario::ForeignFiles() const
+{
+    std::string found;
+    for (fs::recursive_directory_iterator it(root_), end; it != end; ++it) {
+        if (it->path() == root_ / ".update" || it->path() == root_ / ".backup") it.disable_recursion_pending();
+        if (!fs::is_regular_file(it->symlink_status()) || it->path() == package_) continue;
+        const fs::path relative = it->path().lexically_relative(root_);
+        const std::string content = Slurp(it->path());
+        bool known = false;
+        for (const fs::path& tree : {old_, new_})
+            known = known || (fs::is_regular_file(tree / relative) && Slurp(tree / relative) == content);
+        if (!known) found += relative.string() + " (" + std::to_string(content.size()) + " bytes)\n";
+    }
     return found;
 }
 

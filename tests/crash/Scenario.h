@@ -48,8 +48,13 @@ public:
     // counted as differences.
     std::string Differences(bool working_files_allowed = false) const;
 
-    // Temporary ".kwtmp" files anywhere below the installation.
+    // Temporary ".kwtmp" files below the installation, outside the update
+    // directory (whose clean-up removes its own).
     std::vector<std::string> Temporaries() const;
+
+    // Files of the installation (working files aside) whose content is
+    // neither the old nor the new version of that file, one per line.
+    std::string ForeignFiles() const;
 
     const boost::filesystem::path& root() const { return root_; }
     const boost::filesystem::path& package() const { return package_; }

@@ -9,10 +9,16 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <sys/mount.h>
+#include <sys/stat.h>
 #endif
 
 #include <map>
@@ -136,6 +142,20 @@ protected:
             else
                 fs::copy_file(it->path(), target);
             fs::last_write_time(target, fs::last_write_time(it->path()));
+        }
+    }
+
+    // A copy of the installation, package included, at `target`.
+    void CopyInstallation(const fs::path& target)
+    {
+        fs::create_directories(target);
+        for (fs::recursive_directory_iterator it(root()), end; it != end; ++it) {
+            const fs::path copy = target / it->path().lexically_relative(root());
+            if (fs::is_directory(it->path()))
+                fs::create_directories(copy);
+            else
+                WriteFile(copy, ReadFile(it->path())); // boost's copy_file fails across devices here
+            fs::last_write_time(copy, fs::last_write_time(it->path()));
         }
     }
 
@@ -468,6 +488,86 @@ TEST_F(EndToEnd, ARunEndedDuringStageFourCompletesWhenStartedAgain)
     }
     EXPECT_EQ(std::string("\x03\x00\x00\x00", 4), ReadFile(root() / ".update/up.stage"));
     ExpectResumedAt(4);
+}
+
+// The longest names a file system holds, for installed files and for the
+// package, beside the user's own files that look like working files.
+TEST_F(EndToEnd, LongestNamesWorkAndTheUsersOwnFilesStayUntouched)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "a name as long as the file system allows puts the path past MAX_PATH on Windows";
+#endif
+    std::string modified = "bin/", added; // 253 and 255 bytes of UTF-8
+    for (int i = 0; i < 83; ++i) modified += "\xE6\x97\xA5"; // 日
+    modified += ".txt";
+    for (int i = 0; i < 85; ++i) added += "\xE5\x90\x8D"; // 名
+    Put(old_tree(), modified, "long 1.0\n", 1500000000);
+    Put(new_tree(), modified, "long 1.1\n", 1600000500);
+    Put(new_tree(), added, "added\n", 1600000600);
+    MakePackage(dir_ / "long.kwp");
+
+    for (std::size_t length : {251u, 255u}) {
+        SCOPED_TRACE(length);
+        Install();
+        fs::remove(package());
+        const std::string name = std::string(length - 4, 'p') + ".kwp";
+        fs::copy_file(dir_ / "long.kwp", root() / name);
+        WriteFile(root() / "readme.txt.kwtmp", "the user's notes\n");
+        WriteFile(root() / "bin/main.dll.kwtmp/keep.txt", "the user's directory\n");
+
+        const Result r = Updater(root(), name);
+        EXPECT_EQ(0, r.exit_code) << r.err;
+        EXPECT_EQ("", r.err);
+        EXPECT_FALSE(fs::exists(root() / name));
+        EXPECT_EQ("the user's notes\n", ReadFile(root() / "readme.txt.kwtmp"));
+        EXPECT_EQ("the user's directory\n", ReadFile(root() / "bin/main.dll.kwtmp/keep.txt"));
+        fs::remove(root() / "readme.txt.kwtmp");
+        fs::remove_all(root() / "bin/main.dll.kwtmp");
+        ExpectUpdatedAndClean();
+    }
+}
+
+// A full disk, on a small file system mounted for the test: stage 1 fails, a
+// rerun on the still-full disk fails as plainly, and once space is freed a
+// run completes.
+TEST_F(EndToEnd, AFullDiskStopsTheUpdateUntilSpaceIsFreed)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "mounting a small file system needs Linux";
+#else
+    MakePackage(package());
+    const fs::path disk = dir_ / "disk";
+    fs::create_directories(disk);
+    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=2m") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{disk};
+    const fs::path inst = disk / "inst";
+    CopyInstallation(inst);
+    {
+        std::ofstream filler((disk / "filler").string(), std::ios::binary);
+        const std::string block(4096, 'f');
+        while (filler.write(block.data(), block.size()).flush()) {
+        }
+    }
+
+    for (const char* run : {"stage 1 on a full disk", "a rerun on the still-full disk"}) {
+        SCOPED_TRACE(run);
+        const Result r = Updater(inst);
+        EXPECT_EQ(1, r.exit_code);
+        EXPECT_EQ(0u, r.err.find("Error: ")) << r.err;
+        const fs::path stage_file = inst / ".update/up.stage";
+        EXPECT_TRUE(!fs::exists(stage_file) || fs::file_size(stage_file) == 4) << "never a short stage file";
+    }
+    fs::remove(disk / "filler");
+    const Result freed = Updater(inst);
+    EXPECT_EQ(0, freed.exit_code) << freed.err;
+    EXPECT_EQ(Files(new_tree()), Files(inst));
+    EXPECT_FALSE(fs::exists(inst / "up.kwp"));
+    EXPECT_FALSE(fs::exists(inst / ".update"));
+#endif
 }
 
 // Packages whose archive names try to leave the extraction directory or

@@ -12,15 +12,17 @@ namespace fs = boost::filesystem;
 
 namespace {
 
-// Fills the temporary sibling with `write` and renames it over `target`; a
-// failed attempt leaves no temporary file behind.
+// Fills `temporary` with `write` and renames it over `target`; a failed
+// attempt leaves no temporary file behind. The content is flushed before the
+// rename when `flush` is set or `write` returns true: a fresh copy must never
+// be renamed into place while its data may still be lost, whereas a hard link
+// shares content that was flushed before.
 template <class Write>
-void PlaceAtomically(const fs::path& target, Write write)
+void PlaceAtomically(const fs::path& target, const fs::path& temporary, bool flush, Write write)
 {
-    const fs::path temporary = TemporarySibling(target);
     try {
-        write(temporary);
-        platform::FlushFileIfNeeded(temporary);
+        fs::remove(temporary); // a stale one from an interrupted run
+        if (write() || flush) platform::FlushFile(temporary);
         boost::system::error_code failed;
         heldfile::RetryWhileHeld(target, [&] {
             fs::rename(temporary, target, failed);
@@ -38,29 +40,23 @@ void PlaceAtomically(const fs::path& target, Write write)
 
 } // namespace
 
-fs::path TemporarySibling(const fs::path& target)
+void WriteFileAtomically(const fs::path& target, const fs::path& temporary, const void* data, std::size_t size)
 {
-    fs::path temporary = target;
-    temporary += ".kwtmp";
-    return temporary;
-}
-
-void WriteFileAtomically(const fs::path& target, const void* data, std::size_t size)
-{
-    PlaceAtomically(target, [&](const fs::path& temporary) {
+    PlaceAtomically(target, temporary, true, [&] {
         std::ofstream out(temporary.c_str(), std::ios::binary | std::ios::trunc);
         if (!out) throw std::runtime_error("cannot create " + temporary.string());
         out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
         out.close();
         if (!out) throw std::runtime_error("cannot write " + temporary.string());
+        return true;
     });
 }
 
-void LinkOrCopyFile(const fs::path& source, const fs::path& target)
+bool LinkOrCopyFile(const fs::path& source, const fs::path& target)
 {
     boost::system::error_code link_failed;
     fs::create_hard_link(source, target, link_failed);
-    if (!link_failed) return;
+    if (!link_failed) return false;
     // Only a file system that cannot link these two files falls back to a
     // copy; a full disk or a denied directory is the failure it is.
     namespace errc = boost::system::errc;
@@ -69,14 +65,19 @@ void LinkOrCopyFile(const fs::path& source, const fs::path& target)
         link_failed != errc::function_not_supported)
         throw fs::filesystem_error("cannot link the file", source, target, link_failed);
     platform::CopyFileContents(source, target);
+    return true;
 }
 
-void CopyFileAtomically(const fs::path& source, const fs::path& target,
+void CopyFileAtomically(const fs::path& source, const fs::path& target, const fs::path& temporary,
                         const boost::function<void(const fs::path&)>& before_rename)
 {
-    PlaceAtomically(target, [&](const fs::path& temporary) {
-        fs::remove(temporary); // a stale one from an interrupted run
-        LinkOrCopyFile(source, temporary);
+    // Without a whole-file-system flush to come, each placed file and its
+    // directory are flushed one by one.
+    const bool one_by_one = !platform::FlushesWholeFileSystem();
+    PlaceAtomically(target, temporary, one_by_one, [&] {
+        const bool copied = LinkOrCopyFile(source, temporary);
         if (before_rename) before_rename(temporary);
+        return copied;
     });
+    if (one_by_one) platform::FlushDirectory(target.parent_path());
 }

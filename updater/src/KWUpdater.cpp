@@ -54,7 +54,15 @@ StageOperations::StageOperations()
 int update(const std::string& package, const StageOperations& op)
 {
     const UpdatePaths paths(platform::NarrowToPath(package));
-    StageDir stage_dir(paths.update_dir, paths.backup_dir);
+    // The stem names the extraction directory: "" or "." would make it the
+    // update directory itself, whose clean-up would take other packages'
+    // working files with it.
+    if (paths.stem.empty() || paths.stem == "." || paths.stem == "..") {
+        const std::string text = "unusable package name \"" + platform::PathToNarrow(paths.package.filename()) +
+                                 "\": its name without the extension is empty, \".\" or \"..\"";
+        KW_FAIL(text.c_str(), "update");
+    }
+    StageDir stage_dir(paths.update_dir, paths.backup_dir, paths.stem);
     const fs::path stem_path = platform::NarrowToPath(paths.stem);
 
     // Compared unsigned: a negative record is as unknown as a large one.
@@ -64,11 +72,13 @@ int update(const std::string& package, const StageOperations& op)
     if (done == 0) {
         StageDir::BeginStage(1);
         op.decrypt(package, platform::PathToNarrow(paths.key_file), paths.extract_dir);
+        StageDir::FlushWork(paths.temp_package);
         StageDir::FinishStage(paths.stem, stage_dir, 1);
     }
     if (done <= 1) {
         StageDir::BeginStage(2);
         op.expand(paths.update_dir, paths.extract_dir);
+        StageDir::FlushWork(paths.extract_dir);
         StageDir::FinishStage(paths.stem, stage_dir, 2);
     }
     const int script_stage = done >= 2 ? static_cast<int>(done) + 1 : 3;

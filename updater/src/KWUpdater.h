@@ -20,8 +20,8 @@ struct UpdatePaths {
     boost::filesystem::path key_file;     // base/bin/lmfile
     std::string stem;                     // package file name without its last extension
     boost::filesystem::path extract_dir;  // update_dir/stem
-    boost::filesystem::path temp_package; // extract_dir + ".pkg.bz2"
-    boost::filesystem::path stage_file;   // update_dir/stem + ".stage"
+    boost::filesystem::path temp_package; // update_dir/stem + ".pkg.bz2" (StageDir::TemporaryPackage)
+    boost::filesystem::path stage_file;   // update_dir/stem + ".stage" (StageDir::StageFile)
 };
 
 // The stage operations; the defaults are the real ones. Tests put stand-ins here.

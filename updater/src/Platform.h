@@ -6,6 +6,7 @@
 
 #include <boost/filesystem/path.hpp>
 
+#include <cstddef>
 #include <fstream>
 #include <string>
 
@@ -56,7 +57,7 @@ std::string Utf8ToConsole(const std::string& utf8);
 
 // Copies a regular file's content and permissions over `target`, creating or
 // truncating it. Unlike boost::filesystem::copy_file it does not flush each
-// copy to the disk: the update flushes once, before it records stage 4.
+// copy to the disk: the update flushes once, before it records a stage.
 // Failures raise boost::filesystem::filesystem_error.
 void CopyFileContents(const boost::filesystem::path& source, const boost::filesystem::path& target);
 
@@ -65,12 +66,24 @@ void CopyFileContents(const boost::filesystem::path& source, const boost::filesy
 // is ever written through a link or into content that another name shares.
 void OpenNewFile(const boost::filesystem::path& path, std::ofstream& out);
 
-// Flushes everything written under `path`'s file system to stable storage.
+// True where FlushFileSystem puts everything written on a file system on
+// stable storage at once (POSIX). Elsewhere (Windows) each written file and
+// each changed directory must be flushed one by one.
+bool FlushesWholeFileSystem();
+
+// Flushes everything written under `path`'s file system to stable storage;
+// does nothing where the system has no such flush.
 void FlushFileSystem(const boost::filesystem::path& path);
 
-// Flushes one written file where the system has no whole-file-system flush
-// (Windows); elsewhere FlushFileSystem covers it and this does nothing.
-void FlushFileIfNeeded(const boost::filesystem::path& path);
+// Flushes one file's data, or one directory's entries (creations, renames,
+// removals), to stable storage. Failures, of these and of FlushFileSystem,
+// raise boost::filesystem::filesystem_error.
+void FlushFile(const boost::filesystem::path& path);
+void FlushDirectory(const boost::filesystem::path& path);
+
+// The longest file name, in native characters, that the file system holding
+// the existing directory `dir` accepts.
+std::size_t MaxNameLength(const boost::filesystem::path& dir);
 
 // True when Windows cannot open `path` by its plain name: a file's whole
 // path must be shorter than 260 characters (MAX_PATH), a directory's leave

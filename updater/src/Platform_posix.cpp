@@ -253,17 +253,32 @@ void OpenNewFile(const boost::filesystem::path& path, std::ofstream& out)
     out.open(path.c_str(), std::ios::binary | std::ios::out | std::ios::__noreplace);
 }
 
-void FlushFileSystem(const boost::filesystem::path& path)
+bool FlushesWholeFileSystem() { return true; }
+
+namespace {
+
+// Opens `path` read-only (a directory too) and runs `flush` on it.
+void FlushOpened(const boost::filesystem::path& path, int (*flush)(int), const char* what)
 {
-    const int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw std::runtime_error("cannot open " + path.string() + " to flush it: " + std::strerror(errno));
-    const int result = ::syncfs(fd);
-    const int error = errno;
-    ::close(fd);
-    if (result != 0) throw std::runtime_error("cannot flush " + path.string() + ": " + std::strerror(error));
+    const Descriptor fd(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.fd < 0 || flush(fd.fd) != 0)
+        throw boost::filesystem::filesystem_error(what, path,
+                                                  boost::system::error_code(errno, boost::system::system_category()));
 }
 
-void FlushFileIfNeeded(const boost::filesystem::path&) {}
+} // namespace
+
+void FlushFileSystem(const boost::filesystem::path& path) { FlushOpened(path, ::syncfs, "cannot flush the file system"); }
+
+void FlushFile(const boost::filesystem::path& path) { FlushOpened(path, ::fsync, "cannot flush the file"); }
+
+void FlushDirectory(const boost::filesystem::path& path) { FlushOpened(path, ::fsync, "cannot flush the directory"); }
+
+std::size_t MaxNameLength(const boost::filesystem::path& dir)
+{
+    const long limit = ::pathconf(dir.empty() ? "." : dir.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<std::size_t>(limit) : 255;
+}
 
 bool PathTooLong(const boost::filesystem::path&, bool)
 {

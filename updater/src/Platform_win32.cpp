@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -177,19 +178,50 @@ void OpenNewFile(const boost::filesystem::path& path, std::ofstream& out)
     out.open(path.c_str(), std::ios::binary | std::ios::out | std::ios::app);
 }
 
+bool FlushesWholeFileSystem() { return false; }
+
 void FlushFileSystem(const boost::filesystem::path&)
 {
-    // Each placed file was flushed by FlushFileIfNeeded before its rename.
+    // Flushing a whole volume needs administrator rights: the update flushes
+    // each file it writes and each directory it changes instead.
 }
 
-void FlushFileIfNeeded(const boost::filesystem::path& path)
+namespace {
+
+// Opens a file, or a directory (which opens only with backup semantics), for
+// writing and flushes its buffers; write access is what FlushFileBuffers needs.
+void FlushOpened(const boost::filesystem::path& path, DWORD flags, const char* what)
 {
-    const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open a written file to flush it");
-    const BOOL flushed = ::FlushFileBuffers(handle);
-    ::CloseHandle(handle);
-    if (!flushed) throw std::runtime_error("cannot flush a written file");
+    const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, flags, nullptr);
+    const BOOL flushed = handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle);
+    const DWORD error = ::GetLastError();
+    if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
+    if (!flushed)
+        throw boost::filesystem::filesystem_error(
+            what, path, boost::system::error_code(static_cast<int>(error), boost::system::system_category()));
+}
+
+} // namespace
+
+void FlushFile(const boost::filesystem::path& path) { FlushOpened(path, FILE_ATTRIBUTE_NORMAL, "cannot flush the file"); }
+
+void FlushDirectory(const boost::filesystem::path& path)
+{
+    FlushOpened(path.empty() ? boost::filesystem::path(L".") : path, FILE_FLAG_BACKUP_SEMANTICS,
+                "cannot flush the directory");
+}
+
+std::size_t MaxNameLength(const boost::filesystem::path& dir)
+{
+    // The volume's own limit, in UTF-16 units; 255 where it cannot be read.
+    wchar_t volume[MAX_PATH + 1];
+    DWORD limit = 0;
+    const boost::filesystem::path absolute = boost::filesystem::absolute(dir);
+    if (::GetVolumePathNameW(absolute.c_str(), volume, MAX_PATH + 1) &&
+        ::GetVolumeInformationW(volume, nullptr, 0, nullptr, &limit, nullptr, nullptr, 0) && limit > 0)
+        return limit;
+    return 255;
 }
 
 bool PathTooLong(const boost::filesystem::path& path, bool directory)

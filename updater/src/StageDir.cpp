@@ -9,6 +9,7 @@
 #include <boost/filesystem/operations.hpp>
 #include <boost/format.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <iostream>
@@ -30,6 +31,40 @@ int DecodeStage(const char bytes[4])
     return static_cast<int>(value);
 }
 
+// update_dir / name followed by `suffix`, or "~", a digest of the name and
+// `suffix` when that is longer than the file system allows. The digest is
+// FNV-1a over the name's native bytes, so one name always gives one file.
+fs::path WorkingFile(const fs::path& update_dir, const fs::path& name, const char* suffix)
+{
+    fs::path file = name;
+    file += suffix;
+    // The installation root holds the update directory, which may not exist yet.
+    if (file.native().size() <= platform::MaxNameLength(update_dir.parent_path())) return update_dir / file;
+    std::uint64_t digest = 14695981039346656037ULL;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(name.native().data());
+    for (std::size_t i = 0; i < name.native().size() * sizeof(name.native()[0]); ++i)
+        digest = (digest ^ bytes[i]) * 1099511628211ULL;
+    file = (boost::format("~%016x") % digest).str();
+    file += suffix;
+    return update_dir / file;
+}
+
+// Writes the stage record whole through its temporary file, flushed, and
+// flushes its directory. The record stands once renamed; the directory's
+// flush makes it last. Should that flush fail, the stage is not failed for
+// it: each stage's work was flushed before its record, so a record lost to a
+// power cut only repeats work that is safe to repeat.
+void WriteRecord(const fs::path& stage_file, int stage)
+{
+    char bytes[4];
+    EncodeStage(stage, bytes);
+    WriteFileAtomically(stage_file, StageDir::TemporaryFile(stage_file), bytes, sizeof bytes);
+    try {
+        platform::FlushDirectory(stage_file.parent_path());
+    } catch (const fs::filesystem_error&) {
+    }
+}
+
 // Creates a working directory with the hidden flag as its whole attribute set.
 void CreateHiddenDirectory(const fs::path& dir, const char* label)
 {
@@ -39,15 +74,56 @@ void CreateHiddenDirectory(const fs::path& dir, const char* label)
 
 } // namespace
 
+StageDir::StageDir(const fs::path& update_dir, const fs::path& backup_dir, const std::string& stem)
+    : update_dir_(update_dir), backup_dir_(backup_dir), temporary_(TemporaryFile(StageFile(update_dir, stem)))
+{
+}
+
 fs::path StageDir::StageFile(const fs::path& update_dir, const std::string& stem)
 {
-    return update_dir / platform::NarrowToPath(stem + ".stage");
+    return WorkingFile(update_dir, platform::NarrowToPath(stem), ".stage");
 }
 
 fs::path StageDir::TemporaryPackage(const fs::path& extract_dir)
 {
-    fs::path temporary = extract_dir;
-    return temporary += ".pkg.bz2";
+    return WorkingFile(extract_dir.parent_path(), extract_dir.filename(), ".pkg.bz2");
+}
+
+fs::path StageDir::TemporaryFile(const fs::path& stage_file)
+{
+    // ".stage" and ".kwtmp" are equally long: the temporary name fits
+    // wherever the stage file's name does.
+    fs::path::string_type name = stage_file.filename().native();
+    const fs::path::string_type stage_suffix = fs::path(".stage").native();
+    const std::size_t kept = name.size() - std::min(name.size(), stage_suffix.size());
+    if (name.compare(kept, fs::path::string_type::npos, stage_suffix) == 0) name.erase(kept);
+    fs::path temporary = stage_file.parent_path() / name;
+    temporary += ".kwtmp";
+    return temporary;
+}
+
+void StageDir::FlushWork(const fs::path& written)
+{
+    if (platform::FlushesWholeFileSystem()) {
+        platform::FlushFileSystem(written.parent_path());
+        return;
+    }
+    boost::system::error_code missing;
+    const fs::file_status status = fs::symlink_status(written, missing);
+    if (!fs::exists(status)) return;
+    if (fs::is_directory(status)) {
+        for (fs::recursive_directory_iterator it(written), end; it != end; ++it) {
+            const fs::file_status entry = it->symlink_status();
+            if (fs::is_directory(entry))
+                platform::FlushDirectory(it->path());
+            else if (fs::is_regular_file(entry))
+                platform::FlushFile(it->path());
+        }
+        platform::FlushDirectory(written);
+    } else {
+        platform::FlushFile(written);
+    }
+    platform::FlushDirectory(written.parent_path());
 }
 
 int StageDir::CheckStage(const fs::path& update_dir, const std::string& stem)
@@ -72,21 +148,19 @@ int StageDir::ReadStage(const fs::path& stage_file)
     }
     if (fs::exists(status)) KW_FAIL("stage-file is not a regular file", "StageDir::ReadStage");
 
-    std::ofstream out(stage_file.c_str(), std::ios::binary | std::ios::trunc);
-    if (!out) KW_FAIL("cannot open stage-file", "StageDir::ReadStage");
-    char bytes[4];
-    EncodeStage(0, bytes);
-    if (!out.write(bytes, sizeof bytes).flush()) KW_FAIL("cannot write stage-file", "StageDir::ReadStage");
+    // Never a short stage file, even after a kill or on a full disk.
+    try {
+        WriteRecord(stage_file, 0);
+    } catch (const std::exception&) {
+        KW_FAIL("cannot write stage-file", "StageDir::ReadStage");
+    }
     return 0;
 }
 
 void StageDir::FinishStage(const std::string& stem, const StageDir& dir, int stage)
 {
-    char bytes[4];
-    EncodeStage(stage, bytes);
     try {
-        // Written whole to a sibling and renamed: never a short stage file.
-        WriteFileAtomically(StageFile(dir.UpdateDir(), stem), bytes, sizeof bytes);
+        WriteRecord(StageFile(dir.UpdateDir(), stem), stage);
     } catch (const std::exception&) {
         KW_FAIL("cannot write to stage-file", "StageDir::FinishStage");
     }
@@ -140,6 +214,9 @@ std::string StageDir::GetBackupPath(const StageDir& dir, const std::string& rela
 void StageDir::RemoveStage(const fs::path& update_dir, const std::string& stem)
 {
     fs::remove(StageFile(update_dir, stem));
+    // Once the record is gone for good, a later run starts from the package;
+    // one that comes back after a power cut would stop at "unknown stage".
+    platform::FlushDirectory(update_dir);
     RemoveUpdateDirIfEmpty(update_dir);
 }
 

@@ -19,10 +19,13 @@ class StageDir {
 public:
     static constexpr int kTotalStages = 4;
 
-    StageDir(const boost::filesystem::path& update_dir, const boost::filesystem::path& backup_dir)
-        : update_dir_(update_dir), backup_dir_(backup_dir) {}
+    // `stem` names the package's working files in the update directory.
+    StageDir(const boost::filesystem::path& update_dir, const boost::filesystem::path& backup_dir,
+             const std::string& stem = std::string());
 
     const boost::filesystem::path& UpdateDir() const { return update_dir_; }
+    // The package's one temporary file, through which every file is placed.
+    const boost::filesystem::path& Temporary() const { return temporary_; }
     const boost::filesystem::path& BackupDir() const { return backup_dir_; }
     // The version being updated from; every backup of one update lies below it.
     const std::string& BackupSubDir() const { return backup_sub_dir_; }
@@ -31,9 +34,11 @@ public:
     // Last completed stage of the package `stem`; creates the hidden update
     // directory (returning 0) when it is missing.
     static int CheckStage(const boost::filesystem::path& update_dir, const std::string& stem);
-    // The stored stage; a missing file is created holding 0.
+    // The stored stage; a missing file is created holding 0, written whole
+    // and durably as FinishStage writes it.
     static int ReadStage(const boost::filesystem::path& stage_file);
-    // Records `stage` as completed (written whole, atomically) and announces it.
+    // Records `stage` as completed (written whole and durably through the
+    // temporary file) and announces it.
     static void FinishStage(const std::string& stem, const StageDir& dir, int stage);
     static void BeginStage(int stage);
 
@@ -61,12 +66,21 @@ public:
     static void SetFsAttributes(const boost::filesystem::path& target, const FILETIME& created, const FILETIME& modified);
     static void SetFsAttributes(const boost::filesystem::path& target, const kw::archive::Node& node);
 
+    // Puts what a stage wrote (a file, or a tree) on stable storage before
+    // the stage is recorded: the clean-up deletes the backups, so nothing may
+    // depend on data still in memory.
+    static void FlushWork(const boost::filesystem::path& written);
+
+    // The package's working files: update directory / stem followed by
+    // ".stage", ".pkg.bz2" or ".kwtmp". A name too long for the file system
+    // becomes "~" and a digest of the stem instead, so every package name works.
     static boost::filesystem::path StageFile(const boost::filesystem::path& update_dir, const std::string& stem);
-    // The decrypted package beside the extraction directory: extract_dir + ".pkg.bz2".
     static boost::filesystem::path TemporaryPackage(const boost::filesystem::path& extract_dir);
+    static boost::filesystem::path TemporaryFile(const boost::filesystem::path& stage_file);
 
 private:
     boost::filesystem::path update_dir_;
     boost::filesystem::path backup_dir_;
     std::string backup_sub_dir_;
+    boost::filesystem::path temporary_;
 };

@@ -244,20 +244,24 @@ void proc_dir(const StageDir& stage_dir, const fs::path& extract_dir, const fs::
               const XmlElementPtr& dir)
 {
     walk_dir(extract_dir, base_dir, dir,
-             DirSteps{boost::bind(&modify_file, boost::cref(stage_dir), _1, _2, _3, _4), &add_file, &make_directory});
+             DirSteps{boost::bind(&modify_file, boost::cref(stage_dir), _1, _2, _3, _4),
+                      boost::bind(&add_file, boost::cref(stage_dir), _1, _2, _3, _4), &make_directory});
 }
 
 namespace {
 // Puts the extracted file in place whole, with its creation and modification
 // times, so that the updated tree is the release tree, added files included.
-void PlaceFile(const fs::path& source, const fs::path& target)
+// It passes through the package's own temporary file in the update
+// directory: no name beside the target is ever made or removed.
+void PlaceFile(const StageDir& stage_dir, const fs::path& source, const fs::path& target)
 {
     // A link planted in the extraction directory is never placed.
     if (fs::is_symlink(fs::symlink_status(source))) {
         const std::string text = "extracted file \"" + platform::PathToNarrow(source) + "\" is a link";
         KW_FAIL(text.c_str(), "PlaceFile");
     }
-    CopyFileAtomically(source, target, boost::bind(&StageDir::CopyFsAttributes, boost::cref(source), _1));
+    CopyFileAtomically(source, target, stage_dir.Temporary(),
+                       boost::bind(&StageDir::CopyFsAttributes, boost::cref(source), _1));
 }
 } // namespace
 
@@ -305,7 +309,7 @@ void modify_file(const StageDir& stage_dir, const fs::path& source_dir, const fs
     }
     Say(boost::format(" copy file: %s%s") % prefix % plan.name);
     const fs::path name = platform::NarrowToPath(plan.name);
-    PlaceFile(source_dir / name, target_dir / name);
+    PlaceFile(stage_dir, source_dir / name, target_dir / name);
 }
 
 EntryPlan plan_add(const fs::path& target_dir, const XmlElementPtr& element)
@@ -320,8 +324,8 @@ EntryPlan plan_add(const fs::path& target_dir, const XmlElementPtr& element)
     return plan;
 }
 
-void add_file(const fs::path& source_dir, const fs::path& target_dir, const std::string& prefix,
-              const XmlElementPtr& element)
+void add_file(const StageDir& stage_dir, const fs::path& source_dir, const fs::path& target_dir,
+              const std::string& prefix, const XmlElementPtr& element)
 {
     const EntryPlan plan = plan_add(target_dir, element);
     if (plan.action == EntryPlan::kSkip) {
@@ -330,7 +334,7 @@ void add_file(const fs::path& source_dir, const fs::path& target_dir, const std:
     }
     Say(boost::format(" copy file: %s%s") % prefix % plan.name);
     const fs::path name = platform::NarrowToPath(plan.name);
-    PlaceFile(source_dir / name, target_dir / name);
+    PlaceFile(stage_dir, source_dir / name, target_dir / name);
 }
 
 EntryPlan plan_directory(const fs::path& target_dir, const XmlElementPtr& element)
@@ -374,6 +378,7 @@ void post_process(const StageDir& stage_dir, const fs::path& extract_dir, const 
         StageDir::RemoveStage(stage_dir.UpdateDir(), stem);
         fs::remove(StageDir::TemporaryPackage(extract_dir));
         fs::remove_all(extract_dir);
+        fs::remove(stage_dir.Temporary()); // left by an interrupted placement
         StageDir::RemoveUpdateDirIfEmpty(stage_dir.UpdateDir());
         StageDir::RemoveBackup(stage_dir);
     } catch (const kw::ModuleError& e) {

@@ -103,7 +103,7 @@ void proc_dir(const StageDir& stage_dir, const boost::filesystem::path& extract_
 // path "/", "/" for an empty path, else the relative path and '/'.
 void modify_file(const StageDir& stage_dir, const boost::filesystem::path& source_dir,
                  const boost::filesystem::path& target_dir, const std::string& prefix, const XmlElementPtr& element);
-void add_file(const boost::filesystem::path& source_dir, const boost::filesystem::path& target_dir,
-              const std::string& prefix, const XmlElementPtr& element);
+void add_file(const StageDir& stage_dir, const boost::filesystem::path& source_dir,
+              const boost::filesystem::path& target_dir, const std::string& prefix, const XmlElementPtr& element);
 void make_directory(const boost::filesystem::path& source_dir, const boost::filesystem::path& target_dir,
                     const std::string& prefix, const XmlElementPtr& element);

@@ -22,29 +22,38 @@ dev_t DeviceOf(const fs::path& path)
 } // namespace
 #endif
 
-TEST(AtomicFile, PlacesWholeFilesAndLeavesNoTemporary)
+TEST(AtomicFile, PlacesWholeFilesThroughItsOwnTemporaryAndLeavesNone)
 {
     TempDir dir;
+    const fs::path temporary = dir / "work" / "pkg.kwtmp";
+    fs::create_directories(temporary.parent_path());
+    // Names beside the target are the user's, whatever they look like.
     WriteFile(dir / "target", "old content, longer than the new one");
-    WriteFile(dir / "target.kwtmp", "stale from an interrupted run");
-    WriteFileAtomically(dir / "target", "new", 3);
+    WriteFile(dir / "target.kwtmp", "the user's own file");
+    fs::create_directories(dir / "placed.kwtmp" / "sub");
+    WriteFile(temporary, "stale from an interrupted run");
+    WriteFileAtomically(dir / "target", temporary, "new", 3);
     EXPECT_EQ("new", ReadFile(dir / "target"));
-    EXPECT_FALSE(fs::exists(dir / "target.kwtmp"));
+    EXPECT_EQ("the user's own file", ReadFile(dir / "target.kwtmp"));
+    EXPECT_FALSE(fs::exists(temporary));
 
+    // A name as long as the file system allows is placed all the same.
+    const fs::path longest = dir / std::string(255, 'n');
     WriteFile(dir / "source", "placed");
-    WriteFile(dir / "placed.kwtmp", "stale");
+    WriteFile(temporary, "stale");
     bool saw_temporary = false;
-    CopyFileAtomically(dir / "source", dir / "placed", [&](const fs::path& temporary) {
-        saw_temporary = ReadFile(temporary) == "placed" && !fs::exists(dir / "placed");
+    CopyFileAtomically(dir / "source", longest, temporary, [&](const fs::path& written) {
+        saw_temporary = written == temporary && ReadFile(written) == "placed" && !fs::exists(longest);
     });
     EXPECT_TRUE(saw_temporary);
-    EXPECT_EQ("placed", ReadFile(dir / "placed"));
-    EXPECT_FALSE(fs::exists(dir / "placed.kwtmp"));
+    EXPECT_EQ("placed", ReadFile(longest));
+    EXPECT_FALSE(fs::exists(temporary));
+    EXPECT_TRUE(fs::is_directory(dir / "placed.kwtmp" / "sub"));
 
     // A failed copy leaves neither a target nor a temporary file.
-    EXPECT_THROW(CopyFileAtomically(dir / "missing", dir / "other"), fs::filesystem_error);
+    EXPECT_THROW(CopyFileAtomically(dir / "missing", dir / "other", temporary), fs::filesystem_error);
     EXPECT_FALSE(fs::exists(dir / "other"));
-    EXPECT_FALSE(fs::exists(dir / "other.kwtmp"));
+    EXPECT_FALSE(fs::exists(temporary));
 }
 
 TEST(AtomicFile, LinksWithinAFileSystemAndCopiesAcrossOne)

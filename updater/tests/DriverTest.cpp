@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <iterator>
 #include <vector>
 
 namespace fs = boost::filesystem;
@@ -143,7 +144,7 @@ TEST(Driver, FirstRunCreatesUpdateDirectoryAndRecordsStageOneAsFourBytes)
     EXPECT_EQ(1, r.code);
     EXPECT_TRUE(fs::is_directory(root / ".update"));
     EXPECT_EQ(std::string("\x01\x00\x00\x00", 4), ReadFile(root / ".update" / "pkg.stage"));
-    EXPECT_FALSE(fs::exists(root / ".update" / "pkg.stage.kwtmp"));
+    EXPECT_FALSE(fs::exists(root / ".update" / "pkg.kwtmp"));
     EXPECT_EQ("Begin Stage 1/4\n\nStage 1 Completed!\nBegin Stage 2/4\nUpdate failed.\nPress enter key to exit updater.\n",
               r.out);
     EXPECT_NE(std::string::npos, r.err.find("Error: stand-in failure\n"));
@@ -241,6 +242,27 @@ TEST(Driver, ErrorTextsAreConvertedOnceFromTheirOwnEncoding)
         EXPECT_EQ(1, RunUpdater(2, argv.data(), op, &in));
         EXPECT_NE(std::string::npos, err.text().find(shown)) << err.text();
         native_failure = false;
+    }
+}
+
+TEST(Driver, APackageNameWithoutAStemIsRefusedBeforeAnythingIsTouched)
+{
+    for (const char* name : {".kwp", "..kwp"}) {
+        SCOPED_TRACE(name);
+        TempDir root;
+        StoreStage(root.path(), Le32(1)); // another package's pending work
+        WriteFile(root / ".update" / "pkg.pkg.bz2", "decrypted");
+        WriteFile(root / name, "package");
+        FakeStages fake;
+        const RunResult r = RunDriver((root / name).string(), fake);
+        EXPECT_EQ(1, r.code);
+        EXPECT_TRUE(fake.calls.empty());
+        EXPECT_NE(std::string::npos, r.err.find(std::string("in update()\nunusable package name \"") + name + "\""))
+            << r.err;
+        EXPECT_EQ(Le32(1), ReadFile(root / ".update" / "pkg.stage"));
+        EXPECT_EQ("decrypted", ReadFile(root / ".update" / "pkg.pkg.bz2"));
+        EXPECT_EQ(4u, std::distance(fs::recursive_directory_iterator(root.path()), fs::recursive_directory_iterator()))
+            << "nothing created";
     }
 }
 

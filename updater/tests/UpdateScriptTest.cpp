@@ -47,14 +47,6 @@ std::map<std::string, std::string> Snapshot(const fs::path& dir)
     return entries;
 }
 
-std::vector<std::string> TemporaryFiles(const fs::path& dir)
-{
-    std::vector<std::string> found;
-    for (fs::recursive_directory_iterator it(dir), end; it != end; ++it)
-        if (it->path().extension() == ".kwtmp") found.push_back(it->path().string());
-    return found;
-}
-
 using testsupport::Ticks;
 using testsupport::TicksOf;
 
@@ -94,7 +86,7 @@ class UpdateScriptTest : public ::testing::Test {
 protected:
     UpdateScriptTest()
         : base(temp / "inst"), outside(temp / "outside"), extract(base / ".update" / "pkg"),
-          stage_dir(base / ".update", base / ".backup")
+          stage_dir(base / ".update", base / ".backup", "pkg")
     {
         fs::create_directories(extract);
         Write(outside / "victim.txt", "outside");
@@ -148,7 +140,9 @@ protected:
         Installed("bin/main.dll", "main 1.0");
         Installed("bin/lib.dll", "lib 1.1");                  // replaced by an earlier run...
         Write(base / ".backup/1.0/bin/lib.dll", "lib 1.0");   // ...whose backup proves 1.0
-        Installed("news.txt.kwtmp", "stale from an interrupted run");
+        // The user's own files, named as a temporary beside a target might be.
+        Installed("readme.txt.kwtmp", "the user's notes");
+        Installed("bin/main.dll.kwtmp/keep.txt", "the user's directory");
 
         Extracted("readme.txt", "readme 1.1, longer than before");
         Extracted("news.txt", "news");
@@ -198,7 +192,9 @@ TEST_F(FullScriptTest, ChecksVersionsBacksUpReplacesAddsAndCreatesInOrder)
     EXPECT_EQ("news", InstalledText("news.txt"));
     EXPECT_EQ("plugin a", InstalledText("bin/plugins/a.dll"));
     EXPECT_FALSE(fs::exists(base / ".backup/1.0/news.txt")); // additions take no backup
-    EXPECT_TRUE(TemporaryFiles(base).empty());
+    EXPECT_FALSE(fs::exists(stage_dir.Temporary()));
+    EXPECT_EQ("the user's notes", InstalledText("readme.txt.kwtmp"));
+    EXPECT_EQ("the user's directory", InstalledText("bin/main.dll.kwtmp/keep.txt"));
 
     // Replaced and added files alike take the extracted file's times.
     for (const char* name : {"readme.txt", "news.txt"}) {
@@ -234,6 +230,7 @@ TEST_F(FullScriptTest, PostProcessRemovesThisUpdatesWorkingFilesAndBackupsOnly)
 {
     Run(3);
     Write(StageDir::TemporaryPackage(extract), "package");
+    Write(stage_dir.Temporary(), "left by an interrupted placement");
     Write(base / ".update/other.stage", "\2\0\0\0");
     Write(base / ".update/other/update.xml", "<x/>");
     Write(base / ".backup/0.9/readme.txt", "older update");
@@ -244,6 +241,7 @@ TEST_F(FullScriptTest, PostProcessRemovesThisUpdatesWorkingFilesAndBackupsOnly)
     EXPECT_FALSE(fs::exists(extract));
     EXPECT_FALSE(fs::exists(StageDir::TemporaryPackage(extract)));
     EXPECT_FALSE(fs::exists(base / ".update/pkg.stage"));
+    EXPECT_FALSE(fs::exists(stage_dir.Temporary()));
     EXPECT_FALSE(fs::exists(base / ".backup/1.0"));
     EXPECT_TRUE(fs::exists(base / ".update/other.stage"));
     EXPECT_TRUE(fs::exists(base / ".update/other/update.xml"));
@@ -295,7 +293,7 @@ TEST_F(UpdateScriptTest, LocallyEditedFileStopsTheRunAndEarlierFilesStayReplaced
     EXPECT_EQ("a 1.0", ReadFile(base / ".backup/1.0/a.txt"));
     EXPECT_EQ("b edited by hand", InstalledText("b.txt"));
     EXPECT_FALSE(fs::exists(base / ".backup/1.0/b.txt"));
-    EXPECT_TRUE(TemporaryFiles(base).empty());
+    EXPECT_FALSE(fs::exists(stage_dir.Temporary()));
 
     // A backup that is not the old version does not allow copying either.
     Write(base / ".backup/1.0/b.txt", "b 0.9");
@@ -463,7 +461,7 @@ TEST_F(UpdateScriptTest, StepsGuardAgainstMissingAttributes)
     expect([&] { proc_dir(stage_dir, extract, base, children[0]); }, "proc_dir", "has not path attribute(?)");
     expect([&] { modify_file(stage_dir, extract, base, path, children[1]); }, "modify_file",
            "has not name and/or digest attribute(?)");
-    expect([&] { add_file(extract, base, path, children[2]); }, "add_file", "has not name attribute(?)");
+    expect([&] { add_file(stage_dir, extract, base, path, children[2]); }, "add_file", "has not name attribute(?)");
     expect([&] { make_directory(extract, base, path, children[3]); }, "make_directory",
            "has not name attribute(?) for <mkdir>");
 }
