@@ -23,7 +23,8 @@ jobs=$(nproc)
 results=$root/build-windows/test-results
 rm -rf "$results"
 mkdir -p "$results"
-(cd "$root/build-windows/build" && GTEST_OUTPUT="xml:$results/" ctest --output-on-failure -j "$jobs")
+# Wine reads the report folder as a Windows path: Z: is the Linux root.
+(cd "$root/build-windows/build" && GTEST_OUTPUT="xml:Z:$results/" ctest --output-on-failure -j "$jobs")
 # The closing note: GoogleTest's counts from its reports, and why tests were skipped.
 run=$(sed -n 's/^<testsuites tests="\([0-9]*\)".*/\1/p' "$results"/*.xml | awk '{n += $1} END {print n + 0}')
 reasons=$(grep -ho '<skipped message="[^"]*"' "$results"/*.xml | sed 's/.*&#x0A;//; s/"$//' || true)

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <vector>
 
 namespace fs = boost::filesystem;
 using testsupport::TempDir;
@@ -95,7 +96,9 @@ TEST(Platform, NarrowTextIsCp932AndMapsToUtf8Names)
     // the kanji that 0xFA5C has.
     for (const char* name : {"\xF0\x9F\x98\x80", "up\xE3\x80\x9C" "1.kwp", "\xE2\x88\x92"}) {
         EXPECT_THROW(platform::PathToNarrow(fs::path(name)), std::invalid_argument) << name;
+#ifndef _WIN32 // Windows reads such arguments from the wide command line: the end-to-end tests cover it
         EXPECT_THROW(platform::ArgumentToNarrow(name), std::invalid_argument) << name;
+#endif
     }
     EXPECT_THROW(platform::NarrowToPath("\x81"), std::invalid_argument);
     EXPECT_THROW(platform::NarrowToPath("\xED\x40"), std::invalid_argument);
@@ -182,8 +185,12 @@ TEST(Platform, NewFilesOpenOnlyWhereNothingStands)
     out.close();
 
     // An existing file keeps its content; a dangling link is not followed.
+    std::vector<const char*> names = {"new"};
+#ifndef _WIN32 // symbolic links need a privilege that Windows programs do not have by default
     fs::create_symlink(root / "elsewhere", root / "link");
-    for (const char* name : {"new", "link"}) {
+    names.push_back("link");
+#endif
+    for (const char* name : names) {
         std::ofstream again;
         platform::OpenNewFile(root / name, again);
         EXPECT_FALSE(again.is_open()) << name;

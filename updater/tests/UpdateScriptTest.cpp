@@ -375,7 +375,12 @@ TEST_F(UpdateScriptTest, ScriptWithoutVersionCheckGoesStraightToTheFileOperation
     // not stop the update.
     Extracted("news.txt", "news");
     Script("<u from='1.0' to='1.1 \xE2\x9C\x93'><dir path='/'><add name='news.txt'/></dir></u>");
-    EXPECT_EQ(kStage3Done + " begin update: ver1.0 => ver1.1 \xE2\x9C\x93\n copy file: news.txt\n", Run(3));
+#ifdef _WIN32
+    const std::string shown = "?"; // as well as the CP932 console allows
+#else
+    const std::string shown = "\xE2\x9C\x93";
+#endif
+    EXPECT_EQ(kStage3Done + " begin update: ver1.0 => ver1.1 " + shown + "\n copy file: news.txt\n", Run(3));
     EXPECT_EQ("news", InstalledText("news.txt"));
 }
 
@@ -569,6 +574,9 @@ TEST_F(UpdateScriptTest, UnsafeNamesAreRefusedAndNothingOutsideChanges)
 
 TEST_F(UpdateScriptTest, LinksAreBackedUpByContentAndNeverPlaced)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "symbolic links need a privilege that Windows programs do not have by default";
+#endif
     // An installed link (relative, so a link to it would dangle in .backup)
     // is backed up by its content and replaced itself, not written through.
     fs::create_symlink("../outside/victim.txt", base / "readme.txt");

@@ -74,7 +74,10 @@ void Convert(const std::string& input, UINT from, UINT to, const char* from_name
 
 void ConvertUtf8ToSjis(const std::string& utf8, std::string& out, const boost::function<void(std::string&, char)>& append)
 {
-    Convert(utf8, CP_UTF8, kCp932, "UTF-8", "CP932", [&](char c) { append(out, c); });
+    // Nothing is appended unless the whole text converts.
+    std::string sjis;
+    Convert(utf8, CP_UTF8, kCp932, "UTF-8", "CP932", [&](char c) { sjis.push_back(c); });
+    for (const char c : sjis) append(out, c);
 }
 
 std::string ConvertSjisToUtf8(const std::string& sjis)
