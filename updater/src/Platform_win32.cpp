@@ -212,15 +212,11 @@ void FlushDirectory(const boost::filesystem::path& path)
                 "cannot flush the directory");
 }
 
-std::size_t MaxNameLength(const boost::filesystem::path& dir)
+std::size_t MaxNameLength(const boost::filesystem::path&)
 {
-    // The volume's own limit, in UTF-16 units; 255 where it cannot be read.
-    wchar_t volume[MAX_PATH + 1];
-    DWORD limit = 0;
-    const boost::filesystem::path absolute = boost::filesystem::absolute(dir);
-    if (::GetVolumePathNameW(absolute.c_str(), volume, MAX_PATH + 1) &&
-        ::GetVolumeInformationW(volume, nullptr, 0, nullptr, &limit, nullptr, nullptr, 0) && limit > 0)
-        return limit;
+    // NTFS, FAT32, exFAT and ReFS all hold 255 UTF-16 units. Asking the volume
+    // costs two calls for every working name, and Wine cannot answer for a
+    // Linux folder.
     return 255;
 }
 
