@@ -10,8 +10,8 @@
 #include "ArchiveWalk.h"
 
 #include "ArchiveExpansion.h"
-#include "PackageReader.h"
-#include "Platform.h"
+#include "Decompression.h"
+#include "NativeText.h"
 #include "SafeName.h"
 
 #include <kw/archive/ArchiveLoader.h>
@@ -25,6 +25,7 @@
 #include <string>
 
 namespace fs = boost::filesystem;
+using namespace kw::updater;
 
 namespace {
 
@@ -39,6 +40,7 @@ const std::uint64_t kMaxConstructBytes = 256u << 10;
 struct CapReached {};
 
 fs::path g_scratch;
+UpdateListener g_silent; // stage 2 reports progress; nobody listens here
 
 void RemoveScratch() { fs::remove_all(g_scratch); }
 
@@ -84,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kw::archive::ArchiveLoader loader;
     bool complete = true;
     try {
-        expand_bzip2(input, loader, size);
+        expand_bzip2(g_silent, input, loader, size);
     } catch (const std::exception&) {
         complete = false;
     }
@@ -93,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const kwfuzz::ArchiveSummary summary = kwfuzz::WalkArchive(*loader.GetBody(), [&](const std::string& name) {
         std::string decoded;
         try {
-            decoded = platform::NarrowToPath(name).native();
+            decoded = kw::updater::NarrowToPath(name).native();
         } catch (const std::exception&) {
             return; // no file-name form: construct refuses it before writing
         }
@@ -107,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const fs::path extract = g_scratch / "extract";
     try {
-        construct(*loader.GetBody(), extract);
+        construct(kw::updater::Env::Default(), *loader.GetBody(), extract);
     } catch (const std::exception&) {
     }
     fs::remove_all(extract);

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+using namespace kw::updater;
+
 namespace {
 
 const kw::RSA& Key()

@@ -11,6 +11,7 @@
 #include "ArchiveWriter.h"
 #include "PackageBuilder.h"
 #include "PackageFormat.h"
+#include <kw/archive/ArchiveFormat.h>
 #include "RsaKey.h"
 #include "ScriptWriter.h"
 #include "SourceTree.h"
@@ -88,7 +89,7 @@ void MakeTrees(const fs::path& work)
 std::string ProducerArchiveStream(const fs::path& tree)
 {
     std::string stream;
-    WriteArchiveStream(tree, kwpack::ScanTree(tree), kwpack::MakeHeader(kwpack::kInnerMagic, kwpack::kDefaultVersion),
+    WriteArchiveStream(kw::updater::Env::Default(), tree, kwpack::ScanTree(kw::updater::Env::Default(), tree), kw::updater::MakeHeader(kw::updater::kInnerMagic, kw::updater::kNewestVersionText),
                        [&](const unsigned char* data, std::size_t size) {
                            stream.append(reinterpret_cast<const char*>(data), size);
                        });
@@ -97,11 +98,11 @@ std::string ProducerArchiveStream(const fs::path& tree)
 
 std::string UpdateScript(const fs::path& work)
 {
-    const kwpack::TreeEntry old_root = kwpack::ScanTree(work / "old", kwpack::ScanFor::Comparison);
-    const kwpack::TreeEntry new_root = kwpack::ScanTree(work / "new");
-    const kwpack::TreeChanges changes = kwpack::CompareTrees(work / "old", old_root, work / "new", new_root);
+    const kwpack::TreeEntry old_root = kwpack::ScanTree(kw::updater::Env::Default(), work / "old", kwpack::ScanFor::Comparison);
+    const kwpack::TreeEntry new_root = kwpack::ScanTree(kw::updater::Env::Default(), work / "new");
+    const kwpack::TreeChanges changes = kwpack::CompareTrees(kw::updater::Env::Default(), work / "old", old_root, work / "new", new_root);
     std::vector<kwpack::VersionCheck> checks;
-    checks.push_back({"readme.txt", kwpack::FileDigest(work / "old" / "readme.txt")});
+    checks.push_back({"readme.txt", kwpack::FileDigest(kw::updater::Env::Default(), work / "old" / "readme.txt")});
     std::ostringstream script;
     kwpack::WriteScriptXml("1.0", "1.1", checks, changes, script);
     return script.str();
@@ -154,7 +155,7 @@ std::string EntityChain()
 
 void CheckKey(const fs::path& pem)
 {
-    const std::vector<unsigned char> modulus = kwpack::RsaPrivateKey::Load(pem).ModulusLittleEndian();
+    const std::vector<unsigned char> modulus = kwpack::RsaPrivateKey::Load(kw::updater::Env::Default(), pem).ModulusLittleEndian();
     if (modulus.size() != kwfuzz::kFuzzModulusSize ||
         std::memcmp(modulus.data(), kwfuzz::kFuzzModulus, modulus.size()) != 0)
         throw std::runtime_error("fuzz_key.pem does not match the modulus in FuzzKey.h");
@@ -195,9 +196,9 @@ void MakeSeeds(const fs::path& pem)
     build.package = work / "update.kwp";
     build.key = pem;
     build.force = true;
-    kwpack::BuildPackage(build);
+    kwpack::BuildPackage(kw::updater::Env::Default(), build);
     Seed("fuzz_package_header", "package", ReadFile(build.package));
-    Seed("fuzz_package_header", "header-only", kwpack::MakeHeader(kwpack::kPackageMagic, kwpack::kDefaultVersion));
+    Seed("fuzz_package_header", "header-only", kw::updater::MakeHeader(kw::updater::kPackageMagic, kw::updater::kNewestVersionText));
     fs::remove_all(work);
 }
 

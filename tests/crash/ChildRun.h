@@ -10,6 +10,10 @@
 
 namespace crash {
 
+// The signal a killed child reports (SIGKILL), also for a run stopped in
+// this process, where no signal is involved.
+constexpr int kKillSignal = 9;
+
 struct ChildResult {
     int code = -1;   // exit code, -1 when killed by a signal
     int signal = 0;  // the signal that ended it, 0 when it exited

@@ -9,6 +9,21 @@ namespace fs = boost::filesystem;
 
 namespace crash {
 
+OperationLog::OperationLog(const std::vector<Operation>& operations) : operations_(operations)
+{
+    const std::string suffix = ".stage";
+    for (long index = 1; index <= size(); ++index) {
+        const Operation& op = at(index);
+        const bool stage_file = op.path.size() > suffix.size() &&
+                                op.path.compare(op.path.size() - suffix.size(), suffix.size(), suffix) == 0;
+        if (op.op == "rename" && stage_file) records_.push_back(index);
+        if (op.op == "unlink" && stage_file && records_.size() == 4) record_removal_ = index;
+    }
+    if (records_.size() != 4) throw std::runtime_error("expected four stage records in the operation log");
+    if (record_removal_ == 0) throw std::runtime_error("the clean-up did not remove the stage file");
+}
+
+#ifndef _WIN32
 OperationLog OperationLog::Record(const Scenario& scenario)
 {
     const fs::path log = scenario.scratch() / "operations.log";
@@ -19,25 +34,19 @@ OperationLog OperationLog::Record(const Scenario& scenario)
     const std::string differences = scenario.Differences();
     if (!differences.empty()) throw std::runtime_error("the undisturbed update differs:\n" + differences);
 
-    OperationLog result;
+    std::vector<Operation> operations;
     std::ifstream in(log.string());
     long index = 0;
     std::string op, path;
     while (in >> index >> op) {
         std::getline(in, path);
         if (!path.empty() && path[0] == ' ') path.erase(0, 1);
-        if (index != result.size() + 1) throw std::runtime_error("operation log out of order");
-        result.operations_.push_back({op, path});
-        const std::string suffix = ".stage";
-        const bool stage_file =
-            path.size() > suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
-        if (op == "rename" && stage_file) result.records_.push_back(index);
-        if (op == "unlink" && stage_file && result.records_.size() == 4) result.record_removal_ = index;
+        if (index != static_cast<long>(operations.size()) + 1) throw std::runtime_error("operation log out of order");
+        operations.push_back({op, path});
     }
-    if (result.records_.size() != 4) throw std::runtime_error("expected four stage records in the operation log");
-    if (result.record_removal_ == 0) throw std::runtime_error("the clean-up did not remove the stage file");
-    return result;
+    return OperationLog(operations);
 }
+#endif
 
 int OperationLog::StageOf(long index) const
 {

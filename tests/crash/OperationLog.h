@@ -18,8 +18,12 @@ struct Operation {
 
 class OperationLog {
 public:
+    // The operations of an update that succeeded, each named as the fault
+    // library names it ("rename", "unlink", ...) with the path it changed.
+    explicit OperationLog(const std::vector<Operation>& operations);
+
     // Installs the scenario afresh and applies its package once with the
-    // fault library counting; the update must succeed and be complete.
+    // fault library counting; the update must succeed and be complete. POSIX.
     static OperationLog Record(const Scenario& scenario);
 
     long size() const { return static_cast<long>(operations_.size()); }

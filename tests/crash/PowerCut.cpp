@@ -2,8 +2,10 @@
 
 #include <boost/filesystem/operations.hpp>
 
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <fstream>
 #include <map>
@@ -75,8 +77,21 @@ void UndoUnflushedDirectoryChanges(const fs::path& journal, const fs::path& root
     fs::rename(flushed, root);
 }
 
+// Files named by their paths at the stop (the in-process environment's
+// journal): cut before the tree is rebuilt, which keeps their data by links.
+void CutUnflushedFiles(const fs::path& journal, const fs::path& root)
+{
+    std::ifstream dirty((journal / "dirty-paths").string());
+    unsigned long long length = 0;
+    std::string relative;
+    while (dirty >> length && std::getline(dirty >> std::ws, relative))
+        if (fs::exists(root / relative) && fs::file_size(root / relative) > length) fs::resize_file(root / relative, length);
+}
+
+// Files named by device and inode (the fault library's journal).
 void CutUnflushedData(const fs::path& journal, const fs::path& root)
 {
+#ifndef _WIN32
     std::map<std::pair<unsigned long, unsigned long>, long long> flushed;
     std::ifstream dirty((journal / "dirty").string());
     unsigned long device = 0, inode = 0;
@@ -89,6 +104,10 @@ void CutUnflushedData(const fs::path& journal, const fs::path& root)
         if (f != flushed.end() && st.st_size > f->second && ::truncate(it->path().c_str(), f->second) != 0)
             throw std::runtime_error("cannot cut " + it->path().string());
     }
+#else
+    (void)journal;
+    (void)root;
+#endif
 }
 
 } // namespace
@@ -100,6 +119,7 @@ std::vector<std::string> PowerCutSettings(const fs::path& journal, const fs::pat
 
 void ApplyPowerCut(const fs::path& journal, const fs::path& root, Loss loss)
 {
+    if (loss != Loss::None) CutUnflushedFiles(journal, root);
     if (loss == Loss::DataAndDirectories) UndoUnflushedDirectoryChanges(journal, root);
     if (loss != Loss::None) CutUnflushedData(journal, root);
 }

@@ -18,7 +18,7 @@ enum class Loss {
 };
 
 // The fault library's settings that keep the journal in `journal` (a
-// directory on the same file system) for the tree `root`.
+// directory on the same file system) for the tree `root`. POSIX.
 std::vector<std::string> PowerCutSettings(const boost::filesystem::path& journal, const boost::filesystem::path& root);
 
 // Drops from `root` what `loss` says a power cut loses.

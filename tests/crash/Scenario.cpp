@@ -1,13 +1,12 @@
 #include "Scenario.h"
 
+#include "FaultEnv.h"
+#include "KWUpdater.h"
+#include "TestSupport.h"
+
 #include <boost/filesystem/operations.hpp>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <map>
+#include <iostream>
 #include <sstream>
 #include <stdexcept>
 
@@ -19,27 +18,6 @@ namespace {
 const char kJapaneseModified[] = "d00/\xE8\xA1\xA8\xE7\xA4\xBA.txt";          // d00/表示.txt
 const char kJapaneseDirectory[] = "\xE8\xB3\x87\xE6\x96\x99";                  // 資料
 const char kJapaneseAdded[] = "\xE3\x82\xBD\xE3\x83\x95\xE3\x83\x88.dat";     // ソフト.dat
-
-std::string Slurp(const fs::path& path)
-{
-    std::ifstream in(path.string(), std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-struct timespec MTime(const fs::path& path)
-{
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) throw std::runtime_error("cannot stat " + path.string());
-    return st.st_mtim;
-}
-
-void SetMTime(const fs::path& path, const struct timespec& mtime)
-{
-    const struct timespec times[2] = {mtime, mtime};
-    if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) throw std::runtime_error("cannot set times of " + path.string());
-}
 
 // Content that differs by name and version; a few files are large enough
 // to take many writes.
@@ -60,23 +38,19 @@ std::string Content(const std::string& name, int version, int index)
 void Put(const fs::path& root, const std::string& relative, const std::string& content, long seconds)
 {
     const fs::path path = root / relative;
-    fs::create_directories(path.parent_path());
-    std::ofstream(path.string(), std::ios::binary | std::ios::trunc) << content;
-    SetMTime(path, {static_cast<time_t>(seconds), (seconds % 9973) * 100});
+    testsupport::WriteFile(path, content);
+    const kw::FILETIME time = testsupport::Ticks((seconds + 11644473600ULL) * 10000000ULL + seconds % 9973);
+    kw::updater::Env::Default().SetTimes(path, kw::updater::FileTimes{time, time});
 }
 
-void CopyTree(const fs::path& from, const fs::path& to)
+ChildResult Run(const std::vector<std::string>& argv, const fs::path& dir)
 {
-    fs::create_directories(to);
-    for (fs::recursive_directory_iterator it(from), end; it != end; ++it) {
-        const fs::path target = to / it->path().lexically_relative(from);
-        if (fs::is_directory(it->path())) {
-            fs::create_directories(target);
-        } else {
-            fs::copy_file(it->path(), target);
-            SetMTime(target, MTime(it->path()));
-        }
-    }
+    const testsupport::CommandResult r = testsupport::RunProgram(argv, dir);
+    ChildResult result;
+    result.code = r.exit_code;
+    result.out = r.out;
+    result.err = r.err;
+    return result;
 }
 
 } // namespace
@@ -85,9 +59,7 @@ ScratchDir::ScratchDir()
 {
     boost::system::error_code error;
     const fs::path memory = "/dev/shm";
-    const fs::path base = fs::is_directory(memory, error) && ::access(memory.c_str(), W_OK) == 0
-                              ? memory
-                              : fs::temp_directory_path();
+    const fs::path base = fs::is_directory(memory, error) ? memory : fs::temp_directory_path();
     path_ = base / fs::unique_path("kwcrash-%%%%-%%%%-%%%%");
     fs::create_directories(path_);
 }
@@ -104,11 +76,9 @@ Scenario::Scenario(const fs::path& dir, int directories, int files_per_directory
     : dir_(dir), old_(dir / "old"), new_(dir / "new"), root_(dir / "inst"), package_(root_ / "up.kwp"),
       master_package_(dir / "master.kwp")
 {
-    const ChildResult keys = RunChild({KWPACK_EXE, "keygen", (dir_ / "key.pem").string(), (dir_ / "lmfile").string(),
-                                       "--bits", "1024"},
-                                      {}, dir_);
+    const ChildResult keys = Run({KWPACK_EXE, "keygen", "key.pem", "lmfile", "--bits", "1024"}, dir_);
     if (keys.code != 0) throw std::runtime_error("keygen failed: " + keys.err);
-    const std::string lmfile = Slurp(dir_ / "lmfile");
+    const std::string lmfile = testsupport::ReadFile(dir_ / "lmfile");
     long when = 1500000000;
     for (const fs::path& tree : {old_, new_}) Put(tree, "bin/lmfile", lmfile, when);
 
@@ -129,7 +99,6 @@ Scenario::Scenario(const fs::path& dir, int directories, int files_per_directory
         for (int f = 0; f < 1 + files_per_directory / 3; ++f, ++index) {
             const std::string relative = dir_name + std::string("/added") + std::to_string(f) + ".bin";
             Put(new_, relative, Content(relative, 2, index), when + 200000 + index);
-            added_.insert(relative);
         }
     }
     Put(old_, kJapaneseModified, Content(kJapaneseModified, 1, 1), when);
@@ -143,74 +112,52 @@ Scenario::Scenario(const fs::path& dir, int directories, int files_per_directory
     for (const std::string& relative : new_directory_files) {
         ++index;
         Put(new_, relative, Content(relative, 2, index), when + 400000 + index);
-        added_.insert(relative);
     }
     for (fs::recursive_directory_iterator it(new_), end; it != end; ++it)
         if (fs::is_regular_file(it->path())) ++new_files_;
 
-    const ChildResult made = RunChild({KWPACK_EXE, "make", old_.string(), new_.string(), master_package_.string(), "--key",
-                                       (dir_ / "key.pem").string(), "--from", "1.0", "--to", "1.1", "--quiet"},
-                                      {}, dir_);
+    const ChildResult made = Run({KWPACK_EXE, "make", "old", "new", "master.kwp", "--key", "key.pem", "--from", "1.0",
+                                  "--to", "1.1", "--quiet"},
+                                 dir_);
     if (made.code != 0) throw std::runtime_error("KWPack make failed: " + made.err);
 }
 
 void Scenario::Install() const
 {
     fs::remove_all(root_);
-    CopyTree(old_, root_);
+    testsupport::CopyTree(old_, root_);
     fs::copy_file(master_package_, package_);
 }
 
+#ifndef _WIN32
 ChildResult Scenario::RunUpdater(const std::vector<std::string>& settings) const
 {
     return RunChild({KW_UPDATER_EXE, package_.string()}, ShimEnvironment(settings), dir_);
 }
+#endif
+
+ChildResult Scenario::RunInProcess(kw::updater::Env& env) const
+{
+    std::string program = "KWUpdater", package = package_.string();
+    std::vector<char*> argv = {&program[0], &package[0]};
+    std::istringstream no_input;
+    ChildResult result;
+    testsupport::Capture out(std::cout), err(std::cerr);
+    try {
+        result.code = kw::updater::RunUpdater(2, argv.data(), kw::updater::StageOperations(), &no_input, env);
+    } catch (const Stopped&) {
+        result.signal = kKillSignal;
+    }
+    result.out = out.text();
+    result.err = err.text();
+    return result;
+}
 
 std::string Scenario::Differences(bool working_files_allowed) const
 {
-    // Each entry: "directory", or a file's modification time (when it is held
-    // to it); contents are compared separately, byte for byte.
-    const auto entries = [this](const fs::path& root, bool skip_working) {
-        std::map<std::string, std::string> found;
-        for (fs::recursive_directory_iterator it(root), end; it != end; ++it) {
-            const std::string relative = it->path().lexically_relative(root).string();
-            if (skip_working && (relative == ".update" || relative == ".backup" || it->path() == package_)) {
-                if (fs::is_directory(it->path())) it.disable_recursion_pending();
-                continue;
-            }
-            if (fs::is_directory(it->path())) {
-                found[relative] = "directory";
-            } else if (!kCompareAddedFileTimes && added_.count(relative)) {
-                found[relative] = "file";
-            } else {
-                const struct timespec t = MTime(it->path());
-                found[relative] = "file modified " + std::to_string(t.tv_sec) + "." + std::to_string(t.tv_nsec);
-            }
-        }
-        return found;
-    };
-    const std::map<std::string, std::string> expected = entries(new_, false);
-    const std::map<std::string, std::string> actual = entries(root_, working_files_allowed);
-
-    std::string report;
-    int reported = 0;
-    const auto note = [&](const std::string& line) {
-        if (++reported <= 10) report += line + "\n";
-    };
-    for (const auto& e : expected) {
-        const auto a = actual.find(e.first);
-        if (a == actual.end()) {
-            note("missing: " + e.first);
-        } else if (a->second != e.second) {
-            note(e.first + ": " + a->second + ", expected " + e.second);
-        } else if (e.second != "directory" && Slurp(new_ / e.first) != Slurp(root_ / e.first)) {
-            note(e.first + ": content differs");
-        }
-    }
-    for (const auto& a : actual)
-        if (!expected.count(a.first)) note("unexpected: " + a.first);
-    if (reported > 10) report += "... " + std::to_string(reported - 10) + " more\n";
-    return report;
+    std::set<std::string> skip;
+    if (working_files_allowed) skip = {".update", ".backup", package_.filename().string()};
+    return testsupport::TreeDifferences(testsupport::SnapshotTree(new_), testsupport::SnapshotTree(root_, skip));
 }
 
 std::vector<std::string> Scenario::Temporaries() const
@@ -230,10 +177,10 @@ std::string Scenario::ForeignFiles() const
         if (it->path() == root_ / ".update" || it->path() == root_ / ".backup") it.disable_recursion_pending();
         if (!fs::is_regular_file(it->symlink_status()) || it->path() == package_) continue;
         const fs::path relative = it->path().lexically_relative(root_);
-        const std::string content = Slurp(it->path());
+        const std::string content = testsupport::ReadFile(it->path());
         bool known = false;
         for (const fs::path& tree : {old_, new_})
-            known = known || (fs::is_regular_file(tree / relative) && Slurp(tree / relative) == content);
+            known = known || (fs::is_regular_file(tree / relative) && testsupport::ReadFile(tree / relative) == content);
         if (!known) found += relative.string() + " (" + std::to_string(content.size()) + " bytes)\n";
     }
     return found;

@@ -3,18 +3,14 @@
 #pragma once
 
 #include "ChildRun.h"
+#include "Env.h"
 
 #include <boost/filesystem/path.hpp>
 
-#include <set>
 #include <string>
 #include <vector>
 
 namespace crash {
-
-// Added files take the package's times once the script's `add` sets them;
-// until then only modified and unchanged files are held to their times.
-constexpr bool kCompareAddedFileTimes = true;
 
 // A fresh directory, in memory where the system offers one (the tests
 // rewrite an installation hundreds of times), removed at the end.
@@ -39,8 +35,11 @@ public:
     void Install() const;
 
     // Runs the updater on the package with the fault library loaded and
-    // given `settings` (none: it only skips the flushes to the disk).
+    // given `settings` (none: it only skips the flushes to the disk). POSIX.
     ChildResult RunUpdater(const std::vector<std::string>& settings = {}) const;
+    // Runs it in this process on `env`, its console lines captured; a run
+    // that the environment stops reports kKillSignal.
+    ChildResult RunInProcess(kw::updater::Env& env) const;
 
     // Empty when the installation holds exactly the new tree (contents and
     // modification times); else the first differences, one per line. With
@@ -66,7 +65,6 @@ public:
 
 private:
     boost::filesystem::path dir_, old_, new_, root_, package_, master_package_;
-    std::set<std::string> added_;
     std::size_t new_files_ = 0;
 };
 

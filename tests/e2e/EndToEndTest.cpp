@@ -1,8 +1,6 @@
 // The built KWUpdater applies packages made by the built KWPack to scratch
 // installations, with standard input closed so the final prompt returns.
 #include "PackageBuilder.h"
-#include "Platform.h"
-#include "Sha256Utils.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -64,33 +62,14 @@ void Put(const fs::path& root, const std::string& relative, const std::string& c
     fs::last_write_time(path, mtime);
 }
 
-// Every regular file below `root`, one line each: its path, the SHA-256 of
-// its content and its modification time at the 100-ns precision packages carry.
-std::string Files(const fs::path& root)
-{
-    std::map<std::string, std::string> files;
-    for (fs::recursive_directory_iterator it(root), end; it != end; ++it) {
-        if (!fs::is_regular_file(it->path())) continue;
-        FILETIME created, modified;
-        platform::FileHandle(platform::PathToNarrow(it->path()), platform::FileHandle::Read, false)
-            .GetTimes(&created, &modified);
-        const std::uint64_t ticks = testsupport::TicksOf(modified);
-        std::ifstream in(it->path().c_str(), std::ios::binary);
-        std::string digest;
-        sha256utils::hash_from_stream(in, digest);
-        files[it->path().lexically_relative(root).generic_string()] = digest.substr(0, 16) + " " + std::to_string(ticks);
-    }
-    std::string lines;
-    for (const auto& file : files) lines += file.first + " " + file.second + "\n";
-    return lines;
-}
+// Every entry below `root`: contents and modification times at the 100-ns
+// precision packages carry.
+const auto Files = [](const fs::path& root) { return testsupport::SnapshotTree(root); };
 
 std::vector<std::string> Entries(const fs::path& root)
 {
     std::vector<std::string> names;
-    for (fs::recursive_directory_iterator it(root), end; it != end; ++it)
-        names.push_back(it->path().lexically_relative(root).generic_string());
-    std::sort(names.begin(), names.end());
+    for (const auto& entry : testsupport::SnapshotTree(root)) names.push_back(entry.first);
     return names;
 }
 
@@ -134,29 +113,7 @@ protected:
     void Install()
     {
         fs::remove_all(root());
-        fs::create_directories(root());
-        for (fs::recursive_directory_iterator it(old_tree()), end; it != end; ++it) {
-            const fs::path target = root() / it->path().lexically_relative(old_tree());
-            if (fs::is_directory(it->path()))
-                fs::create_directories(target);
-            else
-                fs::copy_file(it->path(), target);
-            fs::last_write_time(target, fs::last_write_time(it->path()));
-        }
-    }
-
-    // A copy of the installation, package included, at `target`.
-    void CopyInstallation(const fs::path& target)
-    {
-        fs::create_directories(target);
-        for (fs::recursive_directory_iterator it(root()), end; it != end; ++it) {
-            const fs::path copy = target / it->path().lexically_relative(root());
-            if (fs::is_directory(it->path()))
-                fs::create_directories(copy);
-            else
-                WriteFile(copy, ReadFile(it->path())); // boost's copy_file fails across devices here
-            fs::last_write_time(copy, fs::last_write_time(it->path()));
-        }
+        testsupport::CopyTree(old_tree(), root());
     }
 
     void MakePackage(const fs::path& target)
@@ -175,7 +132,7 @@ protected:
         options.package = package();
         options.key = keys_->path() / "key.pem";
         options.force = true;
-        kwpack::BuildPackageFromTree(options, tree);
+        kwpack::BuildPackageFromTree(testsupport::SystemEnv(), options, tree);
     }
 
     // The package with `count` bytes at `offset` replaced.
@@ -333,7 +290,7 @@ TEST_F(EndToEnd, BrokenDecryptedDataStopsStageTwo)
     const Result packed = testsupport::RunHostTool({"bzip2", "-c", "cut"}, dir_.path());
     ASSERT_EQ(0, packed.exit_code) << packed.err;
     WriteFile(root() / ".update/up.pkg.bz2", packed.out);
-    ExpectFailure(Updater(root()), "At PackageReader\\.cpp\\([0-9]+\\) in expand_bzip2\\(\\)\nan error occurred while decompression");
+    ExpectFailure(Updater(root()), "At Decompression\\.cpp\\([0-9]+\\) in expand_bzip2\\(\\)\nan error occurred while decompression");
     EXPECT_EQ(std::string("\x01\x00\x00\x00", 4), ReadFile(root() / ".update/up.stage"));
 }
 
@@ -400,10 +357,10 @@ TEST_F(EndToEnd, LinksPlantedInTheWorkingTreeAreReplacedNeverFollowed)
 TEST_F(EndToEnd, CheckPredictsTheUpdateAndChangesNothing)
 {
     MakePackage(package());
-    const auto state = [&] { return Files(root()) + testing::PrintToString(Entries(root())); };
+    const auto state = [&] { return Files(root()); };
     // Runs the check as text and as JSON; both must carry the same facts.
     const auto check = [&](int expected_exit) {
-        const std::string before = state();
+        const auto before = state();
         const std::vector<std::string> command = {KWPACK_EXE, "check", "up.kwp", ".", "--lmfile", "../lmfile"};
         std::vector<std::string> json_command = command;
         json_command.push_back("--json");
@@ -545,7 +502,7 @@ TEST_F(EndToEnd, AFullDiskStopsTheUpdateUntilSpaceIsFreed)
         ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
     } unmount{disk};
     const fs::path inst = disk / "inst";
-    CopyInstallation(inst);
+    testsupport::CopyTree(root(), inst);
     {
         std::ofstream filler((disk / "filler").string(), std::ios::binary);
         const std::string block(4096, 'f');
@@ -579,7 +536,7 @@ TEST_F(EndToEnd, UnsafeArchiveNamesAreRefusedAndNothingLandsOutside)
     Put(source, "update.xml", "<u from=\"1.0\" to=\"1.1\"></u>", 1600000000);
     Put(source, "d1/d2/evil.txt", "evil", 1600000000);
     Put(source, "evil.txt", "evil", 1600000000);
-    const kwpack::TreeEntry scanned = kwpack::ScanTree(source);
+    const kwpack::TreeEntry scanned = kwpack::ScanTree(testsupport::SystemEnv(), source);
 
     struct Case {
         std::string file_name, outer_dir_name, inner_dir_name;
@@ -629,7 +586,7 @@ TEST_F(EndToEnd, UnsafeArchiveNamesAreRefusedAndNothingLandsOutside)
     tree.children.back().narrow_name = std::string(300, 'n');
     Install();
     BuildFromTree(source, tree);
-    ExpectFailure(Updater(root()), "At PackageReader\\.cpp\\([0-9]+\\) in expand_bzip2\\(\\)\nan error occurred while decompression");
+    ExpectFailure(Updater(root()), "At Decompression\\.cpp\\([0-9]+\\) in expand_bzip2\\(\\)\nan error occurred while decompression");
     EXPECT_FALSE(fs::exists(root() / ".update/up")) << "nothing is written from a flawed stream";
 }
 
@@ -673,7 +630,7 @@ TEST_F(EndToEnd, PathsNearTheWindowsLimitUpdateOrFailInStageTwo)
             1600000000);
         Put(source, folder + "/" + file, "deep", 1600000000);
         Install();
-        BuildFromTree(source, kwpack::ScanTree(source));
+        BuildFromTree(source, kwpack::ScanTree(testsupport::SystemEnv(), source));
         const Result r = Updater(root());
         if (length < MAX_PATH) {
             EXPECT_EQ(0, r.exit_code) << r.err;

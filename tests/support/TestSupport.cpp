@@ -5,6 +5,8 @@
 #include <boost/filesystem/detail/utf8_codecvt_facet.hpp>
 #endif
 
+#include "Env.h"
+
 #include <kw/KWConvert.h>
 
 #include <openssl/sha.h>
@@ -56,6 +58,65 @@ std::string ReadFile(const fs::path& path)
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
+}
+
+TreeSnapshot SnapshotTree(const fs::path& root, const std::set<std::string>& skip)
+{
+    kw::updater::Env& env = kw::updater::Env::Default();
+    TreeSnapshot entries;
+    if (!fs::exists(root)) return entries;
+    for (fs::recursive_directory_iterator it(root), end; it != end; ++it) {
+        const std::string relative = it->path().lexically_relative(root).generic_string();
+        if (skip.count(relative)) {
+            if (fs::is_directory(it->symlink_status())) it.disable_recursion_pending();
+            continue;
+        }
+        if (fs::is_directory(it->symlink_status())) {
+            entries[relative] = "directory";
+            continue;
+        }
+        kw::updater::FileTimes times;
+        env.GetTimes(it->path(), false, times);
+        entries[relative] = OpenSslSha256Text(ReadFile(it->path())) + " " + std::to_string(TicksOf(times.modified));
+    }
+    return entries;
+}
+
+std::string TreeDifferences(const TreeSnapshot& expected, const TreeSnapshot& actual)
+{
+    std::string report;
+    int reported = 0;
+    const auto note = [&](const std::string& line) {
+        if (++reported <= 10) report += line + "\n";
+    };
+    for (const auto& e : expected) {
+        const auto a = actual.find(e.first);
+        if (a == actual.end())
+            note("missing: " + e.first);
+        else if (a->second != e.second)
+            note(e.first + ": " + a->second + ", expected " + e.second);
+    }
+    for (const auto& a : actual)
+        if (!expected.count(a.first)) note("unexpected: " + a.first);
+    if (reported > 10) report += "... " + std::to_string(reported - 10) + " more\n";
+    return report;
+}
+
+void CopyTree(const fs::path& from, const fs::path& to)
+{
+    kw::updater::Env& env = kw::updater::Env::Default();
+    fs::create_directories(to);
+    for (fs::recursive_directory_iterator it(from), end; it != end; ++it) {
+        const fs::path target = to / it->path().lexically_relative(from);
+        if (fs::is_directory(it->path())) {
+            fs::create_directories(target);
+            continue;
+        }
+        WriteFile(target, ReadFile(it->path()));
+        kw::updater::FileTimes times;
+        env.GetTimes(it->path(), false, times);
+        env.SetTimes(target, times);
+    }
 }
 
 FILETIME Ticks(std::uint64_t ticks)

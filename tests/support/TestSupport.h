@@ -3,6 +3,8 @@
 // writes, file times, random bytes and a reference SHA-256 (OpenSSL).
 #pragma once
 
+#include "Env.h"
+
 #include <kw/FileTime.h>
 
 #include <boost/filesystem.hpp>
@@ -10,11 +12,18 @@
 #include <cstdint>
 #include <chrono>
 #include <iosfwd>
+#include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace testsupport {
+
+using kw::FILETIME;
+
+// The system's environment, through which the programs reach the disk.
+inline kw::updater::Env& SystemEnv() { return kw::updater::Env::Default(); }
 
 typedef std::vector<unsigned char> Bytes;
 
@@ -48,6 +57,18 @@ private:
 // Writes `bytes` as the whole file, creating missing parent directories.
 void WriteFile(const boost::filesystem::path& path, const std::string& bytes);
 std::string ReadFile(const boost::filesystem::path& path);
+
+// Every entry below `root` by its relative path ('/'-separated): "directory",
+// or a file's SHA-256 and modification time in 100-ns ticks. Entries whose
+// path is in `skip` are left out with everything below them.
+typedef std::map<std::string, std::string> TreeSnapshot;
+TreeSnapshot SnapshotTree(const boost::filesystem::path& root, const std::set<std::string>& skip = {});
+// The first differences of `actual` from `expected`, one per line; empty
+// when they are the same.
+std::string TreeDifferences(const TreeSnapshot& expected, const TreeSnapshot& actual);
+// Copies the tree `from` to `to` (created as needed), contents and
+// modification times, also from one file system to another.
+void CopyTree(const boost::filesystem::path& from, const boost::filesystem::path& to);
 
 // A FILETIME from a count of 100-ns ticks, and back.
 FILETIME Ticks(std::uint64_t ticks);

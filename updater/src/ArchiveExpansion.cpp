@@ -1,13 +1,13 @@
 // Stage 2: the decompressed archive written out as directories and files in
 // the extraction directory, each with the times its node records.
 #include "ArchiveExpansion.h"
+
+#include "Decompression.h"
+#include "FileAttributes.h"
 #include "KWUpdaterError.h"
-#include "PackageReader.h"
-#include "Platform.h"
+#include "NativeText.h"
 #include "SafeName.h"
-#include "StageDir.h"
-#include "Stages.h"
-#include "StreamLength.h"
+#include "WorkingFiles.h"
 
 #include <kw/KWConvert.h>
 #include <kw/archive/Archive.h>
@@ -16,12 +16,11 @@
 #include <kw/archive/File.h>
 
 #include <boost/bind/bind.hpp>
-#include <boost/filesystem/operations.hpp>
 #include <boost/pointer_cast.hpp>
 
-#include <fstream>
+namespace kw {
+namespace updater {
 
-namespace fs = boost::filesystem;
 using kw::archive::Directory;
 using kw::archive::File;
 using kw::archive::Node;
@@ -30,36 +29,40 @@ namespace {
 
 // A link where a directory belongs is removed, so that a real directory
 // takes its place and nothing is written through it.
-void RemoveLink(const fs::path& path)
+void RemoveLink(Env& env, const Path& path)
 {
-    if (fs::is_symlink(fs::symlink_status(path))) fs::remove(path);
+    if (env.Status(path, false).kind == FileKind::kLink) env.Remove(path);
 }
 
 } // namespace
 
-void construct_file(const fs::path& path, const boost::shared_ptr<File>& file)
+void construct_file(Env& env, const Path& path, const boost::shared_ptr<File>& file)
 {
     if (!file) KW_FAIL("type unmatched", "construct_file");
     // Always a new file: never write through a link or into shared content.
-    StageDir::RemoveUnlessDirectory(path);
-    std::ofstream out;
-    platform::OpenNewFile(path, out);
-    if (!out.is_open()) KW_FAIL("cannot open file to output", "construct_file");
+    RemoveUnlessDirectory(env, path);
+    boost::system::error_code error;
+    std::unique_ptr<WritableFile> created = env.CreateNewFile(path, false, error);
+    if (!created) KW_FAIL("cannot open file to output", "construct_file");
+    FileOutputStream out(std::move(created));
     const unsigned size = file->GetSize();
-    if (file->Write(out) != size || !out.flush())
-        KW_FAIL("an error occurred while writing to regular-file", "construct_file");
+    bool written = file->Write(out) == size;
+    try {
+        if (written) out.Close();
+    } catch (const std::exception&) {
+        written = false;
+    }
+    if (!written) KW_FAIL("an error occurred while writing to regular-file", "construct_file");
 }
-
-bool construct_tree(const fs::path& directory_path, const boost::shared_ptr<Directory>& directory);
 
 namespace {
 
 const char kNodeActionLabel[] = "construct_tree::node_action::operator ()";
 
 // A name from the package must name one entry inside its directory.
-fs::path SafeChildPath(const fs::path& parent, const std::string& name)
+Path SafeChildPath(const Path& parent, const std::string& name)
 {
-    const fs::path child = platform::NarrowToPath(name);
+    const Path child = NarrowToPath(name);
     // The check reads decoded text (a native Windows name is UTF-16); the
     // error's text is narrow, like every text of the program's own errors.
     if (const char* problem = safename::ComponentProblem(kw::ConvertSjisToUtf8(name))) {
@@ -70,84 +73,89 @@ fs::path SafeChildPath(const fs::path& parent, const std::string& name)
 }
 
 struct node_action {
-    const fs::path& directory_path;
+    Env& env;
+    const Path& directory_path;
 
     bool operator()(const std::string& name, const boost::shared_ptr<Node>& node) const
     {
-        const fs::path child = SafeChildPath(directory_path, name);
+        const Path child = SafeChildPath(directory_path, name);
         // The working copy lies deeper than the installed file: a path Windows
         // cannot open stops the update here, before any installed file changes.
-        if (platform::PathTooLong(child, node->GetType() == kw::archive::NodeDirectory)) {
-            const std::string text = "path is too long for Windows: " + platform::PathToNarrow(child);
+        if (env.PathTooLong(child, node->GetType() == kw::archive::NodeDirectory)) {
+            const std::string text = "path is too long for Windows: " + PathToNarrow(child);
             KW_FAIL(text.c_str(), kNodeActionLabel);
         }
         switch (node->GetType()) {
         case kw::archive::NodeDirectory: {
-            RemoveLink(child);
-            const fs::file_status status = fs::symlink_status(child);
-            if (fs::exists(status) && !fs::is_directory(status))
+            RemoveLink(env, child);
+            const FileStatus status = env.Status(child, false);
+            if (status.Exists() && !status.IsDirectory())
                 KW_FAIL("path is already created, but it is not a directory", kNodeActionLabel);
-            if (!fs::exists(status)) {
-                StageDir::CreateFsDirectory(child);
-                StageDir::SetFsAttributes(child, *node);
+            if (!status.Exists()) {
+                CreateFsDirectory(env, child);
+                SetFsAttributes(env, child, *node);
             }
-            if (!construct_tree(child, boost::dynamic_pointer_cast<Directory>(node)))
+            if (!construct_tree(env, child, boost::dynamic_pointer_cast<Directory>(node)))
                 KW_FAIL("type unmatched", kNodeActionLabel);
             break;
         }
         case kw::archive::NodeFile:
-            construct_file(child, boost::dynamic_pointer_cast<File>(node));
+            construct_file(env, child, boost::dynamic_pointer_cast<File>(node));
             break;
         default:
             KW_FAIL("unknown type", kNodeActionLabel);
         }
         // A directory takes its times after its contents are written.
-        StageDir::SetFsAttributes(child, *node);
+        SetFsAttributes(env, child, *node);
         return true;
     }
 };
 
 // Creates `path` as one directory unless it is one already.
-void EnsureDirectory(const fs::path& path, const char* not_directory, const char* label)
+void EnsureDirectory(Env& env, const Path& path, const char* not_directory, const char* label)
 {
-    const fs::file_status status = fs::status(path);
-    if (!fs::exists(status))
-        StageDir::CreateFsDirectory(path);
-    else if (!fs::is_directory(status))
+    const FileStatus status = env.Status(path, true);
+    if (!status.Exists())
+        CreateFsDirectory(env, path);
+    else if (!status.IsDirectory())
         KW_FAIL(not_directory, label);
 }
 
 } // namespace
 
-bool construct_tree(const fs::path& directory_path, const boost::shared_ptr<Directory>& directory)
+bool construct_tree(Env& env, const Path& directory_path, const boost::shared_ptr<Directory>& directory)
 {
     if (!directory) return false;
-    Directory::NodeCallback action = node_action{directory_path};
+    Directory::NodeCallback action = node_action{env, directory_path};
     directory->ForeachNode(action);
     return true;
 }
 
-void construct(kw::archive::Archive& archive, const fs::path& extract_dir)
+void construct(Env& env, kw::archive::Archive& archive, const Path& extract_dir)
 {
-    RemoveLink(extract_dir);
-    EnsureDirectory(extract_dir, "base dir is not a directory", "construct");
+    RemoveLink(env, extract_dir);
+    EnsureDirectory(env, extract_dir, "base dir is not a directory", "construct");
     const boost::shared_ptr<Node> top = archive.GetRoot().GetChildNode("/");
     if (!top) KW_FAIL("root is not created", "construct");
     const boost::shared_ptr<Directory> top_directory = boost::dynamic_pointer_cast<Directory>(top);
     if (!top_directory) KW_FAIL("root is not a directory", "construct");
-    construct_tree(extract_dir, top_directory);
+    construct_tree(env, extract_dir, top_directory);
 }
 
-void expand(const fs::path& update_dir, const fs::path& extract_dir)
+void expand(const Context& context, const Path& update_dir, const Path& extract_dir)
 {
-    const fs::path temporary = StageDir::TemporaryPackage(extract_dir);
-    EnsureDirectory(update_dir, "temporary dir is not a directory", "expand");
-    std::ifstream input(temporary.c_str(), std::ios::binary);
-    if (!input) KW_FAIL("cannot open temporary file", "expand");
-    const std::streamoff length = StreamLength(input);
-    if (length < 0) KW_FAIL("cannot open temporary file", "expand");
+    Env& env = context.env;
+    const Path temporary = TemporaryPackage(env, extract_dir);
+    EnsureDirectory(env, update_dir, "temporary dir is not a directory", "expand");
+    boost::system::error_code error;
+    std::unique_ptr<SequentialFile> file = env.OpenForReading(temporary, error);
+    if (!file) KW_FAIL("cannot open temporary file", "expand");
+    FileInputStream input(std::move(file));
 
     kw::archive::ArchiveLoader loader;
-    expand_bzip2(input, loader, static_cast<std::uint64_t>(length));
-    construct(*loader.GetBody(), extract_dir);
+    expand_bzip2(context.listener, input, loader, input.Size());
+    construct(env, *loader.GetBody(), extract_dir);
 }
+
+} // namespace updater
+} // namespace kw

@@ -1,8 +1,11 @@
-// Stage 2's writing side: an archive tree written into the extraction
-// directory. `expand` itself is declared in Stages.h.
+// Stage 2's writing side: the decompressed archive written out as
+// directories and files in the extraction directory, each with the times its
+// node records.
 #pragma once
 
-#include <boost/filesystem/path.hpp>
+#include "UpdateListener.h"
+#include "Env.h"
+
 #include <boost/shared_ptr.hpp>
 
 namespace kw {
@@ -11,16 +14,22 @@ class Archive;
 class Directory;
 class File;
 } // namespace archive
-} // namespace kw
+
+namespace updater {
+
+// Stage 2: decompresses the temporary package file and expands its archive.
+void expand(const Context& context, const Path& update_dir, const Path& extract_dir);
 
 // Writes the archive's "/" directory into the extraction directory.
-void construct(kw::archive::Archive& archive, const boost::filesystem::path& extract_dir);
+void construct(Env& env, kw::archive::Archive& archive, const Path& extract_dir);
 
 // Writes every child of `directory` below `directory_path`, depth first in
 // name order; false only for an empty node pointer.
-bool construct_tree(const boost::filesystem::path& directory_path,
-                    const boost::shared_ptr<kw::archive::Directory>& directory);
+bool construct_tree(Env& env, const Path& directory_path, const boost::shared_ptr<kw::archive::Directory>& directory);
 
 // Writes one file's content as a new file: whatever stands at the name (a
 // stale file, a link) is removed first and never written through.
-void construct_file(const boost::filesystem::path& path, const boost::shared_ptr<kw::archive::File>& file);
+void construct_file(Env& env, const Path& path, const boost::shared_ptr<kw::archive::File>& file);
+
+} // namespace updater
+} // namespace kw

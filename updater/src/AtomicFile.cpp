@@ -1,61 +1,83 @@
 #include "AtomicFile.h"
 
 #include "HeldFile.h"
-#include "Platform.h"
 
-#include <boost/filesystem/operations.hpp>
+#include <boost/filesystem/exception.hpp>
 
-#include <fstream>
 #include <stdexcept>
 
-namespace fs = boost::filesystem;
-
+namespace kw {
+namespace updater {
 namespace {
 
-// Fills `temporary` with `write` and renames it over `target`; a failed
-// attempt leaves no temporary file behind. The content is flushed before the
-// rename when `flush` is set or `write` returns true: a fresh copy must never
-// be renamed into place while its data may still be lost, whereas a hard link
-// shares content that was flushed before.
-template <class Write>
-void PlaceAtomically(const fs::path& target, const fs::path& temporary, bool flush, Write write)
+// Renames `temporary` over `target`, trying again while another process
+// holds the target; the temporary goes when it cannot be placed.
+void Place(Env& env, const Path& temporary, const Path& target, bool replace)
+{
+    boost::system::error_code failed;
+    RetryWhileHeld(env, target, [&] {
+        env.Rename(temporary, target, replace, failed);
+        return !failed;
+    });
+    if (!failed) return;
+    boost::system::error_code ignored;
+    env.Remove(temporary, ignored);
+    if (env.IsHeldOpen(target)) throw std::runtime_error(HeldText("cannot replace the file", target));
+    throw boost::filesystem::filesystem_error("cannot rename", temporary, target, failed);
+}
+
+// Flushes the directory that a rename changed; false when it cannot be.
+bool FlushDirectoryOf(Env& env, const Path& target)
 {
     try {
-        fs::remove(temporary); // a stale one from an interrupted run
-        if (write() || flush) platform::FlushFile(temporary);
-        boost::system::error_code failed;
-        heldfile::RetryWhileHeld(target, [&] {
-            fs::rename(temporary, target, failed);
-            return !failed;
-        });
-        if (failed && platform::IsHeldOpen(target))
-            throw std::runtime_error(heldfile::HeldText("cannot replace the file", target));
-        if (failed) throw fs::filesystem_error("boost::filesystem::rename", temporary, target, failed);
-    } catch (...) {
-        boost::system::error_code ignored;
-        fs::remove(temporary, ignored);
-        throw;
+        env.FlushDirectory(target.parent_path());
+        return true;
+    } catch (const boost::filesystem::filesystem_error&) {
+        return false;
     }
 }
 
 } // namespace
 
-void WriteFileAtomically(const fs::path& target, const fs::path& temporary, const void* data, std::size_t size)
+AtomicFile::AtomicFile(Env& env, const Path& target, const Path& temporary, bool owner_only)
+    : env_(env), target_(target), temporary_(temporary), file_(env.CreateNewFile(temporary, owner_only))
 {
-    PlaceAtomically(target, temporary, true, [&] {
-        std::ofstream out(temporary.c_str(), std::ios::binary | std::ios::trunc);
-        if (!out) throw std::runtime_error("cannot create " + temporary.string());
-        out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-        out.close();
-        if (!out) throw std::runtime_error("cannot write " + temporary.string());
-        return true;
-    });
 }
 
-bool LinkOrCopyFile(const fs::path& source, const fs::path& target)
+AtomicFile::~AtomicFile()
+{
+    if (committed_) return;
+    file_.reset();
+    boost::system::error_code ignored;
+    env_.Remove(temporary_, ignored);
+}
+
+void AtomicFile::Append(const void* data, std::size_t size)
+{
+    file_->Append(data, size);
+}
+
+bool AtomicFile::Commit(bool replace)
+{
+    file_->Sync();
+    file_->Close();
+    committed_ = true; // from here on, Place removes the temporary itself
+    Place(env_, temporary_, target_, replace);
+    return FlushDirectoryOf(env_, target_);
+}
+
+bool WriteFileAtomically(Env& env, const Path& target, const Path& temporary, const void* data, std::size_t size)
+{
+    env.Remove(temporary); // a stale one from an interrupted run
+    AtomicFile file(env, target, temporary);
+    file.Append(data, size);
+    return file.Commit();
+}
+
+bool LinkOrCopyFile(Env& env, const Path& source, const Path& target)
 {
     boost::system::error_code link_failed;
-    fs::create_hard_link(source, target, link_failed);
+    env.HardLink(source, target, link_failed);
     if (!link_failed) return false;
     // Only a file system that cannot link these two files falls back to a
     // copy; a full disk or a denied directory is the failure it is.
@@ -63,21 +85,32 @@ bool LinkOrCopyFile(const fs::path& source, const fs::path& target)
     if (link_failed != errc::cross_device_link && link_failed != errc::operation_not_permitted &&
         link_failed != errc::operation_not_supported && link_failed != errc::too_many_links &&
         link_failed != errc::function_not_supported)
-        throw fs::filesystem_error("cannot link the file", source, target, link_failed);
-    platform::CopyFileContents(source, target);
+        throw boost::filesystem::filesystem_error("cannot link the file", source, target, link_failed);
+    env.CopyFileContents(source, target);
     return true;
 }
 
-void CopyFileAtomically(const fs::path& source, const fs::path& target, const fs::path& temporary,
-                        const boost::function<void(const fs::path&)>& before_rename)
+void CopyFileAtomically(Env& env, const Path& source, const Path& target, const Path& temporary,
+                        const boost::function<void(const Path&)>& before_rename)
 {
     // Without a whole-file-system flush to come, each placed file and its
     // directory are flushed one by one.
-    const bool one_by_one = !platform::FlushesWholeFileSystem();
-    PlaceAtomically(target, temporary, one_by_one, [&] {
-        const bool copied = LinkOrCopyFile(source, temporary);
+    const bool one_by_one = !env.FlushesWholeFileSystem();
+    env.Remove(temporary); // a stale one from an interrupted run
+    try {
+        const bool copied = LinkOrCopyFile(env, source, temporary);
         if (before_rename) before_rename(temporary);
-        return copied;
-    });
-    if (one_by_one) platform::FlushDirectory(target.parent_path());
+        // A fresh copy is never renamed into place while its data may still
+        // be lost; a hard link shares content that was flushed before.
+        if (copied || one_by_one) env.FlushFile(temporary);
+    } catch (...) {
+        boost::system::error_code ignored;
+        env.Remove(temporary, ignored);
+        throw;
+    }
+    Place(env, temporary, target, true);
+    if (one_by_one) env.FlushDirectory(target.parent_path());
 }
+
+} // namespace updater
+} // namespace kw

@@ -1,21 +1,48 @@
-// Whole-file replacement that an interruption cannot leave half done: the
-// data goes to a temporary file in the updater's own working directory (on
-// the installation's file system), which is then renamed over the target.
-// The temporary name is the updater's alone, so a stale one from an earlier
-// interruption is replaced, and it is removed again when writing it fails.
+// Whole-file placement that an interruption cannot leave half done, for the
+// updater and KWPack alike: the content is written under a temporary name on
+// the target's file system, flushed, renamed over the target, and the
+// target's directory flushed, so that the rename lasts too.
 #pragma once
 
-#include <boost/filesystem/path.hpp>
+#include "Env.h"
+
 #include <boost/function.hpp>
 
 #include <cstddef>
+#include <memory>
 
-// Writes `size` bytes as the whole content of `target` through `temporary`,
-// flushed before the rename (the caller flushes the target's directory to
-// make the rename last). Throws std::runtime_error naming the file and the
-// cause, or a boost::filesystem exception.
-void WriteFileAtomically(const boost::filesystem::path& target, const boost::filesystem::path& temporary,
-                         const void* data, std::size_t size);
+namespace kw {
+namespace updater {
+
+class AtomicFile {
+public:
+    // Creates `temporary` as a new file (it must not exist: a stale one of
+    // the caller's own is removed by the caller, so that nobody else's file
+    // is ever lost).
+    AtomicFile(Env& env, const Path& target, const Path& temporary, bool owner_only = false);
+    // Without Commit, the temporary file is removed and the target untouched.
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    void Append(const void* data, std::size_t size);
+    // Flushes the content and places it under the target's name: over an
+    // existing target only with `replace` (else the error is file_exists).
+    // Returns false when the file is placed but its directory could not be
+    // flushed: the rename stands, though a power cut may still undo it.
+    bool Commit(bool replace = true);
+
+private:
+    Env& env_;
+    Path target_;
+    Path temporary_;
+    std::unique_ptr<WritableFile> file_;
+    bool committed_ = false;
+};
+
+// Writes `size` bytes as the whole content of `target` through `temporary`
+// (a stale one is removed first). Returns as AtomicFile::Commit does.
+bool WriteFileAtomically(Env& env, const Path& target, const Path& temporary, const void* data, std::size_t size);
 
 // Makes `target` (which must not exist) a second name of `source`'s content:
 // a hard link where the file system allows one, else a copy. Extracted and
@@ -23,15 +50,15 @@ void WriteFileAtomically(const boost::filesystem::path& target, const boost::fil
 // renames and removed by unlinking), so sharing their content is safe and
 // spares copying every new and every backed-up file. Returns true when it
 // copied.
-bool LinkOrCopyFile(const boost::filesystem::path& source, const boost::filesystem::path& target);
+bool LinkOrCopyFile(Env& env, const Path& source, const Path& target);
 
-// Puts `source`'s content over `target` through `temporary`, by
-// LinkOrCopyFile. `before_rename`, when set, runs on the temporary file (to
-// give it the source's times, for example). The placed file is on stable
-// storage once its file system is flushed (platform::FlushFileSystem), or at
-// once where the system has no such flush.
-// File-system failures leave as boost::filesystem exceptions.
-void CopyFileAtomically(const boost::filesystem::path& source, const boost::filesystem::path& target,
-                        const boost::filesystem::path& temporary,
-                        const boost::function<void(const boost::filesystem::path&)>& before_rename =
-                            boost::function<void(const boost::filesystem::path&)>());
+// Puts `source`'s content over `target` through `temporary` (a stale one is
+// removed first), by LinkOrCopyFile. `before_rename`, when set, runs on the
+// temporary file (to give it the source's times, for example). The placed
+// file is on stable storage once its file system is flushed, or at once
+// where the system has no such flush.
+void CopyFileAtomically(Env& env, const Path& source, const Path& target, const Path& temporary,
+                        const boost::function<void(const Path&)>& before_rename = boost::function<void(const Path&)>());
+
+} // namespace updater
+} // namespace kw

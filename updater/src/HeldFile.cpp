@@ -1,10 +1,14 @@
 #include "HeldFile.h"
 
-namespace heldfile {
+#include "NativeText.h"
 
-std::string HeldText(const std::string& what, const boost::filesystem::path& file)
+namespace kw {
+namespace updater {
+
+std::string HeldText(const std::string& what, const Path& file)
 {
-    return what + ": " + platform::PathToNarrow(file) + " is held open by another process";
+    return what + ": " + PathToNarrow(file) + " is held open by another process";
 }
 
-} // namespace heldfile
+} // namespace updater
+} // namespace kw

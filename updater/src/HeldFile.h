@@ -4,32 +4,32 @@
 // all; a hold that stays fails with a text that names the file.
 #pragma once
 
-#include "Platform.h"
-
-#include <boost/filesystem/path.hpp>
+#include "Env.h"
 
 #include <chrono>
 #include <string>
 #include <thread>
 
-namespace heldfile {
+namespace kw {
+namespace updater {
 
-constexpr int kRetries = 10;
-constexpr std::chrono::milliseconds kPause(100);
+constexpr int kHeldRetries = 10;
+constexpr std::chrono::milliseconds kHeldPause(100);
 
 // Runs `attempt` (returning true on success) again while it fails and
 // `file` is held open by another process; returns its last result.
 template <class Attempt>
-bool RetryWhileHeld(const boost::filesystem::path& file, Attempt attempt)
+bool RetryWhileHeld(Env& env, const Path& file, Attempt attempt)
 {
     for (int retry = 0;; ++retry) {
         if (attempt()) return true;
-        if (retry == kRetries || !platform::IsHeldOpen(file)) return false;
-        std::this_thread::sleep_for(kPause);
+        if (retry == kHeldRetries || !env.IsHeldOpen(file)) return false;
+        std::this_thread::sleep_for(kHeldPause);
     }
 }
 
 // "<what>: <file> is held open by another process", the file as narrow text.
-std::string HeldText(const std::string& what, const boost::filesystem::path& file);
+std::string HeldText(const std::string& what, const Path& file);
 
-} // namespace heldfile
+} // namespace updater
+} // namespace kw

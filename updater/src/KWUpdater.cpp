@@ -1,27 +1,26 @@
 #include "KWUpdater.h"
 
+#include "ArchiveExpansion.h"
+#include "CleanUp.h"
+#include "ConsoleListener.h"
 #include "KWUpdaterError.h"
-#include "Platform.h"
-#include "StageDir.h"
-#include "Stages.h"
+#include "NativeText.h"
+#include "PackageReader.h"
+#include "StageRecord.h"
+#include "WorkingFiles.h"
 
-#include <boost/filesystem/operations.hpp>
 #include <boost/format.hpp>
 
+#include <algorithm>
 #include <iostream>
 
-namespace fs = boost::filesystem;
-
+namespace kw {
+namespace updater {
 namespace {
 
-void RemovePackage(const fs::path& package)
+std::string StemOf(const Path& package)
 {
-    fs::remove(package);
-}
-
-std::string StemOf(const fs::path& package)
-{
-    const std::string name = platform::PathToNarrow(package.filename());
+    const std::string name = PathToNarrow(package.filename());
     if (name == "." || name == "..") return name;
     const std::string::size_type dot = name.rfind('.');
     return dot == std::string::npos ? name : name.substr(0, dot);
@@ -29,93 +28,92 @@ std::string StemOf(const fs::path& package)
 
 } // namespace
 
-UpdatePaths::UpdatePaths(const fs::path& package_path)
+UpdatePaths::UpdatePaths(Env& env, const Path& package_path)
     : package(package_path),
       base_dir(package_path.parent_path()),
       update_dir(base_dir / ".update"),
       backup_dir(base_dir / ".backup"),
       key_file(base_dir / "bin/lmfile"),
       stem(StemOf(package_path)),
-      extract_dir(update_dir / platform::NarrowToPath(stem)),
-      temp_package(StageDir::TemporaryPackage(extract_dir)),
-      stage_file(StageDir::StageFile(update_dir, stem))
+      extract_dir(update_dir / NarrowToPath(stem)),
+      temp_package(TemporaryPackage(env, extract_dir)),
+      stage_file(StageFile(env, update_dir, stem)),
+      temporary(TemporaryFile(stage_file))
 {
 }
 
 StageOperations::StageOperations()
-    : decrypt(&::decrypt),
-      expand(&::expand),
-      replace(&::replace),
-      post_process(&::post_process),
-      remove_package(&RemovePackage)
+    : decrypt([](const Context& c, const UpdatePaths& p) { kw::updater::decrypt(c, p.package, p.key_file, p.extract_dir); }),
+      expand([](const Context& c, const UpdatePaths& p) { kw::updater::expand(c, p.update_dir, p.extract_dir); }),
+      replace(&kw::updater::replace),
+      post_process(&kw::updater::post_process),
+      remove_package([](Env& env, const Path& package) { env.Remove(package); })
 {
 }
 
-int update(const std::string& package, const StageOperations& op)
+int update(const Context& context, const std::string& package, const StageOperations& op)
 {
-    const UpdatePaths paths(platform::NarrowToPath(package));
+    Env& env = context.env;
+    UpdateListener& say = context.listener;
+    const UpdatePaths paths(env, NarrowToPath(package));
     // The stem names the extraction directory: "" or "." would make it the
     // update directory itself, whose clean-up would take other packages'
     // working files with it.
     if (paths.stem.empty() || paths.stem == "." || paths.stem == "..") {
-        const std::string text = "unusable package name \"" + platform::PathToNarrow(paths.package.filename()) +
+        const std::string text = "unusable package name \"" + PathToNarrow(paths.package.filename()) +
                                  "\": its name without the extension is empty, \".\" or \"..\"";
         KW_FAIL(text.c_str(), "update");
     }
-    StageDir stage_dir(paths.update_dir, paths.backup_dir, paths.stem);
-    const fs::path stem_path = platform::NarrowToPath(paths.stem);
+    Backups backups(env, paths.backup_dir);
 
-    // Compared unsigned: a negative record is as unknown as a large one.
-    const unsigned done = static_cast<unsigned>(StageDir::CheckStage(paths.update_dir, paths.stem));
-    if (done > 3) KW_FAIL("unknown stage", "update");
-
-    if (done == 0) {
-        StageDir::BeginStage(1);
-        op.decrypt(package, platform::PathToNarrow(paths.key_file), paths.extract_dir);
-        StageDir::FlushWork(paths.temp_package);
-        StageDir::FinishStage(paths.stem, stage_dir, 1);
+    const ResumePlan resume = PlanResume(CheckStage(env, paths.update_dir, paths.stage_file));
+    if (!resume.known) KW_FAIL("unknown stage", "update");
+    if (resume.first_stage <= 1) {
+        say.BeginStage(1);
+        op.decrypt(context, paths);
+        FlushWork(env, paths.temp_package);
+        FinishStage(context, paths.stage_file, 1);
     }
-    if (done <= 1) {
-        StageDir::BeginStage(2);
-        op.expand(paths.update_dir, paths.extract_dir);
-        StageDir::FlushWork(paths.extract_dir);
-        StageDir::FinishStage(paths.stem, stage_dir, 2);
+    if (resume.first_stage <= 2) {
+        say.BeginStage(2);
+        op.expand(context, paths);
+        FlushWork(env, paths.extract_dir);
+        FinishStage(context, paths.stage_file, 2);
     }
-    const int script_stage = done >= 2 ? static_cast<int>(done) + 1 : 3;
-    StageDir::BeginStage(script_stage);
-    op.replace(stem_path, paths.base_dir, stage_dir, script_stage, paths.extract_dir);
-    StageDir::FinishStage(paths.stem, stage_dir, 4);
+    const int script_stage = std::max(resume.first_stage, 3);
+    say.BeginStage(script_stage);
+    op.replace(ScriptRun{context, paths, backups}, script_stage);
+    FinishStage(context, paths.stage_file, 4);
 
     try {
-        op.post_process(stage_dir, paths.extract_dir, paths.stem);
-        op.remove_package(paths.package);
+        op.post_process(context, paths, backups);
+        op.remove_package(env, paths.package);
     } catch (const std::exception&) {
-        std::cerr << "Post porcess was failed." << std::endl;
-        std::cerr << boost::format("You can delete '.update', '.backup' and '%s' manually.") %
-                         platform::NarrowToConsole(platform::PathToNarrow(paths.package.filename()))
-                  << std::endl;
+        say.CleanUpFailed(PathToNarrow(paths.package.filename()));
     }
     return 0;
 }
 
-int RunUpdater(int argc, char** argv, const StageOperations& operations, std::istream* input)
+int RunUpdater(int argc, char** argv, const StageOperations& operations, std::istream* input, Env& env)
 {
     if (argc < 2) {
         std::cerr << boost::format("Usage: %s update-package-file") % argv[0] << std::endl;
         return 1;
     }
+    ConsoleListener console;
+    const Context context{env, console};
     int code = 1;
     try {
-        code = update(platform::ArgumentToNarrow(argv[1]), operations);
+        code = update(context, ArgumentToNarrow(argv[1]), operations);
         std::cout << (code == 0 ? "Update was completed successfully." : "Update failed.") << std::endl;
     } catch (const kw::ModuleError& e) {
         // The program's own errors carry narrow text; every other error's
         // text is native (a file-system error names a native path).
-        std::cerr << boost::format("Error: %s") % platform::NarrowToConsole(e.Message()) << std::endl;
+        std::cerr << boost::format("Error: %s") % NarrowToConsole(e.Message()) << std::endl;
         std::cout << "Update failed." << std::endl;
         code = 1;
     } catch (const std::exception& e) {
-        std::cerr << boost::format("Error: %s") % platform::NativeToConsole(e.what()) << std::endl;
+        std::cerr << boost::format("Error: %s") % NativeToConsole(e.what()) << std::endl;
         std::cout << "Update failed." << std::endl;
         code = 1;
     }
@@ -123,3 +121,6 @@ int RunUpdater(int argc, char** argv, const StageOperations& operations, std::is
     (input ? *input : std::cin).get();
     return code;
 }
+
+} // namespace updater
+} // namespace kw

@@ -1,56 +1,36 @@
 #include "PackageReader.h"
 
 #include "KWUpdaterError.h"
-#include "Platform.h"
-#include "StageDir.h"
-#include "Stages.h"
-#include "StreamLength.h"
+#include "PackageFormat.h"
+#include "ProgressLine.h"
+#include "WorkingFiles.h"
 
 #include <kw/ErrorBoundary.h>
 #include <kw/RSA.h>
+#include <kw/archive/ArchiveFormat.h>
 
 #include <boost/bind/bind.hpp>
-#include <boost/filesystem/operations.hpp>
-#include <boost/format.hpp>
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iostream>
 
-namespace fs = boost::filesystem;
 using namespace boost::placeholders;
 
-namespace {
+namespace kw {
+namespace updater {
 
-const unsigned kPieceSize = 65536;
-const std::uint64_t kProgressStep = 4096;
-
-std::uint32_t ReadLe32(const unsigned char* bytes)
+KeyBytes read_key(Env& env, const Path& key_file)
 {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
-} // namespace
-
-void ProgressLine::Update(std::uint64_t done)
-{
-    if (done < threshold_) return;
-    std::cout << boost::format(" progress: %09d / %09d\r") % done % total_ << std::flush;
-    threshold_ = std::min(threshold_ + kProgressStep, total_);
-}
-
-KeyBytes read_key(const std::string& key_file)
-{
-    std::ifstream in(platform::NarrowToPath(key_file).c_str(), std::ios::binary);
-    if (!in) KW_FAIL("cannot open key file", "read_key");
-    const std::streamoff length = StreamLength(in);
-    if (length <= 0) KW_FAIL("empty key file", "read_key");
+    boost::system::error_code error;
+    std::unique_ptr<SequentialFile> file = env.OpenForReading(key_file, error);
+    if (!file) KW_FAIL("cannot open key file", "read_key");
+    FileInputStream in(std::move(file));
+    const std::uint64_t length = in.Size();
+    if (length == 0) KW_FAIL("empty key file", "read_key");
     KeyBytes key;
     key.length = static_cast<std::size_t>(length);
     key.bytes.reset(new unsigned char[key.length]);
-    if (!in.read(reinterpret_cast<char*>(key.bytes.get()), length))
+    if (!in.read(reinterpret_cast<char*>(key.bytes.get()), static_cast<std::streamsize>(length)))
         KW_FAIL("an error occurred while reading key file", "read_key");
     return key;
 }
@@ -61,17 +41,14 @@ std::uint32_t read_version(std::istream& input)
     input.read(magic, 4);
     input.read(version, 4);
     if (!input) KW_FAIL("an error occurred while reading header", "read_version");
-    return get_version(magic, version, "pukw");
+    return get_version(magic, version, kPackageMagic);
 }
 
 std::uint32_t get_version(const char magic[4], const char version[4], const char* expected_magic)
 {
     if (std::memcmp(magic, expected_magic, 4) != 0) KW_FAIL("header unmatched!!", "get_version");
     std::uint32_t result = 0;
-    for (int i = 0; i < 4; ++i) {
-        if (version[i] < '0' || version[i] > '9') KW_FAIL("illegal version character", "get_version");
-        result |= static_cast<std::uint32_t>(version[i] - '0') << (24 - 8 * i);
-    }
+    if (!ParseVersion(version, result)) KW_FAIL("illegal version character", "get_version");
     return result;
 }
 
@@ -83,7 +60,7 @@ void CamelliaInfo::Input(const void* bytes, unsigned count)
     if (count == 0) return;
     if (!declared_length_) {
         if (count < 4) KW_FAIL("something wrong: buffer is too few", "CamelliaInfo::Input");
-        declared_length_ = ReadLe32(data);
+        declared_length_ = kw::archive::format::LoadLe32(data);
         data += 4;
         count -= 4;
         if (count == 0) return;
@@ -116,33 +93,38 @@ bool CamelliaInfo::DigestMatchesKey()
     return std::memcmp(cipher_->GetKey().get(), digest.get(), 32) == 0;
 }
 
-void decrypt(const std::string& package, const std::string& key_file, const fs::path& extract_dir)
+void decrypt(const Context& context, const Path& package, const Path& key_file, const Path& extract_dir)
 {
-    const KeyBytes key = read_key(key_file);
+    Env& env = context.env;
+    const KeyBytes key = read_key(env, key_file);
     // A new file, never written through a link left at its name. Removed
     // outside the boundary below, so that a file-system error keeps its
     // native text.
-    const fs::path temporary = StageDir::TemporaryPackage(extract_dir);
-    StageDir::RemoveUnlessDirectory(temporary);
+    const Path temporary = TemporaryPackage(env, extract_dir);
+    RemoveUnlessDirectory(env, temporary);
     int line = __LINE__;
     kw::ProgramBoundary<KWUpdaterBadAllocation, KWUpdaterCommonError>(__FILE__, line, "decrypt", [&] {
         KW_STEP(line);
         const kw::RSA rsa(key.bytes.get(), key.length);
-        std::ofstream output;
-        platform::OpenNewFile(temporary, output);
-        if (!output.is_open()) KW_FAIL("cannot open file", "decrypt");
+        boost::system::error_code error;
+        std::unique_ptr<WritableFile> created = env.CreateNewFile(temporary, false, error);
+        if (!created) KW_FAIL("cannot open file", "decrypt");
+        FileOutputStream output(std::move(created));
 
         KW_STEP(line);
         std::vector<char> buffer(key.length);
-        std::ifstream input(platform::NarrowToPath(package).c_str(), std::ios::binary);
-        const std::streamoff length = StreamLength(input);
-        const std::uint64_t total = length > 8 ? static_cast<std::uint64_t>(length - 8) : 0;
+        // A package that cannot be opened is a failed stream: the header
+        // step reports it.
+        boost::system::error_code unopened;
+        FileInputStream input(env.OpenForReading(package, unopened));
+        const std::uint64_t length = input.Size();
+        const std::uint64_t total = length > kHeaderSize ? length - kHeaderSize : 0;
         CamelliaInfo info(output);
         const kw::RSA::Output set_key = boost::bind(&CamelliaInfo::SetKey, &info, _1, _2);
         if (read_version(input) > kNewestPackageVersion)
             KW_FAIL("Update-file is newer than updater, please update updater", "check_version");
 
-        ProgressLine progress(total);
+        ProgressLine progress(context.listener, total);
         std::uint64_t read_so_far = 0;
         bool key_unwrapped = false;
         while (input) {
@@ -160,70 +142,23 @@ void decrypt(const std::string& package, const std::string& key_file, const fs::
                 key_unwrapped = true;
             }
         }
-        std::cout << std::endl;
+        context.listener.ProgressEnded();
 
         KW_STEP(line);
-        output.flush();
-        const bool written = static_cast<bool>(output);
+        bool written = true;
+        try {
+            output.Close();
+        } catch (const std::exception&) {
+            written = false;
+        }
+        written = written && output;
         if (!info.DigestMatchesKey()) {
-            output.close();
-            fs::remove(temporary);
+            env.Remove(temporary);
             KW_FAIL("hash unmatched", "decrypt");
         }
         if (!written) KW_FAIL("cannot write to temporary file", "decrypt");
     });
 }
 
-void accept_bzip2(filter_data& state, const void* bytes, unsigned count)
-{
-    if (count == 0) return;
-    if (count > kPieceSize) KW_FAIL("buffer overflow", "accept_bzip2");
-    boost::shared_ptr<buffer_attribute> piece = boost::make_shared<buffer_attribute>();
-    std::memcpy(piece->data, bytes, count);
-    piece->size = count;
-    state.queue.push_back(piece);
-
-    if (state.header.size() < 8) {
-        const std::size_t take = std::min<std::size_t>(8 - state.header.size(), count);
-        state.header.append(static_cast<const char*>(bytes), take);
-        if (state.header.size() == 8 &&
-            get_version(state.header.data(), state.header.data() + 4, "KWUP") > kNewestPackageVersion)
-            KW_FAIL("Update-file is newer than updater, please update updater", "accept_bzip2");
-    }
-    state.decompressed += count;
-}
-
-unsigned read_decompressed(kw::bz2::KWDecompress& decompressor, filter_data& state, void* destination, unsigned count)
-{
-    // A stretch of compressed input that yields nothing loops here; it never
-    // deepens the call chain.
-    while (state.queue.empty()) {
-        state.read_buffer.resize(kPieceSize);
-        state.input.read(state.read_buffer.data(), kPieceSize);
-        const std::streamsize got = state.input.gcount();
-        if (got <= 0) return 0;
-        state.compressed_read += static_cast<std::uint64_t>(got);
-        decompressor.Decompress(state.read_buffer.data(), static_cast<unsigned>(got),
-                                state.compressed_read >= state.length,
-                                boost::bind(&accept_bzip2, boost::ref(state), _1, _2));
-        state.progress.Update(state.compressed_read);
-    }
-    buffer_attribute& front = *state.queue.front();
-    const unsigned remaining = front.size - front.position;
-    if (count < remaining) {
-        std::memcpy(destination, front.data + front.position, count);
-        front.position += count;
-        return count;
-    }
-    std::memcpy(destination, front.data + front.position, remaining);
-    state.queue.pop_front();
-    return remaining;
-}
-
-void expand_bzip2(std::istream& input, kw::archive::ArchiveLoader& loader, std::uint64_t length)
-{
-    kw::bz2::KWDecompress decompressor(kPieceSize, 0, 0);
-    filter_data state(input, length);
-    if (!loader.ReadFromStream(boost::bind(&read_decompressed, boost::ref(decompressor), boost::ref(state), _1, _2)))
-        KW_FAIL("an error occurred while decompression", "expand_bzip2");
-}
+} // namespace updater
+} // namespace kw

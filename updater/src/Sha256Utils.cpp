@@ -4,16 +4,13 @@
 
 #include "HeldFile.h"
 #include "KWUpdaterError.h"
-#include "Platform.h"
 #include "Sha256Compress.h"
 
-#include <boost/filesystem/operations.hpp>
 #include <boost/make_shared.hpp>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 
 namespace sha256utils {
 
@@ -135,26 +132,22 @@ void hash_from_stream(std::istream& input, std::string& output)
     output = digest_to_text(digest);
 }
 
-std::string hash_from_file(const std::string& path)
+std::string hash_from_file(kw::updater::Env& env, const kw::updater::Path& path)
 {
-    const boost::filesystem::path native = platform::NarrowToPath(path);
-    // A directory opens as a stream here but reads nothing: refuse it as
-    // Windows does.
-    boost::system::error_code ec;
-    // Opened with the native name itself: on Windows a narrow name would go
-    // through a code page.
-    std::ifstream input;
-    if (!boost::filesystem::is_directory(native, ec)) {
-        heldfile::RetryWhileHeld(native, [&] {
-            input.open(native.c_str(), std::ios::in | std::ios::binary);
-            return input.is_open();
-        });
-    }
-    if (!input.is_open()) {
-        if (platform::IsHeldOpen(native))
-            KW_FAIL(heldfile::HeldText("cannot open file", native).c_str(), "sha256utils::hash_from_file");
+    // A directory is refused by the open, as on Windows; a file that another
+    // process holds is tried again for a while.
+    std::unique_ptr<kw::updater::SequentialFile> file;
+    boost::system::error_code error;
+    kw::updater::RetryWhileHeld(env, path, [&] {
+        file = env.OpenForReading(path, error);
+        return file != nullptr;
+    });
+    if (!file) {
+        if (env.IsHeldOpen(path))
+            KW_FAIL(kw::updater::HeldText("cannot open file", path).c_str(), "sha256utils::hash_from_file");
         KW_FAIL("cannot open file", "sha256utils::hash_from_file");
     }
+    kw::updater::FileInputStream input(std::move(file));
     std::string text;
     hash_from_stream(input, text);
     return text;

@@ -3,6 +3,8 @@
 // of a stream or a file.
 #pragma once
 
+#include "Env.h"
+
 #include <boost/shared_array.hpp>
 #include <boost/shared_ptr.hpp>
 
@@ -31,6 +33,6 @@ void hash_from_stream(std::istream& input, std::string& output);
 
 // The text digest of a file's content; KWUpdaterCommonError "cannot open
 // file" when it does not exist, is a directory or cannot be read.
-std::string hash_from_file(const std::string& path);
+std::string hash_from_file(kw::updater::Env& env, const kw::updater::Path& path);
 
 } // namespace sha256utils

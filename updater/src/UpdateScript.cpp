@@ -1,12 +1,12 @@
 #include "UpdateScript.h"
 
 #include "AtomicFile.h"
+#include "FileAttributes.h"
 #include "KWUpdaterError.h"
-#include "Platform.h"
+#include "NativeText.h"
 #include "SafeName.h"
 #include "Sha256Utils.h"
-#include "StageDir.h"
-#include "StreamLength.h"
+#include "StageRecord.h"
 
 #include <kw/KWConvert.h>
 #include <kw/xml/XmlDocument.h>
@@ -14,25 +14,23 @@
 #include <kw/xml/XmlSearch.h>
 
 #include <boost/bind/bind.hpp>
-#include <boost/filesystem/operations.hpp>
 #include <boost/format.hpp>
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
-#include <iostream>
 
-namespace fs = boost::filesystem;
 using namespace boost::placeholders;
 using kw::xml::XmlIfElement;
 using kw::xml::XmlIfKey;
 
+namespace kw {
+namespace updater {
 namespace {
 
-// A script line: one blank first, in the terminal's encoding, flushed.
-void Say(const boost::format& line)
+// A script line: one blank first.
+void Say(const ScriptRun& run, const boost::format& line)
 {
-    std::cout << platform::NarrowToConsole(line.str()) << std::endl;
+    run.context.listener.ScriptLine(line.str());
 }
 
 // The script's UTF-8 text in the program's narrow encoding.
@@ -78,9 +76,9 @@ std::string Prefix(const std::string& path_utf8, const std::string& relative)
     return path_utf8 == "/" ? std::string() : relative + "/";
 }
 
-std::string Hash(const fs::path& file)
+std::string Hash(Env& env, const Path& file)
 {
-    return sha256utils::hash_from_file(platform::PathToNarrow(file));
+    return sha256utils::hash_from_file(env, file);
 }
 
 std::string AttributeText(const XmlElementPtr& element, const char* name, bool& present)
@@ -99,24 +97,20 @@ std::string ElementText(const XmlElementPtr& element)
     return text;
 }
 
-void ReportCleanupError(const std::string& console_text)
-{
-    std::cerr << boost::format("Error: %s") % console_text << std::endl;
-}
-
 } // namespace
 
-boost::shared_ptr<kw::xml::XmlDocument> read_script(const fs::path& extract_dir)
+boost::shared_ptr<kw::xml::XmlDocument> read_script(Env& env, const Path& extract_dir)
 {
     static const char kScript[] = "update.xml";
-    std::ifstream in((extract_dir / kScript).c_str(), std::ios::binary);
-    if (!in) KW_FAIL("cannot open file", "replace");
+    boost::system::error_code error;
+    std::unique_ptr<SequentialFile> file = env.OpenForReading(extract_dir / kScript, error);
+    if (!file) KW_FAIL("cannot open file", "replace");
+    FileInputStream in(std::move(file));
 
     boost::shared_ptr<kw::xml::XmlDocument> document(new kw::xml::XmlDocument);
     kw::xml::XmlReader reader;
     reader.SetFileName(kScript);
-    const std::streamoff size = StreamLength(in);
-    if (size < 0 || !in) KW_FAIL("failed to read from xml file", "replace");
+    const std::streamoff size = static_cast<std::streamoff>(in.Size());
 
     reader.Prepare(*document);
     char buffer[1024];
@@ -132,14 +126,13 @@ boost::shared_ptr<kw::xml::XmlDocument> read_script(const fs::path& extract_dir)
     return document;
 }
 
-void replace(const fs::path& stem, const fs::path& base_dir, StageDir& stage_dir, int start_stage,
-             const fs::path& extract_dir)
+void replace(const ScriptRun& run, int start_stage)
 {
-    const boost::shared_ptr<kw::xml::XmlDocument> document = read_script(extract_dir);
-    replace_files(document->GetRootElement(), stage_dir, stem, start_stage, extract_dir, base_dir);
+    const boost::shared_ptr<kw::xml::XmlDocument> document = read_script(run.context.env, run.paths.extract_dir);
+    replace_files(run, document->GetRootElement(), start_stage);
     // Stage 4 is recorded next and the clean-up then deletes the backups: the
     // new files must be on stable storage first.
-    platform::FlushFileSystem(base_dir);
+    run.context.env.FlushFileSystem(run.paths.base_dir);
 }
 
 ScriptVersions read_versions(const XmlElementPtr& root)
@@ -162,26 +155,24 @@ void for_each_dir(const XmlElementPtr& root, const boost::function<void(const Xm
     root < XmlIfElement("dir")[XmlIfKey("path")] > step;
 }
 
-void replace_files(const XmlElementPtr& root, StageDir& stage_dir, const fs::path& stem, int stage,
-                   const fs::path& extract_dir, const fs::path& base_dir)
+void replace_files(const ScriptRun& run, const XmlElementPtr& root, int stage)
 {
     const ScriptVersions versions = read_versions(root);
-    stage_dir.SetBackupSubDir(versions.from);
+    run.backups.SetFrom(versions.from);
+    const UpdatePaths& paths = run.paths;
     if (stage == 3) {
-        for_each_version_tag(root, boost::bind(&check_version_tag, boost::cref(stage_dir), boost::cref(base_dir),
-                                               boost::cref(extract_dir), _1));
-        StageDir::FinishStage(platform::PathToNarrow(stem), stage_dir, 3);
-        StageDir::BeginStage(4);
+        Env& env = run.context.env;
+        for_each_version_tag(root, [&](const XmlElementPtr& digest) {
+            check_version_tag(env, run.backups, paths.base_dir, paths.extract_dir, digest);
+        });
+        FinishStage(run.context, paths.stage_file, 3);
+        run.context.listener.BeginStage(4);
     }
-    // `to` is only shown, so it never fails the update: the line is built
-    // from the script's UTF-8 text (`from` converts exactly, as checked).
-    std::cout << platform::Utf8ToConsole(
-                     (boost::format(" begin update: ver%s => ver%s") % versions.from_utf8 % versions.to_utf8).str())
-              << std::endl;
-    for_each_dir(root, boost::bind(&proc_dir, boost::cref(stage_dir), boost::cref(extract_dir), boost::cref(base_dir), _1));
+    run.context.listener.BeginUpdate(versions.from_utf8, versions.to_utf8);
+    for_each_dir(root, [&](const XmlElementPtr& dir) { proc_dir(run, dir); });
 }
 
-EntryPlan plan_version_tag(const StageDir& stage_dir, const fs::path& base_dir, const fs::path& extract_dir,
+EntryPlan plan_version_tag(Env& env, const Backups& backups, const Path& base_dir, const Path& extract_dir,
                            const XmlElementPtr& digest)
 {
     EntryPlan plan;
@@ -189,34 +180,34 @@ EntryPlan plan_version_tag(const StageDir& stage_dir, const fs::path& base_dir, 
     plan.name = NarrowRelativePath(AttributeText(digest, "file", present), false, "file", "check_version_tag");
     plan.expected = ElementText(digest);
 
-    plan.installed = Hash(base_dir / platform::NarrowToPath(plan.name));
+    plan.installed = Hash(env, base_dir / NarrowToPath(plan.name));
     if (plan.installed == plan.expected) {
         plan.action = EntryPlan::kOldVersion;
         return plan;
     }
     // Already replaced by an earlier run: its backup proves the old version.
-    const fs::path backup = platform::NarrowToPath(StageDir::GetBackupPath(stage_dir, plan.name));
-    if (fs::is_regular_file(backup) && Hash(backup) == plan.expected) {
+    const Path backup = NarrowToPath(backups.GetBackupPath(plan.name));
+    if (env.Status(backup, true).IsFile() && Hash(env, backup) == plan.expected) {
         plan.action = EntryPlan::kBackedUp;
         return plan;
     }
     // A clean-up interrupted after the stage file was removed starts the
     // update again with the backups gone: the file then already equals the
     // one the package brings, which the script's own copy step skips.
-    const fs::path packaged = extract_dir / platform::NarrowToPath(plan.name);
-    const bool already_new = fs::is_regular_file(packaged) && Hash(packaged) == plan.installed;
+    const Path packaged = extract_dir / NarrowToPath(plan.name);
+    const bool already_new = env.Status(packaged, true).IsFile() && Hash(env, packaged) == plan.installed;
     plan.action = already_new ? EntryPlan::kAlreadyNew : EntryPlan::kRefuse;
     return plan;
 }
 
-void check_version_tag(const StageDir& stage_dir, const fs::path& base_dir, const fs::path& extract_dir,
+void check_version_tag(Env& env, const Backups& backups, const Path& base_dir, const Path& extract_dir,
                        const XmlElementPtr& digest)
 {
-    if (plan_version_tag(stage_dir, base_dir, extract_dir, digest).action == EntryPlan::kRefuse)
+    if (plan_version_tag(env, backups, base_dir, extract_dir, digest).action == EntryPlan::kRefuse)
         KW_FAIL("version unmatched!", "check_version_tag");
 }
 
-void walk_dir(const fs::path& extract_dir, const fs::path& base_dir, const XmlElementPtr& dir, const DirSteps& steps)
+void walk_dir(const Path& extract_dir, const Path& base_dir, const XmlElementPtr& dir, const DirSteps& steps)
 {
     bool present = false;
     const std::string path_utf8 = AttributeText(dir, "path", present);
@@ -225,10 +216,10 @@ void walk_dir(const fs::path& extract_dir, const fs::path& base_dir, const XmlEl
         NarrowRelativePath(safename::DropTrailingSlash(path_utf8), true, "path", "proc_dir");
     const std::string prefix = Prefix(path_utf8, relative);
 
-    fs::path source_dir = extract_dir, target_dir = base_dir;
+    Path source_dir = extract_dir, target_dir = base_dir;
     if (!relative.empty()) {
-        source_dir /= platform::NarrowToPath(relative);
-        target_dir /= platform::NarrowToPath(relative);
+        source_dir /= NarrowToPath(relative);
+        target_dir /= NarrowToPath(relative);
     }
     // Fixed order: replacements, additions, then new subdirectories, whose
     // files a later `dir` lists.
@@ -240,12 +231,12 @@ void walk_dir(const fs::path& extract_dir, const fs::path& base_dir, const XmlEl
         boost::bind(steps.mkdir, boost::cref(source_dir), boost::cref(target_dir), boost::cref(prefix), _1);
 }
 
-void proc_dir(const StageDir& stage_dir, const fs::path& extract_dir, const fs::path& base_dir,
-              const XmlElementPtr& dir)
+void proc_dir(const ScriptRun& run, const XmlElementPtr& dir)
 {
-    walk_dir(extract_dir, base_dir, dir,
-             DirSteps{boost::bind(&modify_file, boost::cref(stage_dir), _1, _2, _3, _4),
-                      boost::bind(&add_file, boost::cref(stage_dir), _1, _2, _3, _4), &make_directory});
+    walk_dir(run.paths.extract_dir, run.paths.base_dir, dir,
+             DirSteps{boost::bind(&modify_file, boost::cref(run), _1, _2, _3, _4),
+                      boost::bind(&add_file, boost::cref(run), _1, _2, _3, _4),
+                      boost::bind(&make_directory, boost::cref(run), _2, _3, _4)});
 }
 
 namespace {
@@ -253,19 +244,20 @@ namespace {
 // times, so that the updated tree is the release tree, added files included.
 // It passes through the package's own temporary file in the update
 // directory: no name beside the target is ever made or removed.
-void PlaceFile(const StageDir& stage_dir, const fs::path& source, const fs::path& target)
+void PlaceFile(const ScriptRun& run, const Path& source, const Path& target)
 {
+    Env& env = run.context.env;
     // A link planted in the extraction directory is never placed.
-    if (fs::is_symlink(fs::symlink_status(source))) {
-        const std::string text = "extracted file \"" + platform::PathToNarrow(source) + "\" is a link";
+    if (env.Status(source, false).kind == FileKind::kLink) {
+        const std::string text = "extracted file \"" + PathToNarrow(source) + "\" is a link";
         KW_FAIL(text.c_str(), "PlaceFile");
     }
-    CopyFileAtomically(source, target, stage_dir.Temporary(),
-                       boost::bind(&StageDir::CopyFsAttributes, boost::cref(source), _1));
+    CopyFileAtomically(env, source, target, run.paths.temporary,
+                       [&](const Path& temporary) { CopyFsAttributes(env, source, temporary); });
 }
 } // namespace
 
-EntryPlan plan_modify(const StageDir& stage_dir, const fs::path& source_dir, const fs::path& target_dir,
+EntryPlan plan_modify(Env& env, const Backups& backups, const Path& source_dir, const Path& target_dir,
                       const std::string& prefix, const XmlElementPtr& element)
 {
     EntryPlan plan;
@@ -274,70 +266,70 @@ EntryPlan plan_modify(const StageDir& stage_dir, const fs::path& source_dir, con
     plan.expected = AttributeText(element, "digest", has_digest);
     if (!has_name || !has_digest) KW_FAIL("has not name and/or digest attribute(?)", "modify_file");
     plan.name = NarrowName(name_utf8, "name", "modify_file");
-    const fs::path name = platform::NarrowToPath(plan.name);
+    const Path name = NarrowToPath(plan.name);
 
-    plan.installed = Hash(target_dir / name);
+    plan.installed = Hash(env, target_dir / name);
     if (plan.installed == plan.expected) {
         plan.action = EntryPlan::kReplace;
-    } else if (Hash(source_dir / name) == plan.installed) {
+    } else if (Hash(env, source_dir / name) == plan.installed) {
         plan.action = EntryPlan::kAlreadyNew;
     } else {
         // Neither version: only a backup of the old one, taken by an
         // interrupted run, allows copying again.
-        const fs::path backup = platform::NarrowToPath(StageDir::GetBackupPath(stage_dir, prefix, plan.name));
-        const bool backed_up = fs::is_regular_file(backup) && Hash(backup) == plan.expected;
+        const Path backup = NarrowToPath(backups.GetBackupPath(prefix, plan.name));
+        const bool backed_up = env.Status(backup, true).IsFile() && Hash(env, backup) == plan.expected;
         plan.action = backed_up ? EntryPlan::kReplaceAgain : EntryPlan::kRefuse;
     }
     return plan;
 }
 
-void modify_file(const StageDir& stage_dir, const fs::path& source_dir, const fs::path& target_dir,
-                 const std::string& prefix, const XmlElementPtr& element)
+void modify_file(const ScriptRun& run, const Path& source_dir, const Path& target_dir, const std::string& prefix,
+                 const XmlElementPtr& element)
 {
-    const EntryPlan plan = plan_modify(stage_dir, source_dir, target_dir, prefix, element);
+    const EntryPlan plan = plan_modify(run.context.env, run.backups, source_dir, target_dir, prefix, element);
     switch (plan.action) {
     case EntryPlan::kReplace:
-        StageDir::BackupFile(plan.name, stage_dir, target_dir, prefix);
+        run.backups.BackupFile(plan.name, target_dir, prefix);
         break;
     case EntryPlan::kAlreadyNew:
-        Say(boost::format(" skip file: %s%s") % prefix % plan.name);
+        Say(run, boost::format(" skip file: %s%s") % prefix % plan.name);
         return;
     case EntryPlan::kReplaceAgain:
         break;
     default:
         KW_FAIL("unmatch file!", "modify_file");
     }
-    Say(boost::format(" copy file: %s%s") % prefix % plan.name);
-    const fs::path name = platform::NarrowToPath(plan.name);
-    PlaceFile(stage_dir, source_dir / name, target_dir / name);
+    Say(run, boost::format(" copy file: %s%s") % prefix % plan.name);
+    const Path name = NarrowToPath(plan.name);
+    PlaceFile(run, source_dir / name, target_dir / name);
 }
 
-EntryPlan plan_add(const fs::path& target_dir, const XmlElementPtr& element)
+EntryPlan plan_add(Env& env, const Path& target_dir, const XmlElementPtr& element)
 {
     EntryPlan plan;
     bool present = false;
     const std::string name_utf8 = AttributeText(element, "name", present);
     if (!present) KW_FAIL("has not name attribute(?)", "add_file");
     plan.name = NarrowName(name_utf8, "name", "add_file");
-    const bool exists = fs::exists(fs::symlink_status(target_dir / platform::NarrowToPath(plan.name)));
+    const bool exists = env.Status(target_dir / NarrowToPath(plan.name), false).Exists();
     plan.action = exists ? EntryPlan::kSkip : EntryPlan::kAdd;
     return plan;
 }
 
-void add_file(const StageDir& stage_dir, const fs::path& source_dir, const fs::path& target_dir,
-              const std::string& prefix, const XmlElementPtr& element)
+void add_file(const ScriptRun& run, const Path& source_dir, const Path& target_dir, const std::string& prefix,
+              const XmlElementPtr& element)
 {
-    const EntryPlan plan = plan_add(target_dir, element);
+    const EntryPlan plan = plan_add(run.context.env, target_dir, element);
     if (plan.action == EntryPlan::kSkip) {
-        Say(boost::format(" skip file: %s%s") % prefix % plan.name);
+        Say(run, boost::format(" skip file: %s%s") % prefix % plan.name);
         return;
     }
-    Say(boost::format(" copy file: %s%s") % prefix % plan.name);
-    const fs::path name = platform::NarrowToPath(plan.name);
-    PlaceFile(stage_dir, source_dir / name, target_dir / name);
+    Say(run, boost::format(" copy file: %s%s") % prefix % plan.name);
+    const Path name = NarrowToPath(plan.name);
+    PlaceFile(run, source_dir / name, target_dir / name);
 }
 
-EntryPlan plan_directory(const fs::path& target_dir, const XmlElementPtr& element)
+EntryPlan plan_directory(Env& env, const Path& target_dir, const XmlElementPtr& element)
 {
     EntryPlan plan;
     bool present = false;
@@ -345,47 +337,28 @@ EntryPlan plan_directory(const fs::path& target_dir, const XmlElementPtr& elemen
     if (!present) KW_FAIL("has not name attribute(?) for <mkdir>", "make_directory");
     plan.name = NarrowName(name_utf8, "name", "make_directory");
 
-    const fs::file_status status = fs::status(target_dir / platform::NarrowToPath(plan.name));
-    plan.action = fs::is_directory(status) ? EntryPlan::kDirectoryExists
-                  : fs::exists(status)     ? EntryPlan::kRefuse
-                                           : EntryPlan::kCreateDirectory;
+    const FileStatus status = env.Status(target_dir / NarrowToPath(plan.name), true);
+    plan.action = status.IsDirectory() ? EntryPlan::kDirectoryExists
+                  : status.Exists()    ? EntryPlan::kRefuse
+                                       : EntryPlan::kCreateDirectory;
     return plan;
 }
 
-void make_directory(const fs::path& /*source_dir*/, const fs::path& target_dir, const std::string& prefix,
+void make_directory(const ScriptRun& run, const Path& target_dir, const std::string& prefix,
                     const XmlElementPtr& element)
 {
-    const EntryPlan plan = plan_directory(target_dir, element);
+    const EntryPlan plan = plan_directory(run.context.env, target_dir, element);
     if (plan.action == EntryPlan::kDirectoryExists) {
-        Say(boost::format(" skip directory: %s%s") % prefix % plan.name);
+        Say(run, boost::format(" skip directory: %s%s") % prefix % plan.name);
         return;
     }
     if (plan.action == EntryPlan::kRefuse) {
-        Say(boost::format(" not a directory: %s%s") % prefix % plan.name);
+        Say(run, boost::format(" not a directory: %s%s") % prefix % plan.name);
         KW_FAIL("not a directory for <mkdir>", "make_directory");
     }
-    Say(boost::format(" create directory: %s%s") % prefix % plan.name);
-    fs::create_directories(target_dir / platform::NarrowToPath(plan.name));
+    Say(run, boost::format(" create directory: %s%s") % prefix % plan.name);
+    CreateDirectories(run.context.env, target_dir / NarrowToPath(plan.name));
 }
 
-void post_process(const StageDir& stage_dir, const fs::path& extract_dir, const std::string& stem)
-{
-    try {
-        // The stage record goes first: a clean-up interrupted after it starts
-        // the update again from the package, and every step then finds its
-        // work done, whereas one interrupted with stage 4 still recorded
-        // would stop at "unknown stage".
-        StageDir::RemoveStage(stage_dir.UpdateDir(), stem);
-        fs::remove(StageDir::TemporaryPackage(extract_dir));
-        fs::remove_all(extract_dir);
-        fs::remove(stage_dir.Temporary()); // left by an interrupted placement
-        StageDir::RemoveUpdateDirIfEmpty(stage_dir.UpdateDir());
-        StageDir::RemoveBackup(stage_dir);
-    } catch (const kw::ModuleError& e) {
-        ReportCleanupError(platform::NarrowToConsole(e.Message()));
-        throw;
-    } catch (const std::exception& e) {
-        ReportCleanupError(platform::NativeToConsole(e.what())); // native, as file-system errors are
-        throw;
-    }
-}
+} // namespace updater
+} // namespace kw

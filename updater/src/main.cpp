@@ -2,5 +2,5 @@
 
 int main(int argc, char** argv)
 {
-    return RunUpdater(argc, argv);
+    return kw::updater::RunUpdater(argc, argv);
 }

@@ -1,6 +1,6 @@
 #include "KWUpdater.h"
 #include "KWUpdaterError.h"
-#include "StageDir.h"
+#include "StageRecord.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +10,8 @@
 #include <vector>
 
 namespace fs = boost::filesystem;
+using namespace kw::updater;
+using kw::FILETIME;
 using testsupport::Capture;
 using testsupport::ReadFile;
 using testsupport::TempDir;
@@ -32,25 +34,25 @@ struct FakeStages {
     StageOperations Operations()
     {
         StageOperations op;
-        op.decrypt = [this](const std::string&, const std::string& key, const fs::path&) {
+        op.decrypt = [this](const Context&, const UpdatePaths& paths) {
             Note("decrypt");
-            key_file = key;
+            key_file = paths.key_file.string();
         };
-        op.expand = [this](const fs::path&, const fs::path&) { Note("expand"); };
-        op.replace = [this](const fs::path&, const fs::path&, StageDir& dir, int stage, const fs::path&) {
+        op.expand = [this](const Context&, const UpdatePaths&) { Note("expand"); };
+        op.replace = [this](const ScriptRun& run, int stage) {
             Note("replace" + std::to_string(stage));
             if (stage == 3) {
-                StageDir::FinishStage("pkg", dir, 3);
-                StageDir::BeginStage(4);
+                FinishStage(run.context, run.paths.stage_file, 3);
+                run.context.listener.BeginStage(4);
             }
         };
-        op.post_process = [this](const StageDir&, const fs::path&, const std::string&) {
+        op.post_process = [this](const Context&, const UpdatePaths&, const Backups&) {
             Note("post_process");
             if (cleanup_fails) throw std::runtime_error("disk gone");
         };
-        op.remove_package = [this](const fs::path& package) {
+        op.remove_package = [this](Env& env, const fs::path& package) {
             Note("remove_package");
-            fs::remove(package);
+            env.Remove(package);
         };
         return op;
     }
@@ -90,7 +92,7 @@ RunResult RunDriver(const std::string& package, FakeStages& fake, const std::str
 
 TEST(UpdatePaths, DerivesEveryWorkingPathFromThePackagePath)
 {
-    const UpdatePaths plain("pkg.kwp");
+    const UpdatePaths plain(testsupport::SystemEnv(), "pkg.kwp");
     EXPECT_EQ(fs::path(), plain.base_dir);
     EXPECT_EQ(fs::path(".update"), plain.update_dir);
     EXPECT_EQ(fs::path(".backup"), plain.backup_dir);
@@ -100,14 +102,14 @@ TEST(UpdatePaths, DerivesEveryWorkingPathFromThePackagePath)
     EXPECT_EQ(fs::path(".update/pkg.pkg.bz2"), plain.temp_package);
     EXPECT_EQ(fs::path(".update/pkg.stage"), plain.stage_file);
 
-    const UpdatePaths nested("inst/dir/update.1.1.kwp");
+    const UpdatePaths nested(testsupport::SystemEnv(), "inst/dir/update.1.1.kwp");
     EXPECT_EQ(fs::path("inst/dir"), nested.base_dir);
     EXPECT_EQ("update.1.1", nested.stem);
     EXPECT_EQ(fs::path("inst/dir/.update/update.1.1.stage"), nested.stage_file);
 
-    EXPECT_EQ("noext", UpdatePaths("a/noext").stem);
-    EXPECT_EQ(".", UpdatePaths("a/.").stem);
-    EXPECT_EQ("..", UpdatePaths("a/..").stem);
+    EXPECT_EQ("noext", UpdatePaths(testsupport::SystemEnv(), "a/noext").stem);
+    EXPECT_EQ(".", UpdatePaths(testsupport::SystemEnv(), "a/.").stem);
+    EXPECT_EQ("..", UpdatePaths(testsupport::SystemEnv(), "a/..").stem);
 }
 
 TEST(Driver, FullRunPrintsEveryStageAndCleansUp)
@@ -213,7 +215,7 @@ TEST(Driver, BrokenStageFilesAndUpdateDirectoryAreReported)
         // An existing update directory without a record gets one holding 0.
         TempDir root;
         fs::create_directories(root / ".update");
-        EXPECT_EQ(0, StageDir::CheckStage(root / ".update", "pkg"));
+        EXPECT_EQ(0, CheckStage(testsupport::SystemEnv(), root / ".update", root / ".update" / "pkg.stage"));
         EXPECT_EQ(Le32(0), ReadFile(root / ".update" / "pkg.stage"));
     }
 }
@@ -228,12 +230,12 @@ TEST(Driver, ErrorTextsAreConvertedOnceFromTheirOwnEncoding)
     FakeStages fake;
     StageOperations op = fake.Operations();
     bool native_failure = true;
-    op.decrypt = [&](const std::string&, const std::string&, const fs::path&) {
+    op.decrypt = [&](const Context&, const UpdatePaths&) {
         if (native_failure)
             throw fs::filesystem_error("cannot read", folder / "pkg.kwp",
                                        boost::system::errc::make_error_code(boost::system::errc::permission_denied));
     };
-    op.expand = [](const fs::path&, const fs::path&) { throw KWUpdaterCommonError("\x95\x5C"); };
+    op.expand = [](const Context&, const UpdatePaths&) { throw KWUpdaterCommonError("\x95\x5C"); };
 #ifdef _WIN32
     // Narrow text and the console share the ANSI code page: both come out as they are.
     const std::vector<std::string> shown_texts = {"andr\xC3\xA9\\pkg.kwp", "\x95\x5C"};

@@ -1,5 +1,8 @@
 #include "ArchiveExpansion.h"
+#include "ConsoleListener.h"
+#include "Decompression.h"
 #include "KWUpdaterError.h"
+#include "PackageFormat.h"
 #include "PackageReader.h"
 #include "TestSupport.h"
 
@@ -14,6 +17,8 @@
 #include <sstream>
 
 namespace fs = boost::filesystem;
+using namespace kw::updater;
+using kw::FILETIME;
 using kw::archive::Directory;
 using kw::archive::File;
 using testsupport::Capture;
@@ -46,10 +51,14 @@ std::string Compress(const std::string& data)
     return out;
 }
 
+Env& env = testsupport::SystemEnv();
+UpdateListener silent;
+
 std::uint64_t ModifiedTicks(const fs::path& path)
 {
-    const std::time_t seconds = fs::last_write_time(path);
-    return (static_cast<std::uint64_t>(seconds) + 11644473600ULL) * 10000000ULL;
+    FileTimes times;
+    env.GetTimes(path, true, times);
+    return testsupport::TicksOf(times.modified);
 }
 
 } // namespace
@@ -75,11 +84,11 @@ TEST(PackageHeader, VersionDigitsMagicAndTheNewestAcceptedVersion)
 TEST(PackageHeader, KeyFileIsReadWholeOrRefused)
 {
     TempDir dir;
-    EXPECT_TRUE(Contains(FailureOf([&] { read_key((dir / "none").string()); }), "in read_key()\ncannot open key file"));
+    EXPECT_TRUE(Contains(FailureOf([&] { read_key(env, dir / "none"); }), "in read_key()\ncannot open key file"));
     WriteFile(dir / "empty", "");
-    EXPECT_TRUE(Contains(FailureOf([&] { read_key((dir / "empty").string()); }), "empty key file"));
+    EXPECT_TRUE(Contains(FailureOf([&] { read_key(env, dir / "empty"); }), "empty key file"));
     WriteFile(dir / "key", std::string("\x01\x00\xFF", 3));
-    const KeyBytes key = read_key((dir / "key").string());
+    const KeyBytes key = read_key(env, dir / "key");
     ASSERT_EQ(3u, key.length);
     EXPECT_EQ(0xFF, key.bytes[2]);
 }
@@ -117,19 +126,19 @@ TEST(CamelliaInfo, LengthWordFirstThenOnlyDeclaredBytesAreWrittenAndHashed)
 TEST(DecompressingSource, InnerHeaderIsCheckedAndKeptForTheLoader)
 {
     std::istringstream unused;
-    filter_data state(unused, 0);
+    filter_data state(silent, unused, 0);
     accept_bzip2(state, "KWU", 3);
     accept_bzip2(state, "P0111rest", 9);
     EXPECT_EQ(12u, state.decompressed);
     EXPECT_EQ(2u, state.queue.size());
 
-    filter_data newer(unused, 0);
+    filter_data newer(silent, unused, 0);
     EXPECT_TRUE(Contains(FailureOf([&] { accept_bzip2(newer, "KWUP0112", 8); }),
                          "in accept_bzip2()\nUpdate-file is newer than updater, please update updater"));
-    filter_data wrong(unused, 0);
+    filter_data wrong(silent, unused, 0);
     EXPECT_TRUE(Contains(FailureOf([&] { accept_bzip2(wrong, "PKZIP111", 8); }), "header unmatched!!"));
 
-    filter_data big(unused, 0);
+    filter_data big(silent, unused, 0);
     const std::string full = "KWUP0111" + std::string(65536 - 8, 'z');
     accept_bzip2(big, full.data(), 65536);
     EXPECT_TRUE(Contains(FailureOf([&] { accept_bzip2(big, full.data(), 65537); }), "buffer overflow"));
@@ -147,7 +156,8 @@ TEST(DecompressingSource, DeliversTheWholeStreamInAnyRequestSize)
     const std::string compressed = Compress(data);
     for (unsigned request : {1u, 64u, 70000u}) {
         std::istringstream input(compressed);
-        filter_data state(input, compressed.size());
+        ConsoleListener console;
+        filter_data state(console, input, compressed.size());
         kw::bz2::KWDecompress decompressor(65536, 0, 0);
         std::string delivered;
         std::vector<char> buffer(request);
@@ -176,7 +186,7 @@ TEST(Expansion, WritesTheTreeWithItsTimesDepthFirst)
     top->AddNode("\x95\x5C.txt", boost::make_shared<File>(Ticks(0), Ticks(130000000050000000ULL))); // 表.txt
     archive.GetRoot().AddNode("/", top);
 
-    construct(archive, root / "x");
+    construct(env, archive, root / "x");
     EXPECT_EQ(content, ReadFile(root / "x/sub/a.txt"));
     EXPECT_TRUE(fs::is_directory(root / "x/sub/empty"));
     EXPECT_TRUE(fs::is_regular_file(root / "x/\xE8\xA1\xA8.txt"));
@@ -188,7 +198,7 @@ TEST(Expansion, WritesTheTreeWithItsTimesDepthFirst)
     // into content that an installed file shares with an extracted one.
     WriteFile(root / "x/sub/a.txt", "stale and longer than before........................");
     fs::create_hard_link(root / "x/sub/a.txt", root / "installed.txt");
-    construct(archive, root / "x");
+    construct(env, archive, root / "x");
     EXPECT_EQ(content, ReadFile(root / "x/sub/a.txt"));
     EXPECT_EQ("stale and longer than before........................", ReadFile(root / "installed.txt"));
 }
@@ -215,7 +225,7 @@ TEST(Expansion, PlantedLinksAreReplacedNeverFollowed)
     fs::create_directory_symlink(root / "outside", root / "y");
     for (const char* extract_dir : {"x", "y"}) {
         SCOPED_TRACE(extract_dir);
-        construct(archive, root / extract_dir);
+        construct(env, archive, root / extract_dir);
         for (const char* name : {"", "/sub", "/sub/a.txt", "/b.txt"})
             EXPECT_FALSE(fs::is_symlink(root / (extract_dir + std::string(name)))) << name;
         EXPECT_EQ("new", ReadFile(root / extract_dir / "sub/a.txt"));
@@ -229,15 +239,15 @@ TEST(Expansion, FailuresOfTheTreeAndTheFileSystem)
 {
     TempDir root;
     kw::archive::Archive no_top;
-    EXPECT_TRUE(Contains(FailureOf([&] { construct(no_top, root / "x"); }), "in construct()\nroot is not created"));
+    EXPECT_TRUE(Contains(FailureOf([&] { construct(env, no_top, root / "x"); }), "in construct()\nroot is not created"));
     EXPECT_TRUE(fs::is_directory(root / "x"));
 
     kw::archive::Archive file_top;
     file_top.GetRoot().AddNode("/", boost::make_shared<File>());
-    EXPECT_TRUE(Contains(FailureOf([&] { construct(file_top, root / "x"); }), "root is not a directory"));
+    EXPECT_TRUE(Contains(FailureOf([&] { construct(env, file_top, root / "x"); }), "root is not a directory"));
 
     WriteFile(root / "plain", "");
-    EXPECT_TRUE(Contains(FailureOf([&] { construct(no_top, root / "plain"); }), "base dir is not a directory"));
+    EXPECT_TRUE(Contains(FailureOf([&] { construct(env, no_top, root / "plain"); }), "base dir is not a directory"));
 
     kw::archive::Archive clash;
     auto top = boost::make_shared<Directory>();
@@ -245,14 +255,14 @@ TEST(Expansion, FailuresOfTheTreeAndTheFileSystem)
     top->AddNode("f", boost::make_shared<File>());
     clash.GetRoot().AddNode("/", top);
     fs::create_directories(root / "y/f");
-    EXPECT_TRUE(Contains(FailureOf([&] { construct(clash, root / "y"); }), "cannot open file to output"));
+    EXPECT_TRUE(Contains(FailureOf([&] { construct(env, clash, root / "y"); }), "cannot open file to output"));
     fs::create_directories(root / "w");
     WriteFile(root / "w/d", "");
-    EXPECT_TRUE(Contains(FailureOf([&] { construct(clash, root / "w"); }),
+    EXPECT_TRUE(Contains(FailureOf([&] { construct(env, clash, root / "w"); }),
                          "in construct_tree::node_action::operator ()()\npath is already created, but it is not a directory"));
 
-    EXPECT_FALSE(construct_tree(root / "y", boost::shared_ptr<Directory>()));
-    EXPECT_TRUE(Contains(FailureOf([&] { construct_file(root / "z", boost::shared_ptr<File>()); }), "type unmatched"));
+    EXPECT_FALSE(construct_tree(env, root / "y", boost::shared_ptr<Directory>()));
+    EXPECT_TRUE(Contains(FailureOf([&] { construct_file(env, root / "z", boost::shared_ptr<File>()); }), "type unmatched"));
 }
 
 TEST(Expansion, UnsafeArchiveNamesAreRefusedBeforeAnythingIsWritten)
@@ -268,7 +278,7 @@ TEST(Expansion, UnsafeArchiveNamesAreRefusedBeforeAnythingIsWritten)
         file->Add("evil", 4);
         top->AddNode(name, file);
         archive.GetRoot().AddNode("/", top);
-        const std::string failure = FailureOf([&] { construct(archive, root / "x"); });
+        const std::string failure = FailureOf([&] { construct(env, archive, root / "x"); });
         EXPECT_TRUE(Contains(failure, "unsafe name")) << failure;
         EXPECT_TRUE(fs::is_empty(root / "x"));
         EXPECT_EQ(1, std::distance(fs::directory_iterator(root.path()), fs::directory_iterator()));
@@ -280,7 +290,7 @@ TEST(Expansion, UnsafeArchiveNamesAreRefusedBeforeAnythingIsWritten)
     for (const char* name : {"..x", "a..b.txt", "COM10", "\x83\x5C\x94\x5C"}) // ソ能
         top->AddNode(name, boost::make_shared<File>());
     archive.GetRoot().AddNode("/", top);
-    construct(archive, root / "x");
+    construct(env, archive, root / "x");
     EXPECT_TRUE(fs::exists(root / "x/a..b.txt"));
     EXPECT_TRUE(fs::exists(root / "x/COM10"));
     EXPECT_TRUE(fs::exists(root / "x/\xE3\x82\xBD\xE8\x83\xBD"));

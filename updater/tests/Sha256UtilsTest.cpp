@@ -115,13 +115,13 @@ TEST_P(Sha256Utils, HashesFilesAndRefusesWhatCannotBeOpened)
     testsupport::WriteFile(dir / "data.bin", content);
     testsupport::WriteFile(dir / "empty.bin", "");
     EXPECT_EQ(OpenSslDigest(reinterpret_cast<const unsigned char*>(content.data()), content.size()),
-              sha256utils::hash_from_file((dir / "data.bin").string()));
+              sha256utils::hash_from_file(testsupport::SystemEnv(), dir / "data.bin"));
     EXPECT_EQ("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855",
-              sha256utils::hash_from_file((dir / "empty.bin").string()));
+              sha256utils::hash_from_file(testsupport::SystemEnv(), dir / "empty.bin"));
 
-    for (const std::string& path : {(dir / "missing.bin").string(), dir.path().string()}) {
+    for (const boost::filesystem::path& path : {dir / "missing.bin", dir.path()}) {
         try {
-            sha256utils::hash_from_file(path);
+            sha256utils::hash_from_file(testsupport::SystemEnv(), path);
             ADD_FAILURE() << path << " was hashed";
         } catch (const KWUpdaterCommonError& e) {
             EXPECT_STREQ("cannot open file", e.what());
@@ -131,11 +131,11 @@ TEST_P(Sha256Utils, HashesFilesAndRefusesWhatCannotBeOpened)
 #ifdef _WIN32
     // A file held open without sharing: a hold that stays is named, one that
     // goes away within about a second is waited for.
-    const std::string held_path = (dir / "data.bin").string();
+    const boost::filesystem::path held_path = dir / "data.bin";
     const HANDLE held = ::CreateFileW((dir / "data.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     try {
-        sha256utils::hash_from_file(held_path);
+        sha256utils::hash_from_file(testsupport::SystemEnv(), held_path);
         ADD_FAILURE() << "a held file was hashed";
     } catch (const KWUpdaterCommonError& e) {
         EXPECT_NE(std::string::npos, std::string(e.what()).find("cannot open file: ")) << e.what();
@@ -146,7 +146,7 @@ TEST_P(Sha256Utils, HashesFilesAndRefusesWhatCannotBeOpened)
         ::CloseHandle(held);
     });
     EXPECT_EQ(OpenSslDigest(reinterpret_cast<const unsigned char*>(content.data()), content.size()),
-              sha256utils::hash_from_file(held_path));
+              sha256utils::hash_from_file(testsupport::SystemEnv(), held_path));
     release.join();
 #endif
 }

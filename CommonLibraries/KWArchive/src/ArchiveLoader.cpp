@@ -1,5 +1,6 @@
 #include "ReadAhead.h"
 
+#include <kw/archive/ArchiveFormat.h>
 #include <kw/archive/ArchiveLoader.h>
 #include <kw/archive/File.h>
 
@@ -12,29 +13,10 @@
 namespace kw {
 namespace archive {
 
+using namespace format;
+
 namespace {
-
-const unsigned PrologueSize = 8;
-const unsigned NodeRecordSize = 24;
-const unsigned EntryRecordSize = 12;
-const unsigned MaxNameSize = 256;
 const unsigned FilePieceSize = 512;
-
-std::uint32_t LittleEndian32(const unsigned char* p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-
-FILETIME FileTimeAt(const unsigned char* p)
-{
-    FILETIME time;
-    time.dwLowDateTime = LittleEndian32(p);
-    time.dwHighDateTime = LittleEndian32(p + 4);
-    return time;
-}
-
-unsigned RoundUpTo4(std::uint32_t n) { return (n + 3u) & ~3u; }
-
 } // namespace
 
 class ArchiveLoaderImpl {
@@ -63,8 +45,8 @@ private:
 
 bool ArchiveLoaderImpl::ReadFromStream(ArchiveLoader::Source& source)
 {
-    unsigned char prologue[PrologueSize];
-    if (!ReadExactly(source, prologue, PrologueSize)) return false;
+    unsigned char prologue[kPrologueSize];
+    if (!ReadExactly(source, prologue, kPrologueSize)) return false;
 
     PendingTable pending;
     const boost::shared_ptr<Directory> top = boost::make_shared<Directory>();
@@ -86,13 +68,13 @@ bool ArchiveLoaderImpl::ReadFromStream(ArchiveLoader::Source& source)
 
 bool ArchiveLoaderImpl::FillNode(ArchiveLoader::Source& source, Node& node, PendingTable& pending)
 {
-    unsigned char record[NodeRecordSize];
-    if (!ReadExactly(source, record, NodeRecordSize)) return false;
-    const std::uint32_t length = LittleEndian32(record);
-    const std::uint32_t type = LittleEndian32(record + 4);
+    unsigned char record[kNodeRecordSize];
+    if (!ReadExactly(source, record, kNodeRecordSize)) return false;
+    const std::uint32_t length = LoadLe32(record);
+    const std::uint32_t type = LoadLe32(record + 4);
     if (type != node.GetType()) return false;
-    node.SetCreated(FileTimeAt(record + 8));
-    node.SetModified(FileTimeAt(record + 16));
+    node.SetCreated(LoadFileTime(record + 8));
+    node.SetModified(LoadFileTime(record + 16));
     // The loader made every node itself, so the type tells the class.
     if (type == NodeDirectory) return FillDirectory(source, static_cast<Directory&>(node), length, pending);
     return FillFile(source, static_cast<File&>(node), length);
@@ -104,14 +86,14 @@ bool ArchiveLoaderImpl::FillDirectory(ArchiveLoader::Source& source, Directory& 
                                       PendingTable& pending)
 {
     for (std::uint32_t i = 0; i < count; ++i) {
-        unsigned char entry[EntryRecordSize];
-        if (!ReadExactly(source, entry, EntryRecordSize)) return false;
-        const std::uint32_t type = LittleEndian32(entry);
-        const std::uint32_t offset = LittleEndian32(entry + 4);
-        const std::uint32_t name_length = LittleEndian32(entry + 8);
-        if (name_length > MaxNameSize) return false;
+        unsigned char entry[kEntryRecordSize];
+        if (!ReadExactly(source, entry, kEntryRecordSize)) return false;
+        const std::uint32_t type = LoadLe32(entry);
+        const std::uint32_t offset = LoadLe32(entry + 4);
+        const std::uint32_t name_length = LoadLe32(entry + 8);
+        if (name_length > kMaxNameSize) return false;
 
-        char name[MaxNameSize];
+        char name[kMaxNameSize];
         if (!ReadExactly(source, name, RoundUpTo4(name_length))) return false;
 
         boost::shared_ptr<Node> child;

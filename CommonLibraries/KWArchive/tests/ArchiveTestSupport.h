@@ -13,6 +13,8 @@
 
 namespace kwtest {
 
+using kw::FILETIME;
+
 // Hands out the bytes in pieces of at most `step` bytes per call and records
 // the capacity of every call.
 class StringSource {

@@ -1,24 +1,23 @@
 #include "ArchiveWriter.h"
 
 #include "PackError.h"
-#include "PackageFormat.h"
 
-#include <cerrno>
-#include <cstdio>
+#include <kw/archive/ArchiveFormat.h>
+#include <kw/archive/Node.h>
+
 #include <cstring>
 #include <memory>
 #include <unordered_map>
 #include <vector>
 
-namespace fs = boost::filesystem;
-
 namespace kwpack {
 namespace {
 
-constexpr std::uint32_t kTypeDirectory = 1;
-constexpr std::uint32_t kTypeFile = 2;
-constexpr std::size_t kNodeRecord = 24;
-constexpr std::size_t kEntryRecord = 12;
+namespace format = kw::archive::format;
+constexpr std::uint32_t kTypeDirectory = kw::archive::NodeDirectory;
+constexpr std::uint32_t kTypeFile = kw::archive::NodeFile;
+constexpr std::size_t kNodeRecord = format::kNodeRecordSize;
+constexpr std::size_t kEntryRecord = format::kEntryRecordSize;
 constexpr std::size_t kBufferSize = 1 << 16;
 
 std::uint64_t Padded(std::uint64_t n)
@@ -74,7 +73,7 @@ public:
     void PutWord(std::uint32_t value)
     {
         unsigned char word[4];
-        PutLe32(word, value);
+        format::StoreLe32(word, value);
         Put(word, 4);
     }
 
@@ -117,11 +116,11 @@ private:
 
 class StreamWriter {
 public:
-    StreamWriter(const ByteSink& sink) : out_(sink) {}
+    StreamWriter(Env& env, const ByteSink& sink) : env_(env), out_(sink) {}
 
-    void Run(const fs::path& directory, const TreeEntry& root, const std::string& prologue)
+    void Run(const Path& directory, const TreeEntry& root, const std::string& prologue)
     {
-        if (prologue.size() != 8) throw PackError("the archive prologue must be 8 bytes");
+        if (prologue.size() != format::kPrologueSize) throw PackError("the archive prologue must be 8 bytes");
         const std::uint64_t total = prologue.size() + sizes_.Of(root);
         if (total > 0xFFFFFFFFu) throw PackError("the tree is too large for one package (4 GiB of archive data)");
         out_.Put(prologue.data(), prologue.size());
@@ -131,7 +130,7 @@ public:
 
 private:
     // Writes the subtree of `entry` whose node record starts at `offset`.
-    void WriteNode(const fs::path& path, const TreeEntry& entry, std::uint64_t offset)
+    void WriteNode(const Path& path, const TreeEntry& entry, std::uint64_t offset)
     {
         out_.PutWord(entry.directory ? std::uint32_t(entry.children.size()) : std::uint32_t(entry.size));
         out_.PutWord(entry.directory ? kTypeDirectory : kTypeFile);
@@ -157,26 +156,24 @@ private:
         }
     }
 
-    void WriteContent(const fs::path& path, std::uint64_t size)
+    void WriteContent(const Path& path, std::uint64_t size)
     {
-#ifdef _WIN32
-        std::FILE* opened = ::_wfopen(path.c_str(), L"rb"); // the name as it is, not through a code page
-#else
-        std::FILE* opened = std::fopen(path.c_str(), "rb");
-#endif
-        std::unique_ptr<std::FILE, decltype(&std::fclose)> file(opened, std::fclose);
-        if (!file) throw PackError("cannot read " + path.string() + ": " + std::strerror(errno));
+        boost::system::error_code error;
+        const std::unique_ptr<kw::updater::SequentialFile> file = env_.OpenForReading(path, error);
+        if (!file) throw PackError("cannot read " + path.string() + ": " + error.message());
         std::uint64_t remaining = size;
         for (;;) {
             std::size_t room;
             unsigned char* into = out_.Room(room);
             // Ask for one byte beyond the scanned length to notice growth.
             std::size_t want = std::size_t(std::min<std::uint64_t>(room, remaining + 1));
-            std::size_t got = std::fread(into, 1, want, file.get());
-            if (got == 0) {
-                if (std::ferror(file.get())) throw PackError("cannot read " + path.string() + ": " + std::strerror(errno));
-                break;
+            std::size_t got = 0;
+            try {
+                got = file->Read(into, want);
+            } catch (const std::exception& e) {
+                throw PackError("cannot read " + path.string() + ": " + e.what());
             }
+            if (got == 0) break;
             if (got > remaining) throw PackError(path.string() + " changed while it was packed");
             out_.Commit(got);
             remaining -= got;
@@ -185,6 +182,7 @@ private:
         out_.PadTo4(size);
     }
 
+    Env& env_;
     BufferedSink out_;
     SubtreeSizes sizes_;
 };
@@ -197,10 +195,10 @@ std::uint64_t ArchiveStreamSize(const TreeEntry& root)
     return 8 + sizes.Of(root);
 }
 
-void WriteArchiveStream(const fs::path& directory, const TreeEntry& root, const std::string& prologue,
+void WriteArchiveStream(Env& env, const Path& directory, const TreeEntry& root, const std::string& prologue,
                         const ByteSink& sink)
 {
-    StreamWriter(sink).Run(directory, root, prologue);
+    StreamWriter(env, sink).Run(directory, root, prologue);
 }
 
 } // namespace kwpack

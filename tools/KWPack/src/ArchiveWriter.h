@@ -6,8 +6,6 @@
 
 #include "SourceTree.h"
 
-#include <boost/filesystem/path.hpp>
-
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -25,7 +23,7 @@ std::uint64_t ArchiveStreamSize(const TreeEntry& root);
 // whose length differs from the scan, or that cannot be read, raises
 // PackError. A stream of 4 GiB or more (offsets are 32-bit) is refused
 // before anything is written.
-void WriteArchiveStream(const boost::filesystem::path& directory, const TreeEntry& root, const std::string& prologue,
+void WriteArchiveStream(Env& env, const Path& directory, const TreeEntry& root, const std::string& prologue,
                         const ByteSink& sink);
 
 } // namespace kwpack

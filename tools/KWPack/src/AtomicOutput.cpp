@@ -1,74 +1,168 @@
-// The parts of the atomic outputs that every system shares.
 #include "AtomicOutput.h"
 
 #include "PackError.h"
 
-#include <boost/filesystem/operations.hpp>
+#include <boost/filesystem/exception.hpp>
 
-#include <cerrno>
-#include <cstring>
-
-namespace fs = boost::filesystem;
+#include <random>
 
 namespace kwpack {
+namespace {
 
-void RefuseExisting(const fs::path& target, bool overwrite)
+const int kNameAttempts = 100;
+
+std::string Text(const std::string& what, const Path& path, const std::exception& e)
 {
-    boost::system::error_code ec;
-    if (!overwrite && fs::exists(fs::symlink_status(target, ec)))
-        throw PackError(target.string() + " exists; use --force to replace it");
+    const auto* error = dynamic_cast<const boost::filesystem::filesystem_error*>(&e);
+    return what + " " + path.string() + ": " + (error ? error->code().message() : e.what());
+}
+
+[[noreturn]] void Exists(const Path& target)
+{
+    throw PackError(target.string() + " exists; use --force to replace it");
+}
+
+// Runs `attempt` on fresh sibling names until one is free.
+template <class Attempt>
+Path OnFreshSibling(const Path& target, const char* what, Attempt attempt)
+{
+    for (int i = 0; i < kNameAttempts; ++i) {
+        const Path name = SiblingName(target);
+        try {
+            if (attempt(name)) return name;
+        } catch (const std::exception& e) {
+            throw PackError(Text(what, target, e));
+        }
+    }
+    throw PackError(std::string(what) + " " + target.string() + ": no free name");
+}
+
+} // namespace
+
+void RefuseExisting(Env& env, const Path& target, bool overwrite)
+{
+    if (!overwrite && env.Status(target, false).Exists()) Exists(target);
+}
+
+Path SiblingName(const Path& target)
+{
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static std::mt19937 random{std::random_device{}()};
+    std::string suffix = ".kwtmp-";
+    for (int i = 0; i < 8; ++i) suffix += kLetters[random() % (sizeof kLetters - 1)];
+    Path name = target;
+    return name += suffix;
+}
+
+OutputFile::OutputFile(Env& env, const Path& target, bool overwrite, bool owner_only)
+    : target_(target), overwrite_(overwrite)
+{
+    RefuseExisting(env, target, overwrite);
+    OnFreshSibling(target, "cannot create a file next to", [&](const Path& name) {
+        if (env.Status(name, false).Exists()) return false;
+        file_.reset(new kw::updater::AtomicFile(env, target, name, owner_only));
+        return true;
+    });
+}
+
+void OutputFile::Write(const void* data, std::size_t size)
+{
+    try {
+        file_->Append(data, size);
+    } catch (const std::exception& e) {
+        throw PackError(Text("cannot write", target_, e));
+    }
+}
+
+void OutputFile::Commit()
+{
+    try {
+        // A directory that cannot be flushed leaves the output in place, as
+        // complete as it is; only a power cut soon after could undo its name.
+        file_->Commit(overwrite_);
+    } catch (const boost::filesystem::filesystem_error& e) {
+        if (e.code() == boost::system::errc::file_exists) Exists(target_);
+        throw PackError(Text("cannot create", target_, e));
+    } catch (const std::exception& e) {
+        throw PackError(Text("cannot write", target_, e));
+    }
+}
+
+AtomicDirectory::AtomicDirectory(Env& env, const Path& target, bool overwrite)
+    : env_(env), target_(target), overwrite_(overwrite)
+{
+    RefuseExisting(env, target, overwrite);
+    temp_ = OnFreshSibling(target, "cannot create a directory next to",
+                           [&](const Path& name) { return env.MakeDirectory(name); });
 }
 
 AtomicDirectory::~AtomicDirectory()
 {
-    if (!committed_) {
-        boost::system::error_code ec;
-        fs::remove_all(temp_, ec);
-    }
+    boost::system::error_code ignored;
+    if (!committed_) kw::updater::RemoveAll(env_, temp_, ignored);
 }
 
 void AtomicDirectory::Commit()
 {
-    boost::system::error_code ec;
-    if (fs::exists(fs::symlink_status(target_, ec))) {
-        if (!overwrite_) throw PackError(target_.string() + " exists; use --force to replace it");
-        fs::remove_all(target_, ec);
-        if (ec) throw PackError("cannot remove " + target_.string() + ": " + ec.message());
+    if (env_.Status(target_, false).Exists()) {
+        if (!overwrite_) Exists(target_);
+        boost::system::error_code error;
+        kw::updater::RemoveAll(env_, target_, error);
+        if (error) throw PackError("cannot remove " + target_.string() + ": " + error.message());
     }
-    fs::rename(temp_, target_, ec);
-    if (ec) throw PackError("cannot create " + target_.string() + ": " + ec.message());
+    boost::system::error_code error;
+    env_.Rename(temp_, target_, false, error);
+    if (error) throw PackError("cannot create " + target_.string() + ": " + error.message());
     committed_ = true;
+}
+
+ScratchDirectory::ScratchDirectory(Env& env, const Path& beside)
+    : env_(env), path_(OnFreshSibling(beside, "cannot create a directory next to",
+                                      [&](const Path& name) { return env.MakeDirectory(name); }))
+{
 }
 
 ScratchDirectory::~ScratchDirectory()
 {
-    boost::system::error_code ec;
-    fs::remove_all(path_, ec);
+    boost::system::error_code ignored;
+    kw::updater::RemoveAll(env_, path_, ignored);
 }
 
-ScratchFile::~ScratchFile()
+ScratchFile::ScratchFile(Env& env, const Path& directory)
 {
-    std::fclose(file_);
+    try {
+        file_ = env.CreateScratchFile(directory);
+    } catch (const std::exception& e) {
+        throw PackError(Text("cannot create a scratch file in", directory, e));
+    }
 }
 
 void ScratchFile::Write(const void* data, std::size_t size)
 {
-    if (size && std::fwrite(data, 1, size, file_) != size)
-        throw PackError(std::string("cannot write the scratch file: ") + std::strerror(errno));
+    try {
+        file_->Append(data, size);
+    } catch (const std::exception& e) {
+        throw PackError(std::string("cannot write the scratch file: ") + e.what());
+    }
     size_ += size;
 }
 
 void ScratchFile::Rewind()
 {
-    if (std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0)
-        throw PackError(std::string("cannot write the scratch file: ") + std::strerror(errno));
+    try {
+        file_->Rewind();
+    } catch (const std::exception& e) {
+        throw PackError(std::string("cannot write the scratch file: ") + e.what());
+    }
 }
 
 std::size_t ScratchFile::Read(void* data, std::size_t size)
 {
-    std::size_t got = std::fread(data, 1, size, file_);
-    if (got == 0 && std::ferror(file_)) throw PackError(std::string("cannot read the scratch file: ") + std::strerror(errno));
-    return got;
+    try {
+        return file_->Read(data, size);
+    } catch (const std::exception& e) {
+        throw PackError(std::string("cannot read the scratch file: ") + e.what());
+    }
 }
 
 } // namespace kwpack

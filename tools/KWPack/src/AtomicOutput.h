@@ -1,26 +1,30 @@
 // Outputs that appear under their final name only when complete: they are
-// written under a temporary sibling name and renamed at the end, so an
+// written under a fresh sibling name and renamed at the end, so an
 // interrupted run never leaves a truncated file or half-filled directory.
 #pragma once
 
-#include <boost/filesystem/path.hpp>
+#include "AtomicFile.h"
+#include "Env.h"
 
 #include <cstddef>
-#include <cstdio>
-#include <sys/types.h>
+#include <cstdint>
+#include <memory>
 
 namespace kwpack {
 
-// Raises PackError when `target` exists and `overwrite` is false.
-void RefuseExisting(const boost::filesystem::path& target, bool overwrite);
+using kw::updater::Env;
+using kw::updater::Path;
 
-class AtomicFile {
+// Raises PackError when `target` exists and `overwrite` is false.
+void RefuseExisting(Env& env, const Path& target, bool overwrite);
+
+// A fresh name beside `target` that says what it is: "<target>.kwtmp-XXXXXXXX".
+Path SiblingName(const Path& target);
+
+class OutputFile {
 public:
-    // Creates the temporary sibling with the given permission bits.
-    AtomicFile(const boost::filesystem::path& target, bool overwrite, mode_t mode = 0644);
-    ~AtomicFile();
-    AtomicFile(const AtomicFile&) = delete;
-    AtomicFile& operator=(const AtomicFile&) = delete;
+    // `owner_only` keeps the file from other users (a private key).
+    OutputFile(Env& env, const Path& target, bool overwrite, bool owner_only = false);
 
     void Write(const void* data, std::size_t size);
     // Flushes to stable storage and places the file under its final name;
@@ -28,52 +32,49 @@ public:
     void Commit();
 
 private:
-    boost::filesystem::path target_;
-    boost::filesystem::path temp_;
-    std::FILE* file_;
+    Path target_;
     bool overwrite_;
+    std::unique_ptr<kw::updater::AtomicFile> file_;
 };
 
 class AtomicDirectory {
 public:
-    AtomicDirectory(const boost::filesystem::path& target, bool overwrite);
+    AtomicDirectory(Env& env, const Path& target, bool overwrite);
     ~AtomicDirectory();
     AtomicDirectory(const AtomicDirectory&) = delete;
     AtomicDirectory& operator=(const AtomicDirectory&) = delete;
 
     // Where the content is written until Commit.
-    const boost::filesystem::path& path() const { return temp_; }
+    const Path& path() const { return temp_; }
     // Replaces the target (only with `overwrite`) by the written directory.
     void Commit();
 
 private:
-    boost::filesystem::path target_;
-    boost::filesystem::path temp_;
+    Env& env_;
+    Path target_;
+    Path temp_;
     bool overwrite_;
     bool committed_ = false;
 };
 
-// A scratch directory removed with everything in it when dropped.
+// A scratch directory beside a path, removed with everything in it when dropped.
 class ScratchDirectory {
 public:
-    explicit ScratchDirectory(const boost::filesystem::path& beside);
+    ScratchDirectory(Env& env, const Path& beside);
     ~ScratchDirectory();
     ScratchDirectory(const ScratchDirectory&) = delete;
     ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-    const boost::filesystem::path& path() const { return path_; }
+    const Path& path() const { return path_; }
 
 private:
-    boost::filesystem::path path_;
+    Env& env_;
+    Path path_;
 };
 
-// A nameless scratch file (unlinked at once, so nothing is left behind even
-// after a crash), written once and then read back from the start.
+// A nameless scratch file, written once and then read back from the start.
 class ScratchFile {
 public:
-    explicit ScratchFile(const boost::filesystem::path& directory);
-    ~ScratchFile();
-    ScratchFile(const ScratchFile&) = delete;
-    ScratchFile& operator=(const ScratchFile&) = delete;
+    ScratchFile(Env& env, const Path& directory);
 
     void Write(const void* data, std::size_t size);
     // Ends writing and moves to the first byte for reading.
@@ -83,7 +84,7 @@ public:
     std::uint64_t size() const { return size_; }
 
 private:
-    std::FILE* file_;
+    std::unique_ptr<kw::updater::ScratchFile> file_;
     std::uint64_t size_ = 0;
 };
 

@@ -14,12 +14,9 @@
 
 #include <kw/ModuleError.h>
 
-#include <boost/filesystem/operations.hpp>
-
 #include <functional>
 #include <iostream>
 
-namespace fs = boost::filesystem;
 
 namespace kwpack {
 namespace {
@@ -38,7 +35,7 @@ const OptionSpec kVersion{"version", "NNNN", false, "package format version, fou
 
 struct Command {
     CommandSpec syntax;
-    std::function<int(const ParsedArgs&)> run;
+    std::function<int(Env&, const ParsedArgs&)> run;
 };
 
 std::string Required(const ParsedArgs& args, const std::string& option)
@@ -60,16 +57,16 @@ int ParseNumber(const std::string& text, const std::string& option)
     return number;
 }
 
-int RunKeygen(const ParsedArgs& args)
+int RunKeygen(Env& env, const ParsedArgs& args)
 {
     const int bits = ParseNumber(args.Value("bits", std::to_string(kDefaultKeyBits)), "bits");
-    GenerateKeyFiles(args.positional[0], args.positional[1], bits, args.Flag("force"));
+    GenerateKeyFiles(env, args.positional[0], args.positional[1], bits, args.Flag("force"));
     std::cout << "wrote private key " << args.positional[0] << " and key file " << args.positional[1] << " ("
               << bits << " bits)" << std::endl;
     return 0;
 }
 
-ScriptOptions ScriptOptionsFrom(const ParsedArgs& args, const fs::path& out_dir)
+ScriptOptions ScriptOptionsFrom(const ParsedArgs& args, const Path& out_dir)
 {
     ScriptOptions options;
     options.old_dir = args.positional[0];
@@ -93,20 +90,20 @@ void ReportScript(const ScriptSummary& summary, const std::string& what)
     std::cerr.flush();
 }
 
-int RunScript(const ParsedArgs& args)
+int RunScript(Env& env, const ParsedArgs& args)
 {
-    const fs::path out_dir = args.positional[2];
-    ReportScript(WriteUpdateDirectory(ScriptOptionsFrom(args, out_dir)), "wrote " + (out_dir / kScriptName).string());
+    const Path out_dir = args.positional[2];
+    ReportScript(WriteUpdateDirectory(env, ScriptOptionsFrom(args, out_dir)), "wrote " + (out_dir / kScriptName).string());
     return 0;
 }
 
-BuildOptions BuildOptionsFrom(const ParsedArgs& args, const fs::path& source, const fs::path& package)
+BuildOptions BuildOptionsFrom(const ParsedArgs& args, const Path& source, const Path& package)
 {
     BuildOptions options;
     options.source = source;
     options.package = package;
     options.key = Required(args, "key");
-    options.version = args.Value("version", kDefaultVersion);
+    options.version = args.Value("version", kw::updater::kNewestVersionText);
     options.force = args.Flag("force");
     if (args.Flag("jobs")) {
         const int jobs = ParseNumber(args.Value("jobs", ""), "jobs");
@@ -116,38 +113,38 @@ BuildOptions BuildOptionsFrom(const ParsedArgs& args, const fs::path& source, co
     return options;
 }
 
-void ReportBuild(const BuildSummary& summary, const fs::path& package)
+void ReportBuild(const BuildSummary& summary, const Path& package)
 {
     std::cout << "wrote " << package.string() << ": " << summary.package_bytes << " bytes (archive "
               << summary.archive_bytes << " bytes, compressed " << summary.compressed_bytes << ")" << std::endl;
 }
 
-int RunBuild(const ParsedArgs& args)
+int RunBuild(Env& env, const ParsedArgs& args)
 {
-    const fs::path package = args.positional[1];
-    ReportBuild(BuildPackage(BuildOptionsFrom(args, args.positional[0], package)), package);
+    const Path package = args.positional[1];
+    ReportBuild(BuildPackage(env, BuildOptionsFrom(args, args.positional[0], package)), package);
     return 0;
 }
 
-int RunMake(const ParsedArgs& args)
+int RunMake(Env& env, const ParsedArgs& args)
 {
-    const fs::path package = args.positional[2];
+    const Path package = args.positional[2];
     BuildOptions build = BuildOptionsFrom(args, "", package);
     // Refuse before comparing trees: the comparison may take long.
-    RsaPrivateKey::Load(build.key);
-    RefuseExisting(package, build.force);
-    ScratchDirectory scratch(fs::absolute(package));
+    RsaPrivateKey::Load(env, build.key);
+    RefuseExisting(env, package, build.force);
+    ScratchDirectory scratch(env, env.Absolute(package));
     build.source = scratch.path() / "update";
     ScriptOptions script = ScriptOptionsFrom(args, build.source);
     script.force = false;
-    ReportScript(WriteUpdateDirectory(script), "update script");
-    ReportBuild(BuildPackage(build), package);
+    ReportScript(WriteUpdateDirectory(env, script), "update script");
+    ReportBuild(BuildPackage(env, build), package);
     return 0;
 }
 
-int RunInspect(const ParsedArgs& args)
+int RunInspect(Env& env, const ParsedArgs& args)
 {
-    InspectPackage(args.positional[0], Required(args, "lmfile"), args.Flag("json"), std::cout);
+    InspectPackage(env, args.positional[0], Required(args, "lmfile"), args.Flag("json"), std::cout);
     std::cout.flush();
     return 0;
 }
@@ -155,10 +152,10 @@ int RunInspect(const ParsedArgs& args)
 // Exit code of a check whose package is sound but would not apply.
 constexpr int kWouldFail = 3;
 
-int RunCheck(const ParsedArgs& args)
+int RunCheck(Env& env, const ParsedArgs& args)
 {
     const bool complete =
-        CheckInstallation(args.positional[0], args.positional[1], Required(args, "lmfile"), args.Flag("json"), std::cout);
+        CheckInstallation(env, args.positional[0], args.positional[1], Required(args, "lmfile"), args.Flag("json"), std::cout);
     std::cout.flush();
     return complete ? 0 : kWouldFail;
 }
@@ -237,6 +234,7 @@ std::string OverallHelp(const std::vector<Command>& commands)
 
 int RunCommandLine(const std::vector<std::string>& args)
 {
+    Env& env = Env::Default();
     const std::vector<Command> commands = Commands();
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         (args.empty() ? std::cerr : std::cout) << OverallHelp(commands);
@@ -255,8 +253,8 @@ int RunCommandLine(const std::vector<std::string>& args)
             std::cout << command->syntax.Help();
             return 0;
         }
-        if (parsed.Flag("quiet")) Progress::Silence();
-        return command->run(parsed);
+        Progress::Enable(!parsed.Flag("quiet") && env.StandardErrorIsTerminal());
+        return command->run(env, parsed);
     } catch (const UsageError& e) {
         std::cerr << "KWPack " << command->syntax.name << ": " << e.what() << "\nusage: " << command->syntax.Usage()
                   << "\n";

@@ -4,25 +4,25 @@
 #include "PackageReport.h"
 #include "VerifiedPackage.h"
 
-#include "KWUpdater.h"
-#include "StageDir.h"
+#include "StageRecord.h"
+#include "UpdatePaths.h"
 #include "UpdateScript.h"
 
 #include <kw/KWConvert.h>
 #include <kw/ModuleError.h>
 #include <kw/xml/XmlNode.h>
 
-#include <boost/filesystem/operations.hpp>
-
 #include <nlohmann/json.hpp>
 
 #include <functional>
 #include <vector>
 
-namespace fs = boost::filesystem;
-
 namespace kwpack {
 namespace {
+
+using kw::updater::EntryPlan;
+using kw::updater::UpdatePaths;
+using kw::updater::XmlElementPtr;
 
 const char* ActionText(EntryPlan::Action action)
 {
@@ -116,35 +116,36 @@ struct Prediction {
 
 // The stage a run of the updater with this package would start after. The
 // updater creates a missing stage file holding 0; here nothing is created.
-int RecordedStage(const UpdatePaths& paths)
+int RecordedStage(Env& env, const UpdatePaths& paths)
 {
-    if (!fs::exists(fs::status(paths.stage_file))) return 0;
-    return StageDir::ReadStage(paths.stage_file);
+    if (!kw::updater::Exists(env, paths.stage_file)) return 0;
+    return kw::updater::ReadStage(env, paths.stage_file);
 }
 
-void Predict(const VerifiedPackage& verified, const fs::path& installation, const UpdatePaths& paths, int recorded,
-             Prediction& prediction)
+void Predict(Env& env, const VerifiedPackage& verified, const Path& installation, const UpdatePaths& paths,
+             int first_stage, Prediction& prediction)
 {
+    using namespace kw::updater;
     const XmlElementPtr root = verified.script_root();
-    const fs::path& extracted = verified.extracted();
-    StageDir stage_dir(paths.update_dir, paths.backup_dir);
-    stage_dir.SetBackupSubDir(read_versions(root).from);
-    if (recorded < 3)
+    const Path& extracted = verified.extracted();
+    Backups backups(env, paths.backup_dir);
+    backups.SetFrom(read_versions(root).from);
+    if (first_stage <= 3)
         for_each_version_tag(root, [&](const XmlElementPtr& digest) {
             prediction.Plan(prediction.version_check, "", digest, "file",
-                            [&] { return plan_version_tag(stage_dir, installation, extracted, digest); });
+                            [&] { return plan_version_tag(env, backups, installation, extracted, digest); });
         });
-    using Dir = const fs::path&;
+    using Dir = const Path&;
     const DirSteps steps{
         [&](Dir source, Dir target, const std::string& prefix, const XmlElementPtr& e) {
             prediction.Plan(prediction.entries, prefix, e, "name",
-                            [&] { return plan_modify(stage_dir, source, target, prefix, e); });
+                            [&] { return plan_modify(env, backups, source, target, prefix, e); });
         },
         [&](Dir, Dir target, const std::string& prefix, const XmlElementPtr& e) {
-            prediction.Plan(prediction.entries, prefix, e, "name", [&] { return plan_add(target, e); });
+            prediction.Plan(prediction.entries, prefix, e, "name", [&] { return plan_add(env, target, e); });
         },
         [&](Dir, Dir target, const std::string& prefix, const XmlElementPtr& e) {
-            prediction.Plan(prediction.entries, prefix, e, "name", [&] { return plan_directory(target, e); });
+            prediction.Plan(prediction.entries, prefix, e, "name", [&] { return plan_directory(env, target, e); });
         }};
     for_each_dir(root, [&](const XmlElementPtr& dir) {
         // A `dir` the updater refuses as a whole is one refusal.
@@ -182,20 +183,23 @@ void PrintFindings(const std::vector<Finding>& findings, std::ostream& out)
 
 } // namespace
 
-bool CheckInstallation(const fs::path& package, const fs::path& installation, const fs::path& key_file, bool json,
+bool CheckInstallation(Env& env, const Path& package, const Path& installation, const Path& key_file, bool json,
                        std::ostream& out)
 {
-    if (!fs::is_directory(installation)) throw PackError("no installation directory " + installation.string());
-    const VerifiedPackage verified(package, key_file);
+    if (!kw::updater::IsDirectory(env, installation))
+        throw PackError("no installation directory " + installation.string());
+    const VerifiedPackage verified(env, package, key_file);
     // The layout the updater would use with the package in the installation root.
-    const UpdatePaths paths(installation / package.filename());
-    const int recorded = RecordedStage(paths);
+    const UpdatePaths paths(env, installation / package.filename());
+    const int recorded = RecordedStage(env, paths);
+    // The updater's own rule says what its run would do.
+    const kw::updater::ResumePlan resume = kw::updater::PlanResume(recorded);
     Prediction prediction;
-    if (recorded > 3)
+    if (!resume.known)
         prediction.failure = "unknown stage";  // the updater stops before any step
     else
-        Predict(verified, installation, paths, recorded, prediction);
-    const ScriptVersions versions = read_versions(verified.script_root());
+        Predict(env, verified, installation, paths, resume.first_stage, prediction);
+    const kw::updater::ScriptVersions versions = kw::updater::read_versions(verified.script_root());
     const bool complete = prediction.failure.empty();
 
     if (json) {
@@ -214,7 +218,7 @@ bool CheckInstallation(const fs::path& package, const fs::path& installation, co
     out << PackageLine(package, verified);
     out << "installation " << installation.string() << ": update " << versions.from_utf8 << " => "
         << versions.to_utf8 << "\n";
-    if (recorded == 3)
+    if (resume.known && resume.first_stage > 3)
         out << "version check: passed by an earlier run (stage " << recorded << " recorded)\n";
     else
         out << "version check:\n";

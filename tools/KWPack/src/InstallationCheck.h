@@ -5,7 +5,7 @@
 // directory, refuse) on the installation as it stands.
 #pragma once
 
-#include <boost/filesystem/path.hpp>
+#include "Env.h"
 
 #include <ostream>
 
@@ -14,7 +14,7 @@ namespace kwpack {
 // Writes the prediction to `out`, as text or as one JSON document; returns
 // whether the update would complete. Raises for a package the updater would
 // refuse.
-bool CheckInstallation(const boost::filesystem::path& package, const boost::filesystem::path& installation,
-                       const boost::filesystem::path& key_file, bool json, std::ostream& out);
+bool CheckInstallation(kw::updater::Env& env, const kw::updater::Path& package, const kw::updater::Path& installation,
+                       const kw::updater::Path& key_file, bool json, std::ostream& out);
 
 } // namespace kwpack

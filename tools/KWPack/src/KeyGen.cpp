@@ -4,19 +4,16 @@
 #include "PackError.h"
 #include "RsaKey.h"
 
-#include <boost/filesystem/operations.hpp>
-
 namespace kwpack {
 
-void GenerateKeyFiles(const boost::filesystem::path& private_key, const boost::filesystem::path& key_file, int bits,
-                      bool force)
+void GenerateKeyFiles(Env& env, const Path& private_key, const Path& key_file, int bits, bool force)
 {
-    if (boost::filesystem::absolute(private_key) == boost::filesystem::absolute(key_file))
+    if (env.Absolute(private_key) == env.Absolute(key_file))
         throw PackError("the private key and the key file must be different files");
     // Both refusals come before the slow key generation and before either
     // file is written, so a refused run changes nothing.
-    AtomicFile pem_out(private_key, force, 0600);
-    AtomicFile key_out(key_file, force, 0644);
+    OutputFile pem_out(env, private_key, force, true);
+    OutputFile key_out(env, key_file, force);
 
     const RsaPrivateKey key = RsaPrivateKey::Generate(bits);
     const std::string pem = key.ToPem();

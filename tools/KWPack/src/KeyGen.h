@@ -2,11 +2,11 @@
 // 0600) and the key file for the installation (the raw modulus).
 #pragma once
 
-#include <boost/filesystem/path.hpp>
+#include "Env.h"
 
 namespace kwpack {
 
-void GenerateKeyFiles(const boost::filesystem::path& private_key, const boost::filesystem::path& key_file, int bits,
-                      bool force);
+void GenerateKeyFiles(kw::updater::Env& env, const kw::updater::Path& private_key, const kw::updater::Path& key_file,
+                      int bits, bool force);
 
 } // namespace kwpack

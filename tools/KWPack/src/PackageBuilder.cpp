@@ -13,17 +13,33 @@
 
 #include "Sha256Utils.h"
 
-#include <boost/filesystem/operations.hpp>
+#include <kw/archive/ArchiveFormat.h>
 
 #include <algorithm>
 #include <cstring>
 #include <future>
 #include <vector>
 
-namespace fs = boost::filesystem;
-
 namespace kwpack {
 namespace {
+
+using kw::updater::kInnerMagic;
+using kw::updater::kNewestPackageVersion;
+using kw::updater::kNewestVersionText;
+using kw::updater::kPackageMagic;
+
+// The header for a version text: four decimal digits, not newer than any
+// updater accepts (a package the updater refuses is useless).
+std::string CheckedHeader(const char* magic, const std::string& version)
+{
+    std::uint32_t number = 0;
+    if (version.size() != 4 || !kw::updater::ParseVersion(version.data(), number))
+        throw PackError("version \"" + version + "\" is not four decimal digits");
+    if (number > kNewestPackageVersion)
+        throw PackError("version \"" + version + "\" is newer than any updater accepts (at most " +
+                        kNewestVersionText + ")");
+    return kw::updater::MakeHeader(magic, version);
+}
 
 constexpr unsigned kPieceSize = 1 << 16;  // SHA-256 takes at most 64 KiB per update
 constexpr std::size_t kCipherPiece = 1 << 20;
@@ -53,7 +69,7 @@ void EncryptOnThreads(const unsigned char* key, unsigned jobs, const unsigned ch
 }
 
 // Encrypts the scratch file into the package, the last block zero-padded.
-void WriteCiphertext(ScratchFile& scratch, const unsigned char* key, unsigned jobs, AtomicFile& package)
+void WriteCiphertext(ScratchFile& scratch, const unsigned char* key, unsigned jobs, OutputFile& package)
 {
     Progress progress("encrypting", scratch.size());
     std::vector<unsigned char> plain(kCipherPiece), encrypted(kCipherPiece);
@@ -79,31 +95,30 @@ void WriteCiphertext(ScratchFile& scratch, const unsigned char* key, unsigned jo
 
 } // namespace
 
-BuildSummary BuildPackage(const BuildOptions& options)
+BuildSummary BuildPackage(Env& env, const BuildOptions& options)
 {
-    return BuildPackageFromTree(options, ScanTree(options.source));
+    return BuildPackageFromTree(env, options, ScanTree(env, options.source));
 }
 
-BuildSummary BuildPackageFromTree(const BuildOptions& options, const TreeEntry& tree)
+BuildSummary BuildPackageFromTree(Env& env, const BuildOptions& options, const TreeEntry& tree)
 {
     // Everything that can be refused is refused before the long work.
-    const std::string inner_header = MakeHeader(kInnerMagic, options.version);
-    const std::string outer_header = MakeHeader(kPackageMagic, options.version);
-    const RsaPrivateKey key = RsaPrivateKey::Load(options.key);
-    RefuseExisting(options.package, options.force);
+    const std::string inner_header = CheckedHeader(kInnerMagic, options.version);
+    const std::string outer_header = CheckedHeader(kPackageMagic, options.version);
+    const RsaPrivateKey key = RsaPrivateKey::Load(env, options.key);
+    RefuseExisting(env, options.package, options.force);
 
     const unsigned jobs = options.jobs ? options.jobs : ParallelCompressor::DefaultJobs();
     BuildSummary summary;
     summary.archive_bytes = ArchiveStreamSize(tree);
-    fs::path package_dir = fs::absolute(options.package).parent_path();
-    ScratchFile compressed(package_dir);
+    ScratchFile compressed(env, env.Absolute(options.package).parent_path());
     auto digest_context = sha256utils::create_context();
     {
         ParallelCompressor compressor(jobs, [&](const unsigned char* data, std::size_t size) {
             KeepCompressed(compressed, digest_context, data, size);
         });
         Progress progress("compressing", summary.archive_bytes);
-        WriteArchiveStream(options.source, tree, inner_header, [&](const unsigned char* data, std::size_t size) {
+        WriteArchiveStream(env, options.source, tree, inner_header, [&](const unsigned char* data, std::size_t size) {
             compressor.Write(data, size);
             progress.Advance(size);
         });
@@ -118,9 +133,8 @@ BuildSummary BuildPackageFromTree(const BuildOptions& options, const TreeEntry& 
     const std::vector<unsigned char> key_block =
         key.PrivateOperation(PadKeyBlock(content_key.get(), kContentKeySize, key.bits()));
     unsigned char length[4];
-    PutLe32(length, std::uint32_t(summary.compressed_bytes));
-
-    AtomicFile package(options.package, options.force);
+    kw::archive::format::StoreLe32(length, std::uint32_t(summary.compressed_bytes));
+    OutputFile package(env, options.package, options.force);
     package.Write(outer_header.data(), outer_header.size());
     package.Write(key_block.data(), key_block.size());
     package.Write(length, sizeof length);

@@ -9,16 +9,14 @@
 
 #include "SourceTree.h"
 
-#include <boost/filesystem/path.hpp>
-
 #include <string>
 
 namespace kwpack {
 
 struct BuildOptions {
-    boost::filesystem::path source;
-    boost::filesystem::path package;
-    boost::filesystem::path key;
+    Path source;
+    Path package;
+    Path key;
     std::string version = "0111";
     bool force = false;
     unsigned jobs = 0;  // compression threads; 0: one per core
@@ -30,10 +28,10 @@ struct BuildSummary {
     std::uint64_t package_bytes = 0;
 };
 
-BuildSummary BuildPackage(const BuildOptions& options);
+BuildSummary BuildPackage(Env& env, const BuildOptions& options);
 
 // The same from a tree scanned beforehand (its files are read from
 // options.source); tests use it to pack names a scan would refuse.
-BuildSummary BuildPackageFromTree(const BuildOptions& options, const TreeEntry& tree);
+BuildSummary BuildPackageFromTree(Env& env, const BuildOptions& options, const TreeEntry& tree);
 
 } // namespace kwpack

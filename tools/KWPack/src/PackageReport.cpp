@@ -3,18 +3,16 @@
 #include "ScriptWriter.h"
 #include "VerifiedPackage.h"
 
-
 #include <kw/KWConvert.h>
 #include <kw/archive/Directory.h>
 #include <kw/archive/File.h>
 
 #include <nlohmann/json.hpp>
 
-#include <cstring>
-#include <ctime>
+#include <cstdint>
+#include <cstdio>
 #include <vector>
 
-namespace fs = boost::filesystem;
 using kw::archive::Directory;
 using kw::archive::File;
 using kw::archive::Node;
@@ -22,18 +20,29 @@ using kw::archive::Node;
 namespace kwpack {
 namespace {
 
-std::string TimeText(const FILETIME& time)
+// "YYYY-MM-DD hh:mm:ss" in UTC, computed here: the C library's calendar
+// functions differ between systems.
+std::string TimeText(const kw::FILETIME& time)
 {
     const std::uint64_t ticks = std::uint64_t(time.dwHighDateTime) << 32 | time.dwLowDateTime;
-    const std::time_t seconds = std::time_t(ticks / 10000000) - std::time_t(11644473600LL);
-    std::tm parts{};
-    char text[32];
-#ifdef _WIN32
-    const bool split = ::gmtime_s(&parts, &seconds) == 0;
-#else
-    const bool split = ::gmtime_r(&seconds, &parts) != nullptr;
-#endif
-    if (!split || !std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts)) return "?";
+    const std::int64_t seconds = std::int64_t(ticks / 10000000) - 11644473600LL;
+    const std::int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+    const std::int64_t second_of_day = seconds - days * 86400;
+    // Days since 1970-01-01 to a civil date (Howard Hinnant's algorithm).
+    const std::int64_t z = days + 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const std::int64_t day_of_era = z - era * 146097;
+    const std::int64_t year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    const std::int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    const std::int64_t month_index = (5 * day_of_year + 2) / 153;
+    const std::int64_t day = day_of_year - (153 * month_index + 2) / 5 + 1;
+    const std::int64_t month = month_index < 10 ? month_index + 3 : month_index - 9;
+    const std::int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", static_cast<long long>(year),
+                  static_cast<long long>(month), static_cast<long long>(day),
+                  static_cast<long long>(second_of_day / 3600), static_cast<long long>(second_of_day / 60 % 60),
+                  static_cast<long long>(second_of_day % 60));
     return text;
 }
 
@@ -58,13 +67,13 @@ void ListTree(const Directory& dir, const std::string& prefix, std::vector<Liste
 
 } // namespace
 
-std::string PackageLine(const fs::path& package, const VerifiedPackage& verified)
+std::string PackageLine(const Path& package, const VerifiedPackage& verified)
 {
     return "package " + package.string() + ": version " + verified.version() + ", content key verified, " +
            std::to_string(verified.compressed_bytes()) + " bytes compressed\n";
 }
 
-nlohmann::json PackageJson(const fs::path& package, const VerifiedPackage& verified)
+nlohmann::json PackageJson(const Path& package, const VerifiedPackage& verified)
 {
     return {{"package", package.string()},
             {"version", verified.version()},
@@ -72,9 +81,9 @@ nlohmann::json PackageJson(const fs::path& package, const VerifiedPackage& verif
             {"compressed_bytes", verified.compressed_bytes()}};
 }
 
-void InspectPackage(const fs::path& package, const fs::path& key_file, bool json, std::ostream& out)
+void InspectPackage(Env& env, const Path& package, const Path& key_file, bool json, std::ostream& out)
 {
-    const VerifiedPackage verified(package, key_file);
+    const VerifiedPackage verified(env, package, key_file);
     std::vector<ListedEntry> entries;
     ListTree(verified.tree(), "", entries);
     std::uint64_t directories = 0, files = 0, bytes = 0;

@@ -4,7 +4,7 @@
 // document.
 #pragma once
 
-#include <boost/filesystem/path.hpp>
+#include "Env.h"
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -16,11 +16,11 @@ class VerifiedPackage;
 
 // Raises the updater's error (or PackError) for a package the updater would
 // refuse; writes the report to `out` otherwise.
-void InspectPackage(const boost::filesystem::path& package, const boost::filesystem::path& key_file, bool json,
-                    std::ostream& out);
+void InspectPackage(kw::updater::Env& env, const kw::updater::Path& package, const kw::updater::Path& key_file,
+                    bool json, std::ostream& out);
 
 // The first facts of every report on a package, as a line and as JSON.
-std::string PackageLine(const boost::filesystem::path& package, const VerifiedPackage& verified);
-nlohmann::json PackageJson(const boost::filesystem::path& package, const VerifiedPackage& verified);
+std::string PackageLine(const kw::updater::Path& package, const VerifiedPackage& verified);
+nlohmann::json PackageJson(const kw::updater::Path& package, const VerifiedPackage& verified);
 
 } // namespace kwpack

@@ -2,21 +2,20 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <unistd.h>
 
 namespace kwpack {
 namespace {
-bool g_silenced = false;
+bool g_draw = false;
 constexpr int kBarWidth = 30;
 } // namespace
 
-void Progress::Silence()
+void Progress::Enable(bool on)
 {
-    g_silenced = true;
+    g_draw = on;
 }
 
 Progress::Progress(const std::string& label, std::uint64_t total)
-    : label_(label), total_(total), active_(!g_silenced && ::isatty(STDERR_FILENO))
+    : label_(label), total_(total), active_(g_draw)
 {
     Draw();
 }

@@ -1,5 +1,5 @@
-// A progress bar on standard error for long work. It is drawn only when
-// standard error is a terminal, so logs and pipes stay clean.
+// A progress bar on standard error for long work. It is drawn only once the
+// command line enables it, for a terminal, so logs and pipes stay clean.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +18,8 @@ public:
     // Draws the final state and ends the line.
     void Finish();
 
-    // Turns drawing off for the whole process (the --quiet option).
-    static void Silence();
+    // Turns drawing on or off for the whole process (off by default).
+    static void Enable(bool on);
 
 private:
     void Draw();

@@ -11,8 +11,6 @@
 #include <openssl/rsa.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 
 namespace kwpack {
 namespace {
@@ -55,13 +53,14 @@ RsaPrivateKey RsaPrivateKey::Generate(int bits)
     return RsaPrivateKey(key);
 }
 
-RsaPrivateKey RsaPrivateKey::Load(const boost::filesystem::path& pem)
+RsaPrivateKey RsaPrivateKey::Load(kw::updater::Env& env, const kw::updater::Path& pem)
 {
-    std::ifstream in(pem.c_str(), std::ios::binary);
-    if (!in) throw PackError("cannot open private key " + pem.string());
-    std::ostringstream text;
-    text << in.rdbuf();
-    const std::string data = text.str();
+    std::string data;
+    try {
+        data = kw::updater::ReadWholeFile(env, pem);
+    } catch (const std::exception&) {
+        throw PackError("cannot open private key " + pem.string());
+    }
     BioPtr bio(BIO_new_mem_buf(data.data(), int(data.size())), BIO_free);
     EVP_PKEY* key = bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr;
     if (!key) Fail("cannot read private key " + pem.string());

@@ -3,7 +3,7 @@
 // operation that wraps the content key.
 #pragma once
 
-#include <boost/filesystem/path.hpp>
+#include "Env.h"
 
 #include <memory>
 #include <vector>
@@ -22,7 +22,7 @@ public:
     // A new key pair with exponent 65537; bits outside 1024..4096 are refused.
     static RsaPrivateKey Generate(int bits);
     // Reads a PEM private key; a missing or unusable file raises PackError.
-    static RsaPrivateKey Load(const boost::filesystem::path& pem);
+    static RsaPrivateKey Load(kw::updater::Env& env, const kw::updater::Path& pem);
 
     // The private key as PEM (unencrypted PKCS#8) text.
     std::string ToPem() const;

@@ -1,7 +1,8 @@
 #include "RsaPadding.h"
 
 #include "PackError.h"
-#include "PackageFormat.h"
+
+#include <kw/archive/ArchiveFormat.h>
 
 #include <algorithm>
 
@@ -15,7 +16,7 @@ std::vector<unsigned char> PadKeyBlock(const unsigned char* payload, std::size_t
     if (length > 4 * std::size_t(word)) throw PackError("content key does not fit into the key block");
     std::vector<unsigned char> block((std::size_t(modulus_bits) + 7) / 8, 0);
     std::copy(payload, payload + length, block.begin());
-    PutLe32(&block[4 * word], std::uint32_t(length));
+    kw::archive::format::StoreLe32(&block[4 * word], std::uint32_t(length));
     const unsigned marker = h - 2;
     block[marker / 8] |= static_cast<unsigned char>(1u << (marker % 8));
     return block;

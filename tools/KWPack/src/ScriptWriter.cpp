@@ -11,11 +11,9 @@
 #include <kw/xml/XmlWriter.h>
 
 #include <boost/bind/bind.hpp>
-#include <boost/filesystem/operations.hpp>
 
-#include <fstream>
+#include <sstream>
 
-namespace fs = boost::filesystem;
 using kw::xml::XmlAttributes;
 using kw::xml::XmlWriter;
 
@@ -88,7 +86,7 @@ const TreeEntry* Lookup(const TreeEntry& root, const std::string& relative)
     return entry;
 }
 
-std::vector<VersionCheck> CollectChecks(const ScriptOptions& options, const TreeEntry& old_root,
+std::vector<VersionCheck> CollectChecks(Env& env, const ScriptOptions& options, const TreeEntry& old_root,
                                         const TreeChanges& changes)
 {
     std::vector<VersionCheck> checks;
@@ -115,7 +113,7 @@ std::vector<VersionCheck> CollectChecks(const ScriptOptions& options, const Tree
         for (const VersionCheck& check : checks) seen = seen || check.file == file;
         if (seen) continue;
         const std::string* known = changes.OldDigest(file);
-        checks.push_back({file, known ? *known : FileDigest(options.old_dir / file)});
+        checks.push_back({file, known ? *known : FileDigest(env, options.old_dir / file)});
     }
     return checks;
 }
@@ -151,40 +149,44 @@ std::uint64_t BytesToCopy(const TreeChanges& changes)
     return total;
 }
 
-void CopyWithTimes(const fs::path& from, const fs::path& to, const TreeEntry& entry)
+void CopyWithTimes(Env& env, const Path& from, const Path& to, const TreeEntry& entry)
 {
-    boost::system::error_code ec;
-    fs::copy_file(from, to, fs::copy_option::fail_if_exists, ec);
-    if (ec) throw PackError("cannot copy " + from.string() + ": " + ec.message());
-    WriteTimes(to, entry.created, entry.modified);
+    try {
+        env.CopyFileContents(from, to);
+    } catch (const std::exception& e) {
+        throw PackError("cannot copy " + from.string() + ": " + e.what());
+    }
+    WriteTimes(env, to, entry.created, entry.modified);
 }
 
 // Gives every directory of the output the times of its NEW counterpart,
 // after its content is complete (adding files changes a directory's time).
-void CopyDirectoryTimes(const fs::path& out, const TreeEntry& new_dir)
+void CopyDirectoryTimes(Env& env, const Path& out, const TreeEntry& new_dir)
 {
-    boost::system::error_code ec;
     for (const TreeEntry& child : new_dir.children)
-        if (child.directory && fs::is_directory(out / child.name, ec)) CopyDirectoryTimes(out / child.name, child);
-    WriteTimes(out, new_dir.created, new_dir.modified);
+        if (child.directory && kw::updater::IsDirectory(env, out / child.name))
+            CopyDirectoryTimes(env, out / child.name, child);
+    WriteTimes(env, out, new_dir.created, new_dir.modified);
 }
 
-void CopyFiles(const ScriptOptions& options, const TreeChanges& changes, const fs::path& out)
+void CopyFiles(Env& env, const ScriptOptions& options, const TreeChanges& changes, const Path& out)
 {
     Progress progress("copying", BytesToCopy(changes));
     for (const DirectoryChanges& dir : changes.directories) {
-        const fs::path from = options.new_dir / dir.path;
-        const fs::path to = out / dir.path;
+        const Path from = options.new_dir / dir.path;
+        const Path to = out / dir.path;
         if (dir.modified.empty() && dir.added.empty()) continue;
-        boost::system::error_code ec;
-        fs::create_directories(to, ec);
-        if (ec) throw PackError("cannot create " + to.string() + ": " + ec.message());
+        try {
+            kw::updater::CreateDirectories(env, to);
+        } catch (const std::exception& e) {
+            throw PackError("cannot create " + to.string() + ": " + e.what());
+        }
         for (const ModifiedFile& file : dir.modified) {
-            CopyWithTimes(from / file.entry->name, to / file.entry->name, *file.entry);
+            CopyWithTimes(env, from / file.entry->name, to / file.entry->name, *file.entry);
             progress.Advance(file.entry->size);
         }
         for (const TreeEntry* file : dir.added) {
-            CopyWithTimes(from / file->name, to / file->name, *file);
+            CopyWithTimes(env, from / file->name, to / file->name, *file);
             progress.Advance(file->size);
         }
     }
@@ -202,27 +204,34 @@ void WriteScriptXml(const std::string& from, const std::string& to, const std::v
                                    boost::cref(changes), sink, boost::placeholders::_1));
 }
 
-ScriptSummary WriteUpdateDirectory(const ScriptOptions& options)
+ScriptSummary WriteUpdateDirectory(Env& env, const ScriptOptions& options)
 {
     CheckVersionTexts(options);
-    RefuseExisting(options.out_dir, options.force);
+    RefuseExisting(env, options.out_dir, options.force);
     // Only names of the new tree travel in the package; the installed tree
     // is merely compared against.
-    const TreeEntry old_root = ScanTree(options.old_dir, ScanFor::Comparison);
-    const TreeEntry new_root = ScanTree(options.new_dir);
-    const TreeChanges changes = CompareTrees(options.old_dir, old_root, options.new_dir, new_root);
+    const TreeEntry old_root = ScanTree(env, options.old_dir, ScanFor::Comparison);
+    const TreeEntry new_root = ScanTree(env, options.new_dir);
+    const TreeChanges changes = CompareTrees(env, options.old_dir, old_root, options.new_dir, new_root);
     RefuseScriptNameClash(changes);
-    const std::vector<VersionCheck> checks = CollectChecks(options, old_root, changes);
+    const std::vector<VersionCheck> checks = CollectChecks(env, options, old_root, changes);
 
-    AtomicDirectory out(options.out_dir, options.force);
-    CopyFiles(options, changes, out.path());
+    AtomicDirectory out(env, options.out_dir, options.force);
+    CopyFiles(env, options, changes, out.path());
     {
-        std::ofstream script((out.path() / kScriptName).c_str(), std::ios::binary);
-        WriteScriptXml(options.from, options.to, checks, changes, script);
-        script.flush();
-        if (!script) throw PackError("cannot write " + (out.path() / kScriptName).string());
+        std::ostringstream text;
+        WriteScriptXml(options.from, options.to, checks, changes, text);
+        const std::string script = text.str();
+        const Path path = out.path() / kScriptName;
+        try {
+            const std::unique_ptr<kw::updater::WritableFile> file = env.CreateNewFile(path);
+            file->Append(script.data(), script.size());
+            file->Close();
+        } catch (const std::exception& e) {
+            throw PackError("cannot write " + path.string() + ": " + e.what());
+        }
     }
-    CopyDirectoryTimes(out.path(), new_root);
+    CopyDirectoryTimes(env, out.path(), new_root);
     out.Commit();
 
     ScriptSummary summary;

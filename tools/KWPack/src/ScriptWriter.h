@@ -4,8 +4,6 @@
 
 #include "TreeCompare.h"
 
-#include <boost/filesystem/path.hpp>
-
 #include <ostream>
 #include <string>
 #include <vector>
@@ -15,9 +13,9 @@ namespace kwpack {
 constexpr char kScriptName[] = "update.xml";
 
 struct ScriptOptions {
-    boost::filesystem::path old_dir;
-    boost::filesystem::path new_dir;
-    boost::filesystem::path out_dir;
+    Path old_dir;
+    Path new_dir;
+    Path out_dir;
     std::string from;
     std::string to;
     // Installed files whose OLD digest proves the version; empty: every
@@ -49,6 +47,6 @@ void WriteScriptXml(const std::string& from, const std::string& to, const std::v
 
 // Compares the trees and writes OUT_DIR as a whole (it appears only when
 // complete). Refuses an existing OUT_DIR without `force`.
-ScriptSummary WriteUpdateDirectory(const ScriptOptions& options);
+ScriptSummary WriteUpdateDirectory(Env& env, const ScriptOptions& options);
 
 } // namespace kwpack

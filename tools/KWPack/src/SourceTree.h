@@ -3,9 +3,9 @@
 // is held; contents are streamed from disk when needed.
 #pragma once
 
-#include <kw/FileTime.h>
+#include "Env.h"
 
-#include <boost/filesystem/path.hpp>
+#include <kw/FileTime.h>
 
 #include <cstdint>
 #include <string>
@@ -13,8 +13,9 @@
 
 namespace kwpack {
 
-// Archive names are at most 256 bytes.
-constexpr std::size_t kMaxNameBytes = 256;
+using kw::FILETIME;
+using kw::updater::Env;
+using kw::updater::Path;
 
 struct TreeEntry {
     std::string name;         // native (UTF-8) file name; empty for the top
@@ -40,12 +41,12 @@ enum class ScanFor {
 
 // Scans `root` (which must be a directory); an entry that is neither a
 // regular file nor a directory raises PackError.
-TreeEntry ScanTree(const boost::filesystem::path& root, ScanFor purpose = ScanFor::Package);
+TreeEntry ScanTree(Env& env, const Path& root, ScanFor purpose = ScanFor::Package);
 
 // Reads the creation and modification times of a file or directory.
-void ReadTimes(const boost::filesystem::path& path, FILETIME& created, FILETIME& modified);
-// Sets them (the platform layer keeps the creation time where it can).
-void WriteTimes(const boost::filesystem::path& path, const FILETIME& created, const FILETIME& modified);
+void ReadTimes(Env& env, const Path& path, FILETIME& created, FILETIME& modified);
+// Sets them (the environment keeps the creation time where it can).
+void WriteTimes(Env& env, const Path& path, const FILETIME& created, const FILETIME& modified);
 
 // "a/b/c" from a parent path ("" for the top) and a name.
 std::string JoinRelative(const std::string& parent, const std::string& name);

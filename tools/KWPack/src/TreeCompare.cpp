@@ -5,13 +5,6 @@
 
 #include "Sha256Utils.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-
-
-namespace fs = boost::filesystem;
-
 namespace kwpack {
 namespace {
 
@@ -31,9 +24,9 @@ std::uint64_t BytesToHash(const TreeEntry& old_dir, const TreeEntry& new_dir)
 
 class Comparer {
 public:
-    Comparer(TreeChanges& changes, Progress& progress) : changes_(changes), progress_(progress) {}
+    Comparer(Env& env, TreeChanges& changes, Progress& progress) : env_(env), changes_(changes), progress_(progress) {}
 
-    void Compare(const fs::path& old_path, const TreeEntry& old_dir, const fs::path& new_path, const TreeEntry& new_dir,
+    void Compare(const Path& old_path, const TreeEntry& old_dir, const Path& new_path, const TreeEntry& new_dir,
                  const std::string& relative)
     {
         DirectoryChanges here;
@@ -52,11 +45,11 @@ public:
                                 " in the old tree and a " + (new_child.directory ? "directory" : "file") +
                                 " in the new one; an update script cannot change the kind of an entry");
             } else if (!new_child.directory) {
-                std::string old_digest = FileDigest(old_path / old_child->name);
+                std::string old_digest = FileDigest(env_, old_path / old_child->name);
                 progress_.Advance(old_child->size);
                 bool changed = old_child->size != new_child.size;
                 if (!changed) {
-                    changed = FileDigest(new_path / new_child.name) != old_digest;
+                    changed = FileDigest(env_, new_path / new_child.name) != old_digest;
                     progress_.Advance(new_child.size);
                 }
                 if (changed) here.modified.push_back({&new_child, old_digest});
@@ -89,6 +82,7 @@ private:
             if (child.directory) AddAll(child, JoinRelative(relative, child.name));
     }
 
+    Env& env_;
     TreeChanges& changes_;
     Progress& progress_;
 };
@@ -103,23 +97,24 @@ const std::string* TreeChanges::OldDigest(const std::string& relative) const
     return nullptr;
 }
 
-std::string FileDigest(const fs::path& path)
+std::string FileDigest(Env& env, const Path& path)
 {
     // Opened natively: an installed name need not have a CP932 form.
-    std::ifstream in(path.c_str(), std::ios::binary);
-    if (!in) throw PackError("cannot read " + path.string() + ": " + std::strerror(errno));
+    boost::system::error_code error;
+    kw::updater::FileInputStream in(env.OpenForReading(path, error));
+    if (error) throw PackError("cannot read " + path.string() + ": " + error.message());
     std::string digest;
     sha256utils::hash_from_stream(in, digest);
     if (in.bad()) throw PackError("cannot read " + path.string());
     return digest;
 }
 
-TreeChanges CompareTrees(const fs::path& old_dir, const TreeEntry& old_root, const fs::path& new_dir,
+TreeChanges CompareTrees(Env& env, const Path& old_dir, const TreeEntry& old_root, const Path& new_dir,
                          const TreeEntry& new_root)
 {
     TreeChanges changes;
     Progress progress("comparing", BytesToHash(old_root, new_root));
-    Comparer(changes, progress).Compare(old_dir, old_root, new_dir, new_root, "");
+    Comparer(env, changes, progress).Compare(old_dir, old_root, new_dir, new_root, "");
     progress.Finish();
     return changes;
 }

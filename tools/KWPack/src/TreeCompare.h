@@ -5,8 +5,6 @@
 
 #include "SourceTree.h"
 
-#include <boost/filesystem/path.hpp>
-
 #include <string>
 #include <vector>
 
@@ -39,11 +37,11 @@ struct TreeChanges {
 
 // Raises PackError where a name is a file on one side and a directory on the
 // other (no script can express that) and where a file cannot be read.
-TreeChanges CompareTrees(const boost::filesystem::path& old_dir, const TreeEntry& old_root,
-                         const boost::filesystem::path& new_dir, const TreeEntry& new_root);
+TreeChanges CompareTrees(Env& env, const Path& old_dir, const TreeEntry& old_root, const Path& new_dir,
+                         const TreeEntry& new_root);
 
 // SHA-256 text digest of a file through the updater's own hashing, so the
 // producer's digests are the ones the updater computes.
-std::string FileDigest(const boost::filesystem::path& path);
+std::string FileDigest(Env& env, const Path& path);
 
 } // namespace kwpack

@@ -9,7 +9,6 @@
 
 #include <kw/archive/ArchiveLoader.h>
 
-#include <boost/filesystem/path.hpp>
 #include <boost/shared_ptr.hpp>
 
 #include <cstdint>
@@ -31,21 +30,21 @@ class VerifiedPackage {
 public:
     // Raises the updater's error (or PackError) for a package the updater
     // would refuse.
-    VerifiedPackage(const boost::filesystem::path& package, const boost::filesystem::path& key_file);
+    VerifiedPackage(Env& env, const Path& package, const Path& key_file);
     ~VerifiedPackage();
     VerifiedPackage(const VerifiedPackage&) = delete;
     VerifiedPackage& operator=(const VerifiedPackage&) = delete;
 
     const std::string& version() const { return version_; }  // four digits
     std::uint64_t compressed_bytes() const { return compressed_bytes_; }
-    const boost::filesystem::path& extracted() const { return extracted_; }
+    const Path& extracted() const { return extracted_; }
     const kw::archive::Directory& tree() const;
     const std::string& script_text() const { return script_text_; }
     boost::shared_ptr<kw::xml::XmlElement> script_root() const;
 
 private:
     ScratchDirectory scratch_;
-    boost::filesystem::path extracted_;
+    Path extracted_;
     std::string version_;
     std::uint64_t compressed_bytes_ = 0;
     kw::archive::ArchiveLoader loader_;

@@ -1,32 +1,10 @@
-// Entry point of KWPack, the update package producer.
+// Entry point of KWPack, the update package producer. It works in UTF-8
+// throughout, whatever the system's code page.
 #include "Cli.h"
 
-#ifdef _WIN32
-#include <boost/filesystem/detail/utf8_codecvt_facet.hpp>
-#include <boost/filesystem/path.hpp>
+#include "NativeText.h"
 
-#include <locale>
-
-#include <windows.h>
-#include <shellapi.h>
-
-// Windows hands narrow arguments over in the ANSI code page, which cannot
-// carry every name: read the wide command line and work in UTF-8 throughout,
-// as on Linux, with paths converting their text as UTF-8.
-int main()
-{
-    boost::filesystem::path::imbue(std::locale(std::locale(), new boost::filesystem::detail::utf8_codecvt_facet));
-    ::SetConsoleOutputCP(CP_UTF8);
-    int count = 0;
-    wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    std::vector<std::string> args;
-    for (int i = 1; wide && i < count; ++i) args.push_back(boost::filesystem::path(wide[i]).string());
-    ::LocalFree(wide);
-    return kwpack::RunCommandLine(args);
-}
-#else
 int main(int argc, char** argv)
 {
-    return kwpack::RunCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    return kwpack::RunCommandLine(kw::updater::Utf8Arguments(argc, argv));
 }
-#endif

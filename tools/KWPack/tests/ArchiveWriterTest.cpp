@@ -25,9 +25,9 @@ namespace {
 
 std::string StreamOf(const fs::path& dir, const std::string& prologue = "KWUP0111")
 {
-    const TreeEntry tree = ScanTree(dir);
+    const TreeEntry tree = ScanTree(testsupport::SystemEnv(), dir);
     std::string stream;
-    WriteArchiveStream(dir, tree, prologue, [&](const unsigned char* data, std::size_t size) {
+    WriteArchiveStream(testsupport::SystemEnv(), dir, tree, prologue, [&](const unsigned char* data, std::size_t size) {
         stream.append(reinterpret_cast<const char*>(data), size);
     });
     EXPECT_EQ(stream.size(), ArchiveStreamSize(tree));
@@ -47,7 +47,7 @@ void ExpectSame(const fs::path& path, const TreeEntry& entry, const boost::share
 {
     SCOPED_TRACE(where);
     FILETIME created, modified;
-    ReadTimes(path, created, modified);
+    ReadTimes(testsupport::SystemEnv(), path, created, modified);
     EXPECT_EQ(TicksOf(node->GetCreated()), TicksOf(created));
     EXPECT_EQ(TicksOf(node->GetModified()), TicksOf(modified));
     if (fs::is_regular_file(path)) {
@@ -75,8 +75,8 @@ TEST(ArchiveWriter, OneFileMakesTheEightyByteLayout)
 {
     TempDir dir;
     WriteFile(dir / "top/a", "hello");
-    WriteTimes(dir / "top/a", Ticks(0x01D5060708090A0Bull), Ticks(0x01D6161718191A1Bull));
-    WriteTimes(dir / "top", Ticks(0x01D5000000000007ull), Ticks(0x01D5000000000009ull));
+    WriteTimes(testsupport::SystemEnv(), dir / "top/a", Ticks(0x01D5060708090A0Bull), Ticks(0x01D6161718191A1Bull));
+    WriteTimes(testsupport::SystemEnv(), dir / "top", Ticks(0x01D5000000000007ull), Ticks(0x01D5000000000009ull));
     const std::string stream = StreamOf(dir / "top");
 
     ASSERT_EQ(stream.size(), 80u);
@@ -115,7 +115,7 @@ TEST(ArchiveWriter, WrittenTreeLoadsBackIdenticallyThroughTheArchiveLoader)
     fs::create_directories(top / "empty dir");
     std::uint64_t tick = 130000000000000000ull;
     for (fs::recursive_directory_iterator it(top), end; it != end; ++it, tick += 10000001)
-        WriteTimes(it->path(), Ticks(tick), Ticks(tick + 5));
+        WriteTimes(testsupport::SystemEnv(), it->path(), Ticks(tick), Ticks(tick + 5));
 
     const std::string stream = StreamOf(top);
     // A source that hands out 7 bytes per call exercises the loader's read-ahead.
@@ -128,19 +128,19 @@ TEST(ArchiveWriter, WrittenTreeLoadsBackIdenticallyThroughTheArchiveLoader)
         return n;
     }));
     EXPECT_EQ(loader.GetReadingOffset(), stream.size());
-    ExpectSame(top, ScanTree(top), loader.GetBody()->GetRoot().GetChildNode("/"), "top");
+    ExpectSame(top, ScanTree(testsupport::SystemEnv(), top), loader.GetBody()->GetRoot().GetChildNode("/"), "top");
 }
 
 TEST(ArchiveWriter, RefusesAFileThatChangedAfterTheScan)
 {
     TempDir dir;
     WriteFile(dir / "top/a", "hello");
-    const TreeEntry tree = ScanTree(dir / "top");
+    const TreeEntry tree = ScanTree(testsupport::SystemEnv(), dir / "top");
     auto discard = [](const unsigned char*, std::size_t) {};
     WriteFile(dir / "top/a", "hello, longer");
-    EXPECT_THROW(WriteArchiveStream(dir / "top", tree, "KWUP0111", discard), PackError);
+    EXPECT_THROW(WriteArchiveStream(testsupport::SystemEnv(), dir / "top", tree, "KWUP0111", discard), PackError);
     WriteFile(dir / "top/a", "hell");
-    EXPECT_THROW(WriteArchiveStream(dir / "top", tree, "KWUP0111", discard), PackError);
+    EXPECT_THROW(WriteArchiveStream(testsupport::SystemEnv(), dir / "top", tree, "KWUP0111", discard), PackError);
     fs::remove(dir / "top/a");
-    EXPECT_THROW(WriteArchiveStream(dir / "top", tree, "KWUP0111", discard), PackError);
+    EXPECT_THROW(WriteArchiveStream(testsupport::SystemEnv(), dir / "top", tree, "KWUP0111", discard), PackError);
 }

@@ -33,7 +33,7 @@ const TestKey& SharedKey()
     struct Holder {
         TempDir dir;
         TestKey key{dir / "private.pem", dir / "lmfile"};
-        Holder() { kwpack::GenerateKeyFiles(key.pem, key.key_file, 1024, true); }
+        Holder() { kwpack::GenerateKeyFiles(testsupport::SystemEnv(), key.pem, key.key_file, 1024, true); }
     };
     static const Holder holder;
     return holder.key;

@@ -141,9 +141,9 @@ TEST(ScriptWriter, ListsEveryChangeSelectableAsTheUpdaterSelects)
 {
     Trees trees;
     const FILETIME created = Ticks(131000000000000000ull), modified = Ticks(131000000000000777ull);
-    WriteTimes(trees.new_dir / "日本語/追加.txt", created, modified);
+    WriteTimes(testsupport::SystemEnv(), trees.new_dir / "日本語/追加.txt", created, modified);
 
-    const ScriptSummary summary = WriteUpdateDirectory(trees.Options());
+    const ScriptSummary summary = WriteUpdateDirectory(testsupport::SystemEnv(), trees.Options());
     const ReadScript script = ReadBack(trees.out_dir / "update.xml");
 
     EXPECT_EQ(script.from, "1.0");
@@ -180,7 +180,7 @@ TEST(ScriptWriter, ListsEveryChangeSelectableAsTheUpdaterSelects)
     EXPECT_FALSE(fs::exists(trees.out_dir / "bin/same.dll"));
     EXPECT_FALSE(fs::exists(trees.out_dir / "gone.txt"));
     FILETIME got_created, got_modified;
-    ReadTimes(trees.out_dir / "日本語/追加.txt", got_created, got_modified);
+    ReadTimes(testsupport::SystemEnv(), trees.out_dir / "日本語/追加.txt", got_created, got_modified);
     EXPECT_EQ(TicksOf(got_modified), TicksOf(modified));
     // Written with two-blank indentation.
     EXPECT_NE(ReadFile(trees.out_dir / "update.xml").find("\n  <dir path=\"/\">\n    <modify "), std::string::npos);
@@ -193,14 +193,14 @@ TEST(ScriptWriter, ChecksNamedFilesOnlyAndRefusesNamesThatAreNoInstalledFile)
     Trees trees;
     ScriptOptions options = trees.Options();
     options.checks = {"/bin/same.dll", "readme.txt", "bin/same.dll"};
-    WriteUpdateDirectory(options);
+    WriteUpdateDirectory(testsupport::SystemEnv(), options);
     EXPECT_EQ(ReadBack(trees.out_dir / "update.xml").checks,
               (std::vector<std::string>{"bin/same.dll:" + Sha256Text("same"), "readme.txt:" + Sha256Text("old readme")}));
 
     options.force = true;
     for (const char* bad : {"../old/readme.txt", "news.txt", "bin", "bin//same.dll", "bin\\same.dll"}) {
         options.checks = {bad};
-        EXPECT_THROW(WriteUpdateDirectory(options), PackError) << bad;
+        EXPECT_THROW(WriteUpdateDirectory(testsupport::SystemEnv(), options), PackError) << bad;
     }
     // A refused run leaves the earlier output as it was.
     EXPECT_TRUE(fs::exists(trees.out_dir / "update.xml"));
@@ -210,27 +210,27 @@ TEST(ScriptWriter, RefusesWhatAScriptCannotExpressOrWouldOverwrite)
 {
     Trees trees;
     ScriptOptions options = trees.Options();
-    WriteUpdateDirectory(options);
+    WriteUpdateDirectory(testsupport::SystemEnv(), options);
     // An existing output is kept without --force and replaced with it.
-    EXPECT_THROW(WriteUpdateDirectory(options), PackError);
+    EXPECT_THROW(WriteUpdateDirectory(testsupport::SystemEnv(), options), PackError);
     WriteFile(trees.new_dir / "later.txt", "later");
     options.force = true;
-    WriteUpdateDirectory(options);
+    WriteUpdateDirectory(testsupport::SystemEnv(), options);
     EXPECT_EQ(ReadFile(trees.out_dir / "later.txt"), "later");
 
     // The backup directory is named after "from".
     options.from = "1/0";
-    EXPECT_THROW(WriteUpdateDirectory(options), PackError);
+    EXPECT_THROW(WriteUpdateDirectory(testsupport::SystemEnv(), options), PackError);
     options.from = "1.0";
 
     // The package's own script takes the name update.xml at the top.
     WriteFile(trees.new_dir / "update.xml", "mine");
-    EXPECT_THROW(WriteUpdateDirectory(options), PackError);
+    EXPECT_THROW(WriteUpdateDirectory(testsupport::SystemEnv(), options), PackError);
     fs::remove(trees.new_dir / "update.xml");
 
     // A file that becomes a directory cannot be expressed.
     fs::remove(trees.new_dir / "news.txt");
     fs::rename(trees.new_dir / "readme.txt", trees.new_dir / "news.txt");
     WriteFile(trees.new_dir / "readme.txt/inner.txt", "inner");
-    EXPECT_THROW(WriteUpdateDirectory(options), PackError);
+    EXPECT_THROW(WriteUpdateDirectory(testsupport::SystemEnv(), options), PackError);
 }

@@ -1,12 +1,14 @@
 // The Windows timestamp: 100-ns ticks since 1601-01-01 UTC, low half first.
+// Laid out as the system's FILETIME, which only the Windows environment sees.
 #pragma once
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
 #include <cstdint>
-typedef struct _FILETIME {
+
+namespace kw {
+
+struct FILETIME {
     std::uint32_t dwLowDateTime;
     std::uint32_t dwHighDateTime;
-} FILETIME;
-#endif
+};
+
+} // namespace kw

@@ -1,0 +1,59 @@
+// The update stopped before one operation after another in this process,
+// through the fault-injecting environment, with and without what a power
+// cut loses, then run again: on every system, so that the Windows build
+// runs these under Wine too.
+#include "CrashRuns.h"
+#include "FaultEnv.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/filesystem/operations.hpp>
+
+#include <stdexcept>
+
+namespace fs = boost::filesystem;
+
+namespace crash {
+namespace {
+
+// Under Wine every file operation passes through the emulator: fewer points.
+long Budget() { return testsupport::UnderWine() ? 40 : 80; }
+
+Interruption InProcess(const Scenario& scenario)
+{
+    Env& system = Env::Default();
+    return Interruption{
+        [&scenario, &system] {
+            scenario.Install();
+            FaultEnv counting(system);
+            const ChildResult run = scenario.RunInProcess(counting);
+            if (run.code != 0 || !run.err.empty()) throw std::runtime_error("the undisturbed update failed: " + run.err);
+            const std::string differences = scenario.Differences();
+            if (!differences.empty()) throw std::runtime_error("the undisturbed update differs:\n" + differences);
+            return OperationLog(counting.Operations());
+        },
+        [&scenario, &system](long point, const fs::path& journal) {
+            FaultEnv env(system);
+            env.StopAt(point);
+            if (!journal.empty()) env.KeepPowerJournal(journal, scenario.root());
+            ChildResult run = scenario.RunInProcess(env);
+            // A stop inside a stream's write ends the run as a write error would.
+            if (env.Stopped()) run.signal = kKillSignal;
+            return run;
+        },
+        [&scenario, &system] { return scenario.RunInProcess(system); }};
+}
+
+TEST(InProcessInterruption, EveryStopRecoversAlsoWhenWhatWasNotFlushedIsLost)
+{
+    ScratchDir dir;
+    const Scenario scenario(dir.path(), 4, 6);
+    const Interruption interruption = InProcess(scenario);
+    KillEverywhere(scenario, interruption, Loss::None, "stop", Budget());
+    KillEverywhere(scenario, interruption, Loss::Data, "power 1", Budget());
+    KillEverywhere(scenario, interruption, Loss::DataAndDirectories, "power 2", Budget());
+}
+
+} // namespace
+} // namespace crash

@@ -1,0 +1,16 @@
+// The clean-up after stage 4: this update's working files, its backups, and
+// the update and backup directories when nothing else is left in them.
+#pragma once
+
+#include "Backups.h"
+#include "UpdateListener.h"
+#include "UpdatePaths.h"
+
+namespace kw {
+namespace updater {
+
+// Reports its own failure to the listener, then raises it on.
+void post_process(const Context& context, const UpdatePaths& paths, const Backups& backups);
+
+} // namespace updater
+} // namespace kw

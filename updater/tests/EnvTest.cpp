@@ -1,0 +1,202 @@
+#include "Backups.h"
+#include "ConsoleListener.h"
+#include "FileAttributes.h"
+#include "KWUpdaterError.h"
+#include "NativeText.h"
+#include "StageRecord.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <vector>
+
+namespace fs = boost::filesystem;
+using namespace kw::updater;
+using kw::FILETIME;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+using testsupport::Ticks;
+using testsupport::TicksOf;
+Env& env = testsupport::SystemEnv();
+
+std::string Failure(void (*f)(const fs::path&), const fs::path& p)
+{
+    try {
+        f(p);
+    } catch (const kw::ModuleError& e) {
+        return e.What();
+    }
+    return "";
+}
+} // namespace
+
+TEST(Env, FileTimesRoundTripAtHundredNanosecondsForFilesAndDirectories)
+{
+    TempDir root;
+    WriteFile(root / "file", "x");
+    fs::create_directory(root / "dir");
+    // 2011-06-15 plus an odd count of 100-ns ticks; creation differs from modification.
+    const FILETIME created = Ticks(129526272001234567ULL), modified = Ticks(129526272009876543ULL);
+    for (const char* name : {"file", "dir"}) {
+        SetFsAttributes(env, root / name, created, modified);
+        FileTimes times;
+        ASSERT_EQ(TimesResult::kDone, env.GetTimes(root / name, true, times)) << name;
+        EXPECT_EQ(TicksOf(modified), TicksOf(times.modified)) << name;
+        if (!testsupport::UnderWine()) {
+            EXPECT_EQ(TicksOf(created), TicksOf(times.created)) << name;
+        }
+    }
+    WriteFile(root / "copy", "y");
+    CopyFsAttributes(env, root / "file", root / "copy");
+    FileTimes times;
+    ASSERT_EQ(TimesResult::kDone, env.GetTimes(root / "copy", false, times));
+    EXPECT_EQ(TicksOf(modified), TicksOf(times.modified));
+    if (testsupport::UnderWine()) GTEST_SKIP() << testsupport::kNoCreationTimesUnderWine;
+    EXPECT_EQ(TicksOf(created), TicksOf(times.created));
+}
+
+TEST(Env, TimeOperationsFailWithTheirMessages)
+{
+    TempDir root;
+    fs::create_directory(root / "dir");
+    EXPECT_EQ("cannot get attributes: CreateFile",
+              Failure([](const fs::path& p) { CopyFsAttributes(env, p / "dir", p / "dir"); }, root.path()));
+    EXPECT_EQ("source file does not exit",
+              Failure([](const fs::path& p) { CopyFsAttributes(env, p / "none", p / "dir"); }, root.path()));
+    EXPECT_EQ("target does not exist", Failure([](const fs::path& p) {
+                  SetFsAttributes(env, p / "none", FILETIME{}, FILETIME{});
+              }, root.path()));
+    EXPECT_EQ("cannot create directory",
+              Failure([](const fs::path& p) { CreateFsDirectory(env, p / "dir"); }, root.path()));
+    EXPECT_EQ("cannot create directory",
+              Failure([](const fs::path& p) { CreateFsDirectory(env, p / "a" / "b"); }, root.path()));
+}
+
+TEST(Env, NarrowTextIsCp932AndMapsToUtf8Names)
+{
+    const std::string sjis("\x95\x5C\x83\x5C.txt"); // 表ソ.txt: both second bytes are 0x5C
+    const fs::path native = NarrowToPath(sjis);
+    EXPECT_EQ("\xE8\xA1\xA8\xE3\x82\xBD.txt", native.string());
+    EXPECT_EQ(sjis, PathToNarrow(native));
+#ifdef _WIN32
+    // Arguments and the console already use the ANSI code page.
+    EXPECT_EQ(sjis, ArgumentToNarrow(sjis.c_str()));
+    EXPECT_EQ(sjis, NarrowToConsole(sjis));
+#else
+    EXPECT_EQ(sjis, ArgumentToNarrow("\xE8\xA1\xA8\xE3\x82\xBD.txt"));
+    EXPECT_EQ("\xE8\xA1\xA8\xE3\x82\xBD.txt", NarrowToConsole(sjis));
+#endif
+
+    TempDir root;
+    CreateFsDirectory(env, root.path() / native);
+    EXPECT_TRUE(fs::is_directory(root.path() / "\xE8\xA1\xA8\xE3\x82\xBD.txt"));
+
+    // A name with no exact CP932 form is refused, never changed silently:
+    // 〜 and − would come back as ～ and －, and 0xED40 is a second code of
+    // the kanji that 0xFA5C has.
+    for (const char* name : {"\xF0\x9F\x98\x80", "up\xE3\x80\x9C" "1.kwp", "\xE2\x88\x92"}) {
+        EXPECT_THROW(PathToNarrow(fs::path(name)), std::invalid_argument) << name;
+#ifndef _WIN32 // Windows reads such arguments from the wide command line: the end-to-end tests cover it
+        EXPECT_THROW(ArgumentToNarrow(name), std::invalid_argument) << name;
+#endif
+    }
+    EXPECT_THROW(NarrowToPath("\x81"), std::invalid_argument);
+    EXPECT_THROW(NarrowToPath("\xED\x40"), std::invalid_argument);
+}
+
+TEST(Backups, BackupsGoBelowTheFromVersionAndCleanUpOnlyTheirOwn)
+{
+    TempDir root;
+    Backups backups(env, root / ".backup");
+    backups.SetFrom("1.0");
+    EXPECT_EQ((root / ".backup").string() + "/1.0/bin/a.dll", backups.GetBackupPath("bin/", "a.dll"));
+    EXPECT_EQ((root / ".backup").string() + "/1.0", backups.GetBackupPath(""));
+
+    fs::create_directories(root / "bin");
+    WriteFile(root / "bin" / "a.dll", "old");
+    backups.BackupFile("a.dll", root / "bin", "bin/");
+    WriteFile(root / "bin" / "a.dll", "older");
+    backups.BackupFile("a.dll", root / "bin", "bin/");
+    EXPECT_EQ("older", testsupport::ReadFile(root / ".backup/1.0/bin/a.dll"));
+
+    fs::create_directories(root / ".backup/0.9");
+    backups.RemoveBackup();
+    EXPECT_FALSE(fs::exists(root / ".backup/1.0"));
+    EXPECT_TRUE(fs::exists(root / ".backup/0.9"));
+    fs::remove(root / ".backup/0.9");
+    backups.RemoveBackup();
+    EXPECT_FALSE(fs::exists(root / ".backup"));
+    EXPECT_NO_THROW(backups.RemoveBackup()) << "an update without backups cleans up quietly";
+
+    WriteFile(root / ".backup", "file");
+    try {
+        backups.BackupFile("a.dll", root / "bin", "bin/");
+        FAIL();
+    } catch (const KWUpdaterCommonError& e) {
+        EXPECT_STREQ(".backup is not a directory", e.What());
+    }
+}
+
+TEST(StageRecord, RemoveStageKeepsOtherPackagesWork)
+{
+    TempDir root;
+    const fs::path update_dir = root / ".update", a = update_dir / "a.stage", b = update_dir / "b.stage";
+    EXPECT_EQ(0, CheckStage(env, update_dir, a));
+    testsupport::Capture out(std::cout);
+    ConsoleListener console;
+    FinishStage(Context{env, console}, a, 2);
+    FinishStage(Context{env, console}, b, 1);
+    EXPECT_EQ("\nStage 2 Completed!\n\nStage 1 Completed!\n", out.text());
+    EXPECT_EQ(2, ReadStage(env, a));
+    RemoveStage(env, update_dir, a);
+    EXPECT_TRUE(fs::exists(b));
+    RemoveStage(env, update_dir, b);
+    EXPECT_FALSE(fs::exists(update_dir));
+}
+
+TEST(Env, CopyFileContentsReplacesTheTargetWholeWithTheSourcesPermissions)
+{
+    TempDir root;
+    const std::string content(300000, 'c');
+    WriteFile(root / "source", content);
+    fs::permissions(root / "source", fs::owner_read | fs::owner_write | fs::owner_exe);
+    WriteFile(root / "target", std::string(500000, 't'));
+    env.CopyFileContents(root / "source", root / "target");
+    EXPECT_TRUE(testsupport::ReadFile(root / "target") == content);
+#ifndef _WIN32 // Windows keeps no permission bits
+    EXPECT_EQ(fs::owner_read | fs::owner_write | fs::owner_exe, fs::status(root / "target").permissions());
+#endif
+
+    env.CopyFileContents(root / "source", root / "new");
+    EXPECT_EQ(content.size(), fs::file_size(root / "new"));
+
+    fs::create_directory(root / "dir");
+    EXPECT_THROW(env.CopyFileContents(root / "missing", root / "x"), fs::filesystem_error);
+    EXPECT_THROW(env.CopyFileContents(root / "dir", root / "x"), fs::filesystem_error);
+    EXPECT_THROW(env.CopyFileContents(root / "source", root / "none" / "x"), fs::filesystem_error);
+}
+
+TEST(Env, NewFilesOpenOnlyWhereNothingStands)
+{
+    TempDir root;
+    std::unique_ptr<WritableFile> out = env.CreateNewFile(root / "new");
+    out->Append("x", 1);
+    out->Close();
+
+    // An existing file keeps its content; a dangling link is not followed.
+    std::vector<const char*> names = {"new"};
+#ifndef _WIN32 // symbolic links need a privilege that Windows programs do not have by default
+    fs::create_symlink(root / "elsewhere", root / "link");
+    names.push_back("link");
+#endif
+    for (const char* name : names) {
+        boost::system::error_code error;
+        EXPECT_FALSE(env.CreateNewFile(root / name, false, error)) << name;
+        EXPECT_TRUE(error) << name;
+    }
+    EXPECT_EQ("x", testsupport::ReadFile(root / "new"));
+    EXPECT_FALSE(fs::exists(root / "elsewhere"));
+}
