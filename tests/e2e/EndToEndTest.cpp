@@ -3,6 +3,8 @@
 #include "PackageBuilder.h"
 #include "TestSupport.h"
 
+#include <kw/archive/ArchiveFormat.h>
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -29,6 +31,13 @@ using testsupport::TempDir;
 using testsupport::WriteFile;
 
 namespace {
+
+std::string Le32(std::int32_t value)
+{
+    std::string bytes(4, '\0');
+    kw::archive::format::StoreLe32(reinterpret_cast<unsigned char*>(&bytes[0]), static_cast<std::uint32_t>(value));
+    return bytes;
+}
 
 const char kJapaneseName[] = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt"; // 日本語.txt
 
@@ -158,6 +167,23 @@ protected:
         EXPECT_EQ(0, r.exit_code) << r.err;
         EXPECT_EQ(0u, r.out.find("Begin Stage " + std::to_string(stage) + "/4\n")) << r.out;
         ExpectUpdatedAndClean();
+    }
+
+    // A run that fails after recording `stage` (1 to 3): the extraction
+    // directory blocked by a file, the installation edited, a file where a
+    // new directory goes. Mend(stage) takes the cause away again.
+    Result FailAfterStage(int stage)
+    {
+        if (stage == 1) WriteFile(root() / ".update/up", "in the way");
+        if (stage == 2) WriteFile(root() / "readme.txt", "edited by hand\n");
+        if (stage == 3) WriteFile(root() / "docs", "in the way");
+        return Updater(root());
+    }
+    void Mend(int stage)
+    {
+        if (stage == 1) fs::remove(root() / ".update/up");
+        if (stage == 2) testsupport::CopyTree(old_tree(), root());
+        if (stage == 3) fs::remove(root() / "docs");
     }
 
     void ExpectFailure(const Result& r, const std::string& error_pattern)
@@ -297,40 +323,48 @@ TEST_F(EndToEnd, BrokenDecryptedDataStopsStageTwo)
 TEST_F(EndToEnd, EachStageResumesAfterItsFailureIsMended)
 {
     MakePackage(dir_ / "good.kwp");
-    const std::string good = ReadFile(dir_ / "good.kwp");
+    const std::vector<std::string> errors = {
+        "Error: At ArchiveExpansion.cpp", // the extraction directory is blocked by a file
+        "version unmatched!",             // the installation is not the old version
+        "Error: ",                        // a file stands where a new directory goes
+    };
+    for (int stage = 1; stage <= 3; ++stage) {
+        SCOPED_TRACE(stage);
+        Install();
+        WriteFile(package(), ReadFile(dir_ / "good.kwp"));
+        const Result r = FailAfterStage(stage);
+        EXPECT_EQ(1, r.exit_code);
+        EXPECT_NE(std::string::npos, r.err.find(errors[stage - 1])) << r.err;
+        EXPECT_EQ(Le32(stage), ReadFile(root() / ".update/up.stage"));
+        if (stage == 3) {
+            EXPECT_EQ("readme 1.1, longer\n", ReadFile(root() / "readme.txt")) << "files before the failure stay replaced";
+            EXPECT_EQ("readme 1.0\n", ReadFile(root() / ".backup/1.0/readme.txt"));
+        }
+        Mend(stage);
+        ExpectResumedAt(stage + 1);
+    }
+}
 
-    // Stage 2: the extraction directory is blocked by a file.
-    WriteFile(package(), good);
-    fs::create_directories(root() / ".update");
-    WriteFile(root() / ".update/up", "in the way");
-    ExpectFailure(Updater(root()), "At ArchiveExpansion\\.cpp\\([0-9]+\\) in construct\\(\\)\nbase dir is not a directory");
-    EXPECT_EQ(std::string("\x01\x00\x00\x00", 4), ReadFile(root() / ".update/up.stage"));
-    fs::remove(root() / ".update/up");
-    ExpectResumedAt(2);
-
-    // Stage 3: the installation is not the old version.
-    Install();
-    WriteFile(package(), good);
-    WriteFile(root() / "readme.txt", "edited by hand\n");
-    Result r = Updater(root());
-    EXPECT_EQ(1, r.exit_code);
-    EXPECT_NE(std::string::npos, r.err.find("version unmatched!")) << r.err;
-    EXPECT_EQ(std::string("\x02\x00\x00\x00", 4), ReadFile(root() / ".update/up.stage"));
-    fs::copy_file(old_tree() / "readme.txt", root() / "readme.txt", fs::copy_option::overwrite_if_exists);
-    fs::last_write_time(root() / "readme.txt", fs::last_write_time(old_tree() / "readme.txt"));
-    ExpectResumedAt(3);
-
-    // Stage 4: a file stands where a new directory goes.
-    Install();
-    WriteFile(package(), good);
-    WriteFile(root() / "docs", "in the way");
-    r = Updater(root());
-    EXPECT_EQ(1, r.exit_code);
-    EXPECT_EQ(std::string("\x03\x00\x00\x00", 4), ReadFile(root() / ".update/up.stage"));
-    EXPECT_EQ("readme 1.1, longer\n", ReadFile(root() / "readme.txt")) << "files before the failure stay replaced";
-    EXPECT_EQ("readme 1.0\n", ReadFile(root() / ".backup/1.0/readme.txt"));
-    fs::remove(root() / "docs");
-    ExpectResumedAt(4);
+// KWPack check and the updater follow one rule for every stage record.
+TEST_F(EndToEnd, CheckAndTheUpdaterAgreeOnEveryRecordedStage)
+{
+    MakePackage(dir_ / "good.kwp");
+    for (const std::int32_t recorded : {-1, 0, 1, 2, 3, 4, 5}) {
+        SCOPED_TRACE(recorded);
+        Install();
+        WriteFile(package(), ReadFile(dir_ / "good.kwp"));
+        if (recorded >= 1) {
+            FailAfterStage(std::min(recorded, 3));
+            Mend(std::min(recorded, 3));
+        }
+        if (recorded > 3 || recorded < 0) WriteFile(root() / ".update/up.stage", Le32(recorded));
+        const Result check = RunIn(root(), {KWPACK_EXE, "check", "up.kwp", ".", "--lmfile", "../lmfile"});
+        const Result update = Updater(root());
+        EXPECT_EQ(update.exit_code == 0 ? 0 : 3, check.exit_code) << check.out << update.err;
+        EXPECT_EQ(update.err.find("unknown stage") != std::string::npos,
+                  check.out.find("would fail: unknown stage") != std::string::npos)
+            << check.out << update.err;
+    }
 }
 
 TEST_F(EndToEnd, LinksPlantedInTheWorkingTreeAreReplacedNeverFollowed)

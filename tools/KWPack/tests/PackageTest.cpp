@@ -141,8 +141,9 @@ TEST(ParallelCompressor, WritesOneStreamWithTheSameBytesForEveryJobCount)
 
     TempDir dir;
     WriteFile(dir / "out.bz2", two);
-    if (testsupport::HasHostTools())
+    if (testsupport::HasHostTools()) {
         EXPECT_EQ(testsupport::RunHostTool({"bzip2", "-t", "out.bz2"}, dir.path()).exit_code, 0);
+    }
     std::string decompressed;
     kw::bz2::KWDecompress decompressor(1 << 16, 0, 0);
     decompressor.Decompress(two.data(), unsigned(two.size()), true, [&](const void* data, unsigned size) {
