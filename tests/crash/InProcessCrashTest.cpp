@@ -55,5 +55,23 @@ TEST(InProcessInterruption, EveryStopRecoversAlsoWhenWhatWasNotFlushedIsLost)
     KillEverywhere(scenario, interruption, Loss::DataAndDirectories, "power 2", Budget());
 }
 
+// A run ended once stage 4 is recorded, before its clean-up: the installation
+// is updated, and the next run only cleans up and reports success.
+TEST(InProcessInterruption, ARunEndedAfterStageFourIsRecordedOnlyCleansUpNext)
+{
+    ScratchDir dir;
+    const Scenario scenario(dir.path(), 1, 3);
+    const Interruption interruption = InProcess(scenario);
+    const OperationLog log = interruption.record();
+    scenario.Install();
+    ASSERT_EQ(kKillSignal, interruption.stop(log.StageRecord(4) + 1, fs::path()).signal);
+    ASSERT_EQ(std::string("\x04\x00\x00\x00", 4), testsupport::ReadFile(scenario.root() / ".update/up.stage"));
+    const ChildResult rerun = interruption.rerun();
+    EXPECT_EQ(0, rerun.code);
+    EXPECT_EQ("", rerun.err);
+    EXPECT_EQ("Update was completed successfully.\nPress enter key to exit updater.\n", rerun.out);
+    EXPECT_EQ("", scenario.Differences()) << "nothing of the update is left";
+}
+
 } // namespace
 } // namespace crash

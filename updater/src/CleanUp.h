@@ -9,8 +9,9 @@
 namespace kw {
 namespace updater {
 
-// Reports its own failure to the listener, then raises it on.
-void post_process(const Context& context, const UpdatePaths& paths, const Backups& backups);
+// Reports its own failure to the listener, then raises it on. Backups that
+// do not know their from version yet take it from the extracted script.
+void post_process(const Context& context, const UpdatePaths& paths, Backups& backups);
 
 } // namespace updater
 } // namespace kw

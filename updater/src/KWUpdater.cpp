@@ -80,10 +80,12 @@ int update(const Context& context, const std::string& package, const StageOperat
         FlushWork(env, paths.extract_dir);
         FinishStage(context, paths.stage_file, 2);
     }
-    const int script_stage = std::max(resume.first_stage, 3);
-    say.BeginStage(script_stage);
-    op.replace(ScriptRun{context, paths, backups}, script_stage);
-    FinishStage(context, paths.stage_file, 4);
+    if (resume.first_stage <= 4) {
+        const int script_stage = std::max(resume.first_stage, 3);
+        say.BeginStage(script_stage);
+        op.replace(ScriptRun{context, paths, backups}, script_stage);
+        FinishStage(context, paths.stage_file, 4);
+    }
 
     try {
         op.post_process(context, paths, backups);

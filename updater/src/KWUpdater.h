@@ -21,7 +21,7 @@ struct StageOperations {
     boost::function<void(const Context&, const UpdatePaths&)> decrypt;
     boost::function<void(const Context&, const UpdatePaths&)> expand;
     boost::function<void(const ScriptRun&, int start_stage)> replace;
-    boost::function<void(const Context&, const UpdatePaths&, const Backups&)> post_process;
+    boost::function<void(const Context&, const UpdatePaths&, Backups&)> post_process;
     // Removes the package file after a successful run.
     boost::function<void(Env&, const Path&)> remove_package;
 };

@@ -55,7 +55,7 @@ void FlushTree(Env& env, const Path& dir)
 ResumePlan PlanResume(int recorded)
 {
     // Compared unsigned: a negative record is as unknown as a large one.
-    if (static_cast<unsigned>(recorded) > 3) return ResumePlan{false, 0};
+    if (static_cast<unsigned>(recorded) > 4) return ResumePlan{false, 0};
     return ResumePlan{true, recorded + 1};
 }
 

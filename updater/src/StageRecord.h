@@ -12,7 +12,8 @@ namespace updater {
 
 // What a run does after the stage `recorded`: unknown values stop it
 // ("unknown stage") before anything changes; otherwise the stages from
-// `first_stage` (1 to 4) run, then the clean-up.
+// `first_stage` run, then the clean-up. A recorded stage 4 means the
+// installation is updated and only the clean-up is left (first stage 5).
 struct ResumePlan {
     bool known;
     int first_stage;

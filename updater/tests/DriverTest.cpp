@@ -46,7 +46,7 @@ struct FakeStages {
                 run.context.listener.BeginStage(4);
             }
         };
-        op.post_process = [this](const Context&, const UpdatePaths&, const Backups&) {
+        op.post_process = [this](const Context&, const UpdatePaths&, Backups&) {
             Note("post_process");
             if (cleanup_fails) throw std::runtime_error("disk gone");
         };
@@ -164,6 +164,8 @@ TEST(Driver, ResumesAfterTheRecordedStage)
         {1, {"expand", "replace3", "post_process", "remove_package"}, "Begin Stage 2/4"},
         {2, {"replace3", "post_process", "remove_package"}, "Begin Stage 3/4"},
         {3, {"replace4", "post_process", "remove_package"}, "Begin Stage 4/4"},
+        // The installation is updated: only the clean-up is left.
+        {4, {"post_process", "remove_package"}, "Update was completed successfully."},
     };
     for (const Case& c : cases) {
         TempDir root;
@@ -178,7 +180,7 @@ TEST(Driver, ResumesAfterTheRecordedStage)
 
 TEST(Driver, UnknownStageValuesStopTheRun)
 {
-    for (std::int32_t stored : {4, 5, 0x7FFFFFFF, -1}) {
+    for (std::int32_t stored : {5, 0x7FFFFFFF, -1}) {
         TempDir root;
         StoreStage(root.path(), Le32(stored));
         FakeStages fake;

@@ -616,6 +616,7 @@ TEST_F(UpdateScriptTest, NameWithoutExactCp932FormStopsTheRun)
 
 TEST_F(UpdateScriptTest, PostProcessWithoutBackupsSucceeds)
 {
+    backups.SetFrom("1.0");
     Capture err(std::cerr);
     PostProcess();
     EXPECT_EQ("", err.text());
@@ -627,6 +628,7 @@ TEST_F(UpdateScriptTest, PostProcessReportsAFailureBeforePassingItOn)
     // An update directory that is missing cannot be cleaned; the error names
     // a native path, shown as it is.
     const UpdatePaths broken(env, temp / "missing-andr\xC3\xA9" / "pkg.kwp");
+    backups.SetFrom("1.0");
     Capture err(std::cerr);
     try {
         post_process(context, broken, backups);

@@ -135,6 +135,7 @@ void Predict(Env& env, const VerifiedPackage& verified, const Path& installation
             prediction.Plan(prediction.version_check, "", digest, "file",
                             [&] { return plan_version_tag(env, backups, installation, extracted, digest); });
         });
+    if (first_stage > 4) return; // stage 4 is done: only the clean-up is left
     using Dir = const Path&;
     const DirSteps steps{
         [&](Dir source, Dir target, const std::string& prefix, const XmlElementPtr& e) {
@@ -223,7 +224,10 @@ bool CheckInstallation(Env& env, const Path& package, const Path& installation, 
     else
         out << "version check:\n";
     PrintFindings(prediction.version_check, out);
-    out << "stage 4:\n";
+    if (resume.known && resume.first_stage > 4)
+        out << "stage 4: done by an earlier run (stage " << recorded << " recorded); only the clean-up is left\n";
+    else
+        out << "stage 4:\n";
     PrintFindings(prediction.entries, out);
     out << (complete ? "the update would complete\n" : "the update would fail: " + prediction.failure + "\n");
     return complete;
