@@ -7,10 +7,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 
 jobs=$(nproc)
-"$root/scripts/build.sh" "$root/build"
+# Warnings are errors in the Linux builds, so that none lands.
+"$root/scripts/build.sh" "$root/build" -DKW_WERROR=ON
 (cd "$root/build" && ctest --output-on-failure -j "$jobs")
 
-"$root/scripts/build.sh" "$root/build-sanitize" -DKW_SANITIZE=ON -DKW_BUILD_BENCHMARKS=OFF
+"$root/scripts/build.sh" "$root/build-sanitize" -DKW_SANITIZE=ON -DKW_BUILD_BENCHMARKS=OFF -DKW_WERROR=ON
 (cd "$root/build-sanitize" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --output-on-failure -j "$jobs")
 

@@ -71,6 +71,7 @@ public:
     void FlushFileSystem(const Path& path) override;
     void FlushFile(const Path& path) override;
     void FlushDirectory(const Path& path) override;
+    std::unique_ptr<kw::updater::FileLock> LockFile(const Path& path) override { return base_.LockFile(path); }
     bool IsHeldOpen(const Path& path) override { return base_.IsHeldOpen(path); }
     bool PathTooLong(const Path& path, bool directory) override { return base_.PathTooLong(path, directory); }
     bool StandardErrorIsTerminal() override { return base_.StandardErrorIsTerminal(); }

@@ -465,8 +465,25 @@ TEST_F(EndToEnd, CheckPredictsTheUpdateAndChangesNothing)
     ExpectResumedAt(4);
 }
 
+// A second run started while the first is under way refuses at once and
+// changes nothing; the first completes. Many small files keep it busy.
+TEST_F(EndToEnd, ASecondRunRefusesWhileTheFirstIsUnderWay)
+{
+    for (int i = 0; i < 400; ++i) Put(new_tree(), "many/f" + std::to_string(i) + ".txt", std::to_string(i), 1600000600);
+    MakePackage(package());
+    testsupport::RunningProgram first({KW_UPDATER_EXE, "up.kwp"}, root());
+    ASSERT_TRUE(first.WaitForOutput("Begin Stage 2/4"));
+    const Result second = Updater(root());
+    const Result first_result = first.Wait();
+    ExpectFailure(second, "At StageRecord\\.cpp\\([0-9]+\\) in update\\(\\)\nanother update is running in this installation");
+    EXPECT_EQ(std::string::npos, second.out.find("Begin Stage")) << second.out;
+    EXPECT_EQ(0, first_result.exit_code) << first_result.err;
+    ExpectUpdatedAndClean();
+}
+
 // A run ended from outside once stage 4 has begun (a crash, a power cut)
-// completes when started again. Many small files keep stage 4 busy.
+// completes when started again, its lock on the installation gone with it.
+// Many small files keep stage 4 busy.
 TEST_F(EndToEnd, ARunEndedDuringStageFourCompletesWhenStartedAgain)
 {
     for (int i = 0; i < 300; ++i) Put(new_tree(), "many/f" + std::to_string(i) + ".txt", std::to_string(i), 1600000600);

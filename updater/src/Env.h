@@ -79,6 +79,12 @@ public:
     virtual std::size_t Read(void* data, std::size_t size) = 0;
 };
 
+// A lock held until the object goes, or the process ends (even killed).
+class FileLock {
+public:
+    virtual ~FileLock() = default;
+};
+
 class Env {
 public:
     virtual ~Env() = default;
@@ -136,6 +142,12 @@ public:
     virtual void FlushFile(const Path& path) = 0;
     // Flushes a directory's entries (creations, renames, removals).
     virtual void FlushDirectory(const Path& path) = 0;
+
+    // ---- one process at a time
+    // An exclusive lock on the file `path`, created when missing: held open
+    // without sharing on Windows (and gone with the handle), flock on POSIX
+    // (removed before it is released). Null while another process holds it.
+    virtual std::unique_ptr<FileLock> LockFile(const Path& path) = 0;
 
     // ---- Windows behaviours (never on POSIX)
     // True when another process holds `path` open in a way that keeps this

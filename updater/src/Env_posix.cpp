@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -164,6 +165,17 @@ public:
 private:
     Descriptor fd_;
     Path directory_;
+};
+
+class PosixFileLock : public FileLock {
+public:
+    PosixFileLock(int fd, const Path& path) : fd_(fd), path_(path) {}
+    // Removed while still held, so that nobody locks the name in between.
+    ~PosixFileLock() override { ::unlink(Native(path_)); }
+
+private:
+    Descriptor fd_;
+    Path path_;
 };
 
 // Opens `path` read-only (a directory too) and runs `flush` on it.
@@ -344,6 +356,17 @@ public:
     void FlushFile(const Path& path) override { FlushOpened(path, ::fsync, "cannot flush the file"); }
 
     void FlushDirectory(const Path& path) override { FlushOpened(path, ::fsync, "cannot flush the directory"); }
+
+    std::unique_ptr<FileLock> LockFile(const Path& path) override
+    {
+        const int fd = ::open(Native(path), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd < 0) Raise("cannot lock", path);
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return std::unique_ptr<FileLock>(new PosixFileLock(fd, path));
+        const int error = errno;
+        ::close(fd);
+        if (error == EWOULDBLOCK) return nullptr;
+        RaiseFileError("cannot lock", path, {error, boost::system::system_category()});
+    }
 
     bool IsHeldOpen(const Path&) override { return false; } // POSIX has no sharing modes
 

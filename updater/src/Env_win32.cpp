@@ -132,6 +132,14 @@ private:
     Path directory_;
 };
 
+class WindowsFileLock : public FileLock {
+public:
+    explicit WindowsFileLock(HANDLE handle) : handle_(handle) {}
+
+private:
+    Handle handle_; // closing it deletes the file
+};
+
 // Opens a file, or a directory (which opens only with backup semantics),
 // for writing and flushes its buffers; write access is what
 // FlushFileBuffers needs.
@@ -306,6 +314,18 @@ public:
     void FlushDirectory(const Path& path) override
     {
         FlushOpened(path, FILE_FLAG_BACKUP_SEMANTICS, "cannot flush the directory");
+    }
+
+    std::unique_ptr<FileLock> LockFile(const Path& path) override
+    {
+        // No sharing: a second open fails until this handle is closed, which
+        // the system does when the process ends, however it ends.
+        const HANDLE handle = ::CreateFileW(Native(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) return std::unique_ptr<FileLock>(new WindowsFileLock(handle));
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) return nullptr;
+        Raise("cannot lock", path, error);
     }
 
     bool IsHeldOpen(const Path& path) override

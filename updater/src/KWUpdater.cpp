@@ -66,7 +66,9 @@ int update(const Context& context, const std::string& package, const StageOperat
     }
     Backups backups(env, paths.backup_dir);
 
-    const ResumePlan resume = PlanResume(CheckStage(env, paths.update_dir, paths.stage_file));
+    const bool fresh = CreateUpdateDir(env, paths.update_dir);
+    std::unique_ptr<FileLock> lock = LockUpdateDir(env, paths.update_dir);
+    const ResumePlan resume = PlanResume(fresh ? 0 : ReadStage(env, paths.stage_file));
     if (!resume.known) KW_FAIL("unknown stage", "update");
     if (resume.first_stage <= 1) {
         say.BeginStage(1);
@@ -89,6 +91,8 @@ int update(const Context& context, const std::string& package, const StageOperat
 
     try {
         op.post_process(context, paths, backups);
+        lock.reset(); // the lock goes with it, and then the update directory when empty
+        RemoveUpdateDirIfEmpty(env, paths.update_dir);
         op.remove_package(env, paths.package);
     } catch (const std::exception&) {
         say.CleanUpFailed(PathToNarrow(paths.package.filename()));

@@ -59,14 +59,29 @@ ResumePlan PlanResume(int recorded)
     return ResumePlan{true, recorded + 1};
 }
 
+bool CreateUpdateDir(Env& env, const Path& update_dir)
+{
+    if (!Exists(env, update_dir)) {
+        if (env.MakeDirectory(update_dir)) {
+            if (!env.SetHidden(update_dir)) KW_FAIL("cannot set attributes", "StageDir::CheckStage");
+            return true;
+        }
+        if (!Exists(env, update_dir)) KW_FAIL("cannot create directory", "StageDir::CreateFsDirectory");
+    }
+    if (!IsDirectory(env, update_dir)) KW_FAIL(".update is not a directory", "StageDir::CheckStage");
+    return false;
+}
+
 int CheckStage(Env& env, const Path& update_dir, const Path& stage_file)
 {
-    if (Exists(env, update_dir)) {
-        if (!IsDirectory(env, update_dir)) KW_FAIL(".update is not a directory", "StageDir::CheckStage");
-        return ReadStage(env, stage_file);
-    }
-    CreateHiddenDirectory(env, update_dir, "StageDir::CheckStage");
-    return 0;
+    return CreateUpdateDir(env, update_dir) ? 0 : ReadStage(env, stage_file);
+}
+
+std::unique_ptr<FileLock> LockUpdateDir(Env& env, const Path& update_dir)
+{
+    std::unique_ptr<FileLock> lock = env.LockFile(update_dir / "kwupdater.lock");
+    if (!lock) KW_FAIL("another update is running in this installation", "update");
+    return lock;
 }
 
 int ReadStage(Env& env, const Path& stage_file)
@@ -126,7 +141,7 @@ void RemoveStage(Env& env, const Path& update_dir, const Path& stage_file)
 
 void RemoveUpdateDirIfEmpty(Env& env, const Path& update_dir)
 {
-    if (IsEmptyDirectory(env, update_dir)) env.Remove(update_dir);
+    if (Exists(env, update_dir) && IsEmptyDirectory(env, update_dir)) env.Remove(update_dir);
 }
 
 } // namespace updater

@@ -20,9 +20,17 @@ struct ResumePlan {
 };
 ResumePlan PlanResume(int recorded);
 
+// Creates the hidden update directory when it is missing; true when this
+// run created it (another run may create it at the same moment).
+bool CreateUpdateDir(Env& env, const Path& update_dir);
 // The last completed stage; creates the hidden update directory (returning
 // 0) when it is missing.
 int CheckStage(Env& env, const Path& update_dir, const Path& stage_file);
+// One run at a time in an installation: a lock in the update directory
+// (which must exist), held until the object goes or the process ends.
+// Raises "another update is running in this installation" while another
+// process holds it.
+std::unique_ptr<FileLock> LockUpdateDir(Env& env, const Path& update_dir);
 // The stored stage; a missing file is created holding 0, written whole and
 // durably as FinishStage writes it.
 int ReadStage(Env& env, const Path& stage_file);
