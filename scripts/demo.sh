@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Builds everything, then updates a demo installation from version 1.0 to 1.1
-# with a package made by KWPack, and shows that the result is the 1.1 tree;
-# then the same with the Windows build's KWUpdater.exe under Wine.
+# Builds the two programs, updates a demo installation from version 1.0 to
+# 1.1 with a package made by KWPack, and shows that the result is the 1.1
+# tree; only then builds for Windows (the first time takes a while) and does
+# the same with KWUpdater.exe and KWPack.exe under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh" "$root/build" -DKW_BUILD_BENCHMARKS=OFF
-"$root/scripts/build-windows.sh" "$root/build-windows" >/dev/null
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$root/build" --target KWUpdater KWPack -j "$(nproc)" >/dev/null
 updater="$root/build/updater/KWUpdater"
 kwpack="$root/build/tools/KWPack/KWPack"
 
@@ -58,6 +59,9 @@ compare() {
 }
 compare installation
 
+echo "== the Windows build (the first time builds its dependencies from source)"
+"$root/scripts/build-windows.sh" "$root/build-windows" >/dev/null
+
 # The Windows programs under Wine, whose ANSI code page is then 932; the
 # updater's console lines are CP932 and are shown here in UTF-8.
 wine_run() {
@@ -69,12 +73,20 @@ windows_update() { # installation
 }
 cp -r "$root/build-windows/dist" windows-dist
 
-echo "== KWUpdater.exe under Wine, started from a copy of build-windows/dist alone, on the Linux KWPack's package"
-"$kwpack" make v1.0 v1.1 installation-windows/update-1.1.kwp --key private.pem --from 1.0 --to 1.1 --quiet
-windows_update installation-windows
-
-echo "== the same with a package made by KWPack.exe under Wine"
+echo "== KWPack.exe under Wine makes the package from the same trees, key and options"
 cp -a v1.0 installation-windows-2
 wine_run windows-dist/KWPack.exe make v1.0 v1.1 installation-windows-2/update-1.1.kwp --key private.pem \
   --from 1.0 --to 1.1 --quiet
+"$kwpack" make v1.0 v1.1 installation-windows/update-1.1.kwp --key private.pem --from 1.0 --to 1.1 --quiet
+if cmp -s installation-windows/update-1.1.kwp installation-windows-2/update-1.1.kwp; then
+  echo "== KWPack.exe made the same package bytes as KWPack"
+else
+  echo "== KWPack.exe made other package bytes than KWPack" >&2
+  exit 1
+fi
+
+echo "== KWUpdater.exe under Wine, started from a copy of build-windows/dist alone, on the Linux KWPack's package"
+windows_update installation-windows
+
+echo "== the same with the package made by KWPack.exe"
 windows_update installation-windows-2

@@ -24,6 +24,7 @@
 #include <map>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 namespace fs = boost::filesystem;
 using testsupport::ReadFile;
@@ -383,6 +384,30 @@ TEST_F(EndToEnd, LinksPlantedInTheWorkingTreeAreReplacedNeverFollowed)
     ExpectUpdatedAndClean();
     EXPECT_EQ("outside", ReadFile(dir_ / "outside/victim.txt"));
     EXPECT_EQ(1, std::distance(fs::directory_iterator(dir_ / "outside"), fs::directory_iterator()));
+}
+
+// Packages rebuild byte for byte: copies of the same trees made a second
+// apart (with creation times of their own) give the same package, with and
+// without SOURCE_DATE_EPOCH.
+TEST_F(EndToEnd, TheSameTreesGiveTheSamePackageBytes)
+{
+    const auto make = [&](const std::string& copy) {
+        testsupport::CopyTree(old_tree(), dir_ / copy / "old");
+        testsupport::CopyTree(new_tree(), dir_ / copy / "new");
+        const Result r = RunIn(dir_ / copy, {KWPACK_EXE, "make", "old", "new", "p.kwp", "--key",
+                                             (keys_->path() / "key.pem").string(), "--from", "1.0", "--to", "1.1"});
+        EXPECT_EQ(0, r.exit_code) << r.err;
+        return ReadFile(dir_ / copy / "p.kwp");
+    };
+    const std::string first = make("a");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_TRUE(first == make("b"));
+    testsupport::SetEnvironment("SOURCE_DATE_EPOCH", "1700000000");
+    const std::string dated = make("c");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_TRUE(dated == make("d"));
+    testsupport::SetEnvironment("SOURCE_DATE_EPOCH", "");
+    EXPECT_FALSE(dated == first) << "the script takes the given time";
 }
 
 // "KWPack check" on the installation at 1.0, with one file edited, and half

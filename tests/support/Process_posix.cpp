@@ -90,4 +90,12 @@ CommandResult RunCommand(const std::string& command)
     return CommandResult{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
 }
 
+void SetEnvironment(const std::string& name, const std::string& value)
+{
+    if (value.empty())
+        ::unsetenv(name.c_str());
+    else
+        ::setenv(name.c_str(), value.c_str(), 1);
+}
+
 } // namespace testsupport

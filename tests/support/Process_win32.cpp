@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cstdlib>
+
 namespace fs = boost::filesystem;
 
 namespace testsupport {
@@ -181,6 +183,11 @@ CommandResult RunHostTool(const std::vector<std::string>& argv, const fs::path& 
     Spawn()(args.data(), 1);
     const std::string status = ReadFile(scratch / "status");
     return CommandResult{status.empty() ? -1 : std::stoi(status), ReadFile(scratch / "out"), ReadFile(scratch / "err")};
+}
+
+void SetEnvironment(const std::string& name, const std::string& value)
+{
+    ::_putenv_s(name.c_str(), value.c_str()); // an empty value removes it
 }
 
 } // namespace testsupport

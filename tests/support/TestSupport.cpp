@@ -105,18 +105,30 @@ std::string TreeDifferences(const TreeSnapshot& expected, const TreeSnapshot& ac
 void CopyTree(const fs::path& from, const fs::path& to)
 {
     kw::updater::Env& env = kw::updater::Env::Default();
+    // Only the modification time is carried: the copy's creation time is its own.
+    const auto copy_modified = [&](const fs::path& source, const fs::path& target) {
+        kw::updater::FileTimes source_times, times;
+        env.GetTimes(source, true, source_times);
+        env.GetTimes(target, true, times);
+        times.modified = source_times.modified;
+        env.SetTimes(target, times);
+    };
     fs::create_directories(to);
+    std::vector<fs::path> directories;
     for (fs::recursive_directory_iterator it(from), end; it != end; ++it) {
         const fs::path target = to / it->path().lexically_relative(from);
         if (fs::is_directory(it->path())) {
             fs::create_directories(target);
+            directories.push_back(it->path());
             continue;
         }
         WriteFile(target, ReadFile(it->path()));
-        kw::updater::FileTimes times;
-        env.GetTimes(it->path(), false, times);
-        env.SetTimes(target, times);
+        copy_modified(it->path(), target);
     }
+    // A directory takes its time once its content is written, the deepest first.
+    for (auto it = directories.rbegin(); it != directories.rend(); ++it)
+        copy_modified(*it, to / it->lexically_relative(from));
+    copy_modified(from, to);
 }
 
 FILETIME Ticks(std::uint64_t ticks)

@@ -67,7 +67,8 @@ TreeSnapshot SnapshotTree(const boost::filesystem::path& root, const std::set<st
 // when they are the same.
 std::string TreeDifferences(const TreeSnapshot& expected, const TreeSnapshot& actual);
 // Copies the tree `from` to `to` (created as needed), contents and
-// modification times, also from one file system to another.
+// modification times of files and directories, also from one file system to
+// another; the copies' creation times are their own.
 void CopyTree(const boost::filesystem::path& from, const boost::filesystem::path& to);
 
 // A FILETIME from a count of 100-ns ticks, and back.
@@ -131,6 +132,10 @@ CommandResult RunProgram(const std::vector<std::string>& argv, const boost::file
 // where no host is around (Windows itself).
 CommandResult RunHostTool(const std::vector<std::string>& argv, const boost::filesystem::path& dir);
 bool HasHostTools();
+
+// Sets an environment variable for this process and the programs it starts;
+// an empty value removes it.
+void SetEnvironment(const std::string& name, const std::string& value);
 
 // The text in single quotes for the shell.
 std::string ShellQuote(const std::string& text);

@@ -14,6 +14,8 @@
 
 #include <kw/ModuleError.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 
@@ -31,6 +33,8 @@ const OptionSpec kKey{"key", "PRIVATE_KEY", false, "PEM private key made by keyg
 const OptionSpec kJobs{"jobs", "N", false, "compression threads (default: one per core)"};
 const OptionSpec kLmfile{"lmfile", "LMFILE", false, "the installation's key file (required)"};
 const OptionSpec kJson{"json", "", false, "write the report as one JSON document"};
+const OptionSpec kCreationTimes{"creation-times", "", false,
+                                "carry the creation times read from the disk (default: the modification times)"};
 const OptionSpec kVersion{"version", "NNNN", false, "package format version, four digits (default 0111)"};
 
 struct Command {
@@ -66,6 +70,21 @@ int RunKeygen(Env& env, const ParsedArgs& args)
     return 0;
 }
 
+// SOURCE_DATE_EPOCH, the reproducible-builds convention: the time, in
+// seconds since 1970, of what a build makes itself.
+boost::optional<std::int64_t> SourceDateEpoch()
+{
+    const char* text = std::getenv("SOURCE_DATE_EPOCH");
+    if (!text || !*text) return boost::none;
+    std::int64_t seconds = 0;
+    for (const char* c = text; *c; ++c) {
+        if (*c < '0' || *c > '9' || seconds > (INT64_MAX - 9) / 10)
+            throw UsageError(std::string("SOURCE_DATE_EPOCH must be a count of seconds, not \"") + text + "\"");
+        seconds = seconds * 10 + (*c - '0');
+    }
+    return seconds;
+}
+
 ScriptOptions ScriptOptionsFrom(const ParsedArgs& args, const Path& out_dir)
 {
     ScriptOptions options;
@@ -76,6 +95,8 @@ ScriptOptions ScriptOptionsFrom(const ParsedArgs& args, const Path& out_dir)
     options.to = Required(args, "to");
     options.checks = args.All("check");
     options.force = args.Flag("force");
+    options.creation_times = args.Flag("creation-times");
+    options.source_date = SourceDateEpoch();
     return options;
 }
 
@@ -105,6 +126,7 @@ BuildOptions BuildOptionsFrom(const ParsedArgs& args, const Path& source, const 
     options.key = Required(args, "key");
     options.version = args.Value("version", kw::updater::kNewestVersionText);
     options.force = args.Flag("force");
+    options.creation_times = args.Flag("creation-times");
     if (args.Flag("jobs")) {
         const int jobs = ParseNumber(args.Value("jobs", ""), "jobs");
         if (jobs < 1) throw UsageError("--jobs needs at least 1");
@@ -173,7 +195,7 @@ std::vector<Command> Commands()
          RunKeygen},
         {{"script",
           {"OLD_DIR", "NEW_DIR", "OUT_DIR"},
-          {kFrom, kTo, kCheck, kForce, kQuiet},
+          {kFrom, kTo, kCheck, kCreationTimes, kForce, kQuiet},
           "write an update directory from two trees",
           "Compares the installation tree OLD_DIR with the tree of the next version NEW_DIR and\n"
           "writes OUT_DIR: update.xml and the new and changed files where the updater takes them.\n"
@@ -183,7 +205,7 @@ std::vector<Command> Commands()
          RunScript},
         {{"build",
           {"SOURCE_DIR", "PACKAGE"},
-          {kKey, kVersion, kJobs, kForce, kQuiet},
+          {kKey, kVersion, kJobs, kCreationTimes, kForce, kQuiet},
           "pack an update directory into a package",
           "Packs SOURCE_DIR (usually made by script) into the update package PACKAGE: the archive\n"
           "of the tree, bzip2-compressed, encrypted with Camellia-256 under the SHA-256 of the\n"
@@ -192,7 +214,7 @@ std::vector<Command> Commands()
          RunBuild},
         {{"make",
           {"OLD_DIR", "NEW_DIR", "PACKAGE"},
-          {kKey, kFrom, kTo, kCheck, kVersion, kJobs, kForce, kQuiet},
+          {kKey, kFrom, kTo, kCheck, kVersion, kJobs, kCreationTimes, kForce, kQuiet},
           "script and build in one step",
           "Runs script into a temporary directory and builds PACKAGE from it."},
          RunMake},

@@ -97,7 +97,8 @@ void WriteCiphertext(ScratchFile& scratch, const unsigned char* key, unsigned jo
 
 BuildSummary BuildPackage(Env& env, const BuildOptions& options)
 {
-    return BuildPackageFromTree(env, options, ScanTree(env, options.source));
+    return BuildPackageFromTree(
+        env, options, ScanTree(env, options.source, options.creation_times ? ScanFor::PackageWithCreationTimes : ScanFor::Package));
 }
 
 BuildSummary BuildPackageFromTree(Env& env, const BuildOptions& options, const TreeEntry& tree)

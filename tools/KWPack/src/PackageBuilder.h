@@ -20,6 +20,7 @@ struct BuildOptions {
     std::string version = "0111";
     bool force = false;
     unsigned jobs = 0;  // compression threads; 0: one per core
+    bool creation_times = false;  // read from the disk, not the modification times
 };
 
 struct BuildSummary {

@@ -126,6 +126,28 @@ void CheckVersionTexts(const ScriptOptions& options)
         throw PackError("--from \"" + options.from + "\" cannot name the backup directory: " + problem);
 }
 
+std::uint64_t TicksOf(const FILETIME& time) { return std::uint64_t(time.dwHighDateTime) << 32 | time.dwLowDateTime; }
+
+std::uint64_t NewestModification(const TreeEntry& entry)
+{
+    std::uint64_t newest = TicksOf(entry.modified);
+    for (const TreeEntry& child : entry.children) newest = std::max(newest, NewestModification(child));
+    return newest;
+}
+
+// The time of what KWPack makes itself: the same for the same trees, so
+// that packages rebuild byte for byte.
+FILETIME MadeAt(const ScriptOptions& options, const TreeEntry& new_root)
+{
+    const std::uint64_t ticks = options.source_date
+                                    ? std::uint64_t(*options.source_date + 11644473600LL) * 10000000u
+                                    : NewestModification(new_root);
+    FILETIME time;
+    time.dwLowDateTime = std::uint32_t(ticks);
+    time.dwHighDateTime = std::uint32_t(ticks >> 32);
+    return time;
+}
+
 // The place of the package's own script must stay free.
 void RefuseScriptNameClash(const TreeChanges& changes)
 {
@@ -211,7 +233,8 @@ ScriptSummary WriteUpdateDirectory(Env& env, const ScriptOptions& options)
     // Only names of the new tree travel in the package; the installed tree
     // is merely compared against.
     const TreeEntry old_root = ScanTree(env, options.old_dir, ScanFor::Comparison);
-    const TreeEntry new_root = ScanTree(env, options.new_dir);
+    const TreeEntry new_root =
+        ScanTree(env, options.new_dir, options.creation_times ? ScanFor::PackageWithCreationTimes : ScanFor::Package);
     const TreeChanges changes = CompareTrees(env, options.old_dir, old_root, options.new_dir, new_root);
     RefuseScriptNameClash(changes);
     const std::vector<VersionCheck> checks = CollectChecks(env, options, old_root, changes);
@@ -230,6 +253,8 @@ ScriptSummary WriteUpdateDirectory(Env& env, const ScriptOptions& options)
         } catch (const std::exception& e) {
             throw PackError("cannot write " + path.string() + ": " + e.what());
         }
+        const FILETIME made = MadeAt(options, new_root);
+        WriteTimes(env, path, made, made);
     }
     CopyDirectoryTimes(env, out.path(), new_root);
     out.Commit();

@@ -4,6 +4,9 @@
 
 #include "TreeCompare.h"
 
+#include <boost/optional.hpp>
+
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -22,6 +25,12 @@ struct ScriptOptions {
     // modified file.
     std::vector<std::string> checks;
     bool force = false;
+    // Creation times read from the disk rather than the modification times.
+    bool creation_times = false;
+    // The time of what KWPack itself makes (the script), in seconds since
+    // 1970 (SOURCE_DATE_EPOCH); when absent, the newest modification time in
+    // the new tree.
+    boost::optional<std::int64_t> source_date;
 };
 
 struct ScriptSummary {

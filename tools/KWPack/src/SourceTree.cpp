@@ -39,10 +39,12 @@ void ScanInto(Env& env, const Path& path, TreeEntry& entry, ScanFor purpose)
         throw PackError("cannot read " + path.string() + ": " + e.code().message());
     }
     if (!status.Exists()) throw PackError("cannot read " + path.string() + ": it does not exist");
-    if (purpose == ScanFor::Package) ReadTimes(env, path, entry.created, entry.modified);
+    const bool packed = purpose != ScanFor::Comparison;
+    if (packed) ReadTimes(env, path, entry.created, entry.modified);
+    if (purpose == ScanFor::Package) entry.created = entry.modified;
     if (status.IsFile()) {
         entry.size = status.size;
-        if (purpose == ScanFor::Package && entry.size > 0xFFFFFFFFu)
+        if (packed && entry.size > 0xFFFFFFFFu)
             throw PackError(path.string() + " is 4 GiB or larger; packages cannot hold it");
         return;
     }
@@ -51,7 +53,7 @@ void ScanInto(Env& env, const Path& path, TreeEntry& entry, ScanFor purpose)
     for (const Path& name : names) {
         TreeEntry child;
         child.name = name.string();
-        if (purpose == ScanFor::Package) CheckPackageName(path / name, child);
+        if (packed) CheckPackageName(path / name, child);
         ScanInto(env, path / name, child, purpose);
         entry.children.push_back(std::move(child));
     }

@@ -34,7 +34,12 @@ enum class ScanFor {
     // A tree whose names and times go into a package: raises PackError for a
     // name without a CP932 form, a name an updater refuses, one longer than
     // 256 CP932 bytes, a file of 4 GiB or more, and times that cannot be read.
+    // The modification time stands for the creation time too, which a source
+    // cannot vouch for (a checkout's or a copy's), so that the same trees
+    // give the same package on every host.
     Package,
+    // The same with the creation times read from the disk.
+    PackageWithCreationTimes,
     // An installed tree that is only compared against: names and sizes.
     Comparison,
 };

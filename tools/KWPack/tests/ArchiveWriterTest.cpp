@@ -25,7 +25,7 @@ namespace {
 
 std::string StreamOf(const fs::path& dir, const std::string& prologue = "KWUP0111")
 {
-    const TreeEntry tree = ScanTree(testsupport::SystemEnv(), dir);
+    const TreeEntry tree = ScanTree(testsupport::SystemEnv(), dir, ScanFor::PackageWithCreationTimes);
     std::string stream;
     WriteArchiveStream(testsupport::SystemEnv(), dir, tree, prologue, [&](const unsigned char* data, std::size_t size) {
         stream.append(reinterpret_cast<const char*>(data), size);
@@ -128,14 +128,14 @@ TEST(ArchiveWriter, WrittenTreeLoadsBackIdenticallyThroughTheArchiveLoader)
         return n;
     }));
     EXPECT_EQ(loader.GetReadingOffset(), stream.size());
-    ExpectSame(top, ScanTree(testsupport::SystemEnv(), top), loader.GetBody()->GetRoot().GetChildNode("/"), "top");
+    ExpectSame(top, ScanTree(testsupport::SystemEnv(), top, ScanFor::PackageWithCreationTimes), loader.GetBody()->GetRoot().GetChildNode("/"), "top");
 }
 
 TEST(ArchiveWriter, RefusesAFileThatChangedAfterTheScan)
 {
     TempDir dir;
     WriteFile(dir / "top/a", "hello");
-    const TreeEntry tree = ScanTree(testsupport::SystemEnv(), dir / "top");
+    const TreeEntry tree = ScanTree(testsupport::SystemEnv(), dir / "top", ScanFor::PackageWithCreationTimes);
     auto discard = [](const unsigned char*, std::size_t) {};
     WriteFile(dir / "top/a", "hello, longer");
     EXPECT_THROW(WriteArchiveStream(testsupport::SystemEnv(), dir / "top", tree, "KWUP0111", discard), PackError);

@@ -179,11 +179,20 @@ TEST(ScriptWriter, ListsEveryChangeSelectableAsTheUpdaterSelects)
     EXPECT_EQ(ReadFile(trees.out_dir / "bin/plugins/sub/b.dll"), "b");
     EXPECT_FALSE(fs::exists(trees.out_dir / "bin/same.dll"));
     EXPECT_FALSE(fs::exists(trees.out_dir / "gone.txt"));
+    // Written with two-blank indentation.
+    EXPECT_NE(ReadFile(trees.out_dir / "update.xml").find("\n  <dir path=\"/\">\n    <modify "), std::string::npos);
+
+    // A creation time read from the disk cannot be vouched for: the
+    // modification time stands for it, unless the option carries it.
     FILETIME got_created, got_modified;
     ReadTimes(testsupport::SystemEnv(), trees.out_dir / "日本語/追加.txt", got_created, got_modified);
     EXPECT_EQ(TicksOf(got_modified), TicksOf(modified));
-    // Written with two-blank indentation.
-    EXPECT_NE(ReadFile(trees.out_dir / "update.xml").find("\n  <dir path=\"/\">\n    <modify "), std::string::npos);
+    EXPECT_EQ(TicksOf(got_created), TicksOf(modified));
+    ScriptOptions carried = trees.Options();
+    carried.out_dir = trees.out_dir.parent_path() / "carried";
+    carried.creation_times = true;
+    WriteUpdateDirectory(testsupport::SystemEnv(), carried);
+    ReadTimes(testsupport::SystemEnv(), carried.out_dir / "日本語/追加.txt", got_created, got_modified);
     if (testsupport::UnderWine()) GTEST_SKIP() << testsupport::kNoCreationTimesUnderWine;
     EXPECT_EQ(TicksOf(got_created), TicksOf(created));
 }
