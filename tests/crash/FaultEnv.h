@@ -45,6 +45,7 @@ public:
     bool SetHidden(const Path& path) override;
     kw::updater::FileStatus Status(const Path& path, bool follow_links) override { return base_.Status(path, follow_links); }
     std::vector<Path> ListDirectory(const Path& path) override { return base_.ListDirectory(path); }
+    Path SpelledName(const Path& path) override { return base_.SpelledName(path); }
     std::size_t MaxNameLength(const Path& dir) override { return base_.MaxNameLength(dir); }
     Path Absolute(const Path& path) override { return base_.Absolute(path); }
     Path TemporaryDirectory() override { return base_.TemporaryDirectory(); }
@@ -53,6 +54,11 @@ public:
         return base_.GetTimes(path, directories_too, times);
     }
     kw::updater::TimesResult SetTimes(const Path& path, const kw::updater::FileTimes& times) override;
+    void SetReadOnly(const Path& path, bool read_only) override
+    {
+        AdmitOrRaise("chmod", path);
+        base_.SetReadOnly(path, read_only);
+    }
     std::unique_ptr<kw::updater::SequentialFile> OpenForReading(const Path& path, boost::system::error_code& error) override
     {
         return base_.OpenForReading(path, error);
@@ -72,8 +78,7 @@ public:
     void FlushFile(const Path& path) override;
     void FlushDirectory(const Path& path) override;
     std::unique_ptr<kw::updater::FileLock> LockFile(const Path& path) override { return base_.LockFile(path); }
-    bool IsHeldOpen(const Path& path) override { return base_.IsHeldOpen(path); }
-    bool PathTooLong(const Path& path, bool directory) override { return base_.PathTooLong(path, directory); }
+    bool IsHeldOpen(const Path& path, Use use) override { return base_.IsHeldOpen(path, use); }
     bool StandardErrorIsTerminal() override { return base_.StandardErrorIsTerminal(); }
 
     // Counts one operation on `path`: false when it must not be performed

@@ -79,12 +79,6 @@ struct node_action {
     bool operator()(const std::string& name, const boost::shared_ptr<Node>& node) const
     {
         const Path child = SafeChildPath(directory_path, name);
-        // The working copy lies deeper than the installed file: a path Windows
-        // cannot open stops the update here, before any installed file changes.
-        if (env.PathTooLong(child, node->GetType() == kw::archive::NodeDirectory)) {
-            const std::string text = "path is too long for Windows: " + PathToNarrow(child);
-            KW_FAIL(text.c_str(), kNodeActionLabel);
-        }
         switch (node->GetType()) {
         case kw::archive::NodeDirectory: {
             RemoveLink(env, child);
@@ -111,6 +105,28 @@ struct node_action {
     }
 };
 
+// Packages are made for Windows, where two names that differ only in case
+// name one file: one would overwrite the other. A name without a UTF-8 form
+// is refused by the name check instead.
+void RefuseCaseTwins(const Directory& directory)
+{
+    std::vector<std::string> narrow, decoded;
+    Directory::NodeCallback collect = [&](const std::string& name, const boost::shared_ptr<Node>&) {
+        try {
+            decoded.push_back(kw::ConvertSjisToUtf8(name));
+            narrow.push_back(name);
+        } catch (const std::exception&) {
+        }
+        return true;
+    };
+    directory.ForeachNode(collect);
+    std::size_t first = 0, second = 0;
+    if (!safename::FindCaseTwins(decoded, first, second)) return;
+    const std::string text =
+        "names in package that Windows cannot tell apart: \"" + narrow[first] + "\" and \"" + narrow[second] + "\"";
+    KW_FAIL(text.c_str(), "construct_tree");
+}
+
 // Creates `path` as one directory unless it is one already.
 void EnsureDirectory(Env& env, const Path& path, const char* not_directory, const char* label)
 {
@@ -126,6 +142,7 @@ void EnsureDirectory(Env& env, const Path& path, const char* not_directory, cons
 bool construct_tree(Env& env, const Path& directory_path, const boost::shared_ptr<Directory>& directory)
 {
     if (!directory) return false;
+    RefuseCaseTwins(*directory);
     Directory::NodeCallback action = node_action{env, directory_path};
     directory->ForeachNode(action);
     return true;

@@ -4,25 +4,29 @@
 
 #include <boost/filesystem/exception.hpp>
 
+#include <random>
 #include <stdexcept>
+#include <vector>
 
 namespace kw {
 namespace updater {
 namespace {
 
 // Renames `temporary` over `target`, trying again while another process
-// holds the target; the temporary goes when it cannot be placed.
-void Place(Env& env, const Path& temporary, const Path& target, bool replace)
+// holds the target; the temporary goes when it cannot be placed. False,
+// with the temporary kept, when the target lies on another volume.
+bool Place(Env& env, const Path& temporary, const Path& target, bool replace)
 {
     boost::system::error_code failed;
-    RetryWhileHeld(env, target, [&] {
+    RetryWhileHeld(env, target, Env::Use::kReplace, [&] {
         env.Rename(temporary, target, replace, failed);
         return !failed;
     });
-    if (!failed) return;
+    if (!failed) return true;
+    if (failed == boost::system::errc::cross_device_link) return false;
     boost::system::error_code ignored;
     env.Remove(temporary, ignored);
-    if (env.IsHeldOpen(target)) throw std::runtime_error(HeldText("cannot replace the file", target));
+    if (env.IsHeldOpen(target, Env::Use::kReplace)) throw std::runtime_error(HeldText("cannot replace the file", target));
     throw boost::filesystem::filesystem_error("cannot rename", temporary, target, failed);
 }
 
@@ -62,7 +66,12 @@ bool AtomicFile::Commit(bool replace)
     file_->Sync();
     file_->Close();
     committed_ = true; // from here on, Place removes the temporary itself
-    Place(env_, temporary_, target_, replace);
+    if (!Place(env_, temporary_, target_, replace)) {
+        boost::system::error_code ignored;
+        env_.Remove(temporary_, ignored);
+        RaiseFileError("cannot place the file", target_,
+                       boost::system::errc::make_error_code(boost::system::errc::cross_device_link));
+    }
     return FlushDirectoryOf(env_, target_);
 }
 
@@ -90,6 +99,59 @@ bool LinkOrCopyFile(Env& env, const Path& source, const Path& target)
     return true;
 }
 
+Path FreshSiblingName(const Path& target)
+{
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static std::mt19937 random{std::random_device{}()};
+    std::string suffix = ".kwtmp-";
+    for (int i = 0; i < 8; ++i) suffix += kLetters[random() % (sizeof kLetters - 1)];
+    Path name = target;
+    return name += suffix;
+}
+
+namespace {
+
+// Copies `source` into the new file `target`, flushed.
+void CopyToNewFile(Env& env, const Path& source, const Path& target)
+{
+    const std::unique_ptr<SequentialFile> in = env.OpenForReading(source);
+    const std::unique_ptr<WritableFile> out = env.CreateNewFile(target);
+    std::vector<char> buffer(1 << 20);
+    for (std::size_t got; (got = in->Read(buffer.data(), buffer.size())) != 0;) out->Append(buffer.data(), got);
+    out->Sync();
+    out->Close();
+}
+
+// A target whose folder lies on another volume than the temporary (a mounted
+// folder or a junction): a rename would have to become a copy and a delete,
+// so the content is first written beside the target under a fresh name,
+// which no file of the user's has, flushed, and renamed there.
+void PlaceOnTargetVolume(Env& env, const Path& temporary, const Path& target,
+                         const boost::function<void(const Path&)>& before_rename)
+{
+    Path sibling;
+    try {
+        do sibling = FreshSiblingName(target);
+        while (env.Status(sibling, false).Exists());
+        CopyToNewFile(env, temporary, sibling);
+        if (before_rename) before_rename(sibling);
+        if (!Place(env, sibling, target, true))
+            RaiseFileError("cannot place the file", target,
+                           boost::system::errc::make_error_code(boost::system::errc::cross_device_link));
+    } catch (...) {
+        boost::system::error_code ignored;
+        if (!sibling.empty()) env.Remove(sibling, ignored);
+        env.Remove(temporary, ignored);
+        throw;
+    }
+    env.Remove(temporary);
+    // The whole-file-system flush before the stage record covers the
+    // installation's volume only.
+    env.FlushDirectory(target.parent_path());
+}
+
+} // namespace
+
 void CopyFileAtomically(Env& env, const Path& source, const Path& target, const Path& temporary,
                         const boost::function<void(const Path&)>& before_rename)
 {
@@ -108,7 +170,7 @@ void CopyFileAtomically(Env& env, const Path& source, const Path& target, const 
         env.Remove(temporary, ignored);
         throw;
     }
-    Place(env, temporary, target, true);
+    if (!Place(env, temporary, target, true)) return PlaceOnTargetVolume(env, temporary, target, before_rename);
     if (one_by_one) env.FlushDirectory(target.parent_path());
 }
 

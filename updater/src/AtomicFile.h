@@ -52,8 +52,12 @@ bool WriteFileAtomically(Env& env, const Path& target, const Path& temporary, co
 // copied.
 bool LinkOrCopyFile(Env& env, const Path& source, const Path& target);
 
+// A fresh name beside `target` that says what it is: "<target>.kwtmp-XXXXXXXX".
+Path FreshSiblingName(const Path& target);
+
 // Puts `source`'s content over `target` through `temporary` (a stale one is
-// removed first), by LinkOrCopyFile. `before_rename`, when set, runs on the
+// removed first), by LinkOrCopyFile. Where the target's folder lies on
+// another volume, the content goes through a fresh name beside the target. `before_rename`, when set, runs on the
 // temporary file (to give it the source's times, for example). The placed
 // file is on stable storage once its file system is flushed, or at once
 // where the system has no such flush.

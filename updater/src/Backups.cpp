@@ -8,7 +8,7 @@
 namespace kw {
 namespace updater {
 
-void Backups::BackupFile(const std::string& file_name, const Path& source_dir, const std::string& relative_dir) const
+void Backups::BackupFile(const Path& source, const std::string& relative_dir, const std::string& file_name) const
 {
     if (Exists(env_, backup_dir_)) {
         if (!IsDirectory(env_, backup_dir_)) KW_FAIL(".backup is not a directory", "StageDir::BackupFile");
@@ -17,11 +17,10 @@ void Backups::BackupFile(const std::string& file_name, const Path& source_dir, c
     }
     const Path target_dir = NarrowToPath(GetBackupPath(relative_dir));
     CreateDirectories(env_, target_dir);
-    const Path name = NarrowToPath(file_name);
     // The installed file is replaced by a rename, never changed in place, so
     // the backup may share its content. An installed link is copied instead:
     // a link to it would hold none of the old content.
-    const Path source = source_dir / name, target = target_dir / name;
+    const Path target = target_dir / NarrowToPath(file_name);
     env_.Remove(target);
     if (env_.Status(source, false).kind == FileKind::kLink)
         env_.CopyFileContents(source, target);

@@ -19,8 +19,9 @@ public:
     const std::string& From() const { return from_; }
     void SetFrom(const std::string& from) { from_ = from; }
 
-    // Copies source_dir/file_name to backup/<from>/relative_dir/file_name.
-    void BackupFile(const std::string& file_name, const Path& source_dir, const std::string& relative_dir) const;
+    // Copies the installed file `installed` to
+    // backup/<from>/relative_dir/file_name.
+    void BackupFile(const Path& installed, const std::string& relative_dir, const std::string& file_name) const;
     // backup/<from>/relative_dir (and /file_name), as narrow text; an empty
     // part adds nothing.
     std::string GetBackupPath(const std::string& relative_dir, const std::string& file_name = std::string()) const;

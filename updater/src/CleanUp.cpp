@@ -10,10 +10,29 @@
 namespace kw {
 namespace updater {
 
+namespace {
+
+// Runs `step`; its failure is reported to the listener and raised on.
+template <class Step>
+void Reporting(const Context& context, Step step)
+{
+    try {
+        step();
+    } catch (const kw::ModuleError& e) {
+        context.listener.CleanUpError(NarrowToConsole(e.Message()));
+        throw;
+    } catch (const std::exception& e) {
+        context.listener.CleanUpError(NativeToConsole(e.what())); // native, as file-system errors are
+        throw;
+    }
+}
+
+} // namespace
+
 void post_process(const Context& context, const UpdatePaths& paths, Backups& backups)
 {
     Env& env = context.env;
-    try {
+    Reporting(context, [&] {
         // A run that found stage 4 recorded has not read the script: the
         // version it updated from names this update's backups.
         if (backups.From().empty())
@@ -28,13 +47,15 @@ void post_process(const Context& context, const UpdatePaths& paths, Backups& bac
         env.Remove(paths.temporary); // left by an interrupted placement
         RemoveUpdateDirIfEmpty(env, paths.update_dir);
         backups.RemoveBackup();
-    } catch (const kw::ModuleError& e) {
-        context.listener.CleanUpError(NarrowToConsole(e.Message()));
-        throw;
-    } catch (const std::exception& e) {
-        context.listener.CleanUpError(NativeToConsole(e.what())); // native, as file-system errors are
-        throw;
-    }
+    });
+}
+
+void remove_update_dir(const Context& context, FileLock& lock, const Path& update_dir)
+{
+    Reporting(context, [&] {
+        lock.Release();
+        RemoveUpdateDirIfEmpty(context.env, update_dir);
+    });
 }
 
 } // namespace updater

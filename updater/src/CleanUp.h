@@ -13,5 +13,10 @@ namespace updater {
 // do not know their from version yet take it from the extracted script.
 void post_process(const Context& context, const UpdatePaths& paths, Backups& backups);
 
+// The clean-up's last step: releases the run's lock on the installation,
+// then removes the update directory when nothing is left in it. Reports its
+// failure as post_process does.
+void remove_update_dir(const Context& context, FileLock& lock, const Path& update_dir);
+
 } // namespace updater
 } // namespace kw

@@ -31,7 +31,8 @@ enum class FileKind { kNone, kFile, kDirectory, kLink, kOther };
 
 struct FileStatus {
     FileKind kind = FileKind::kNone;
-    std::uint64_t size = 0; // of a regular file
+    std::uint64_t size = 0;  // of a regular file
+    bool read_only = false;  // Windows' attribute; on POSIX, no write permission at all
 
     bool Exists() const { return kind != FileKind::kNone; }
     bool IsFile() const { return kind == FileKind::kFile; }
@@ -79,10 +80,13 @@ public:
     virtual std::size_t Read(void* data, std::size_t size) = 0;
 };
 
-// A lock held until the object goes, or the process ends (even killed).
+// A lock held until it is released or goes, or the process ends (even
+// killed).
 class FileLock {
 public:
     virtual ~FileLock() = default;
+    // Releases the lock, removing its file; raises when that fails.
+    virtual void Release() = 0;
 };
 
 class Env {
@@ -103,6 +107,10 @@ public:
     virtual FileStatus Status(const Path& path, bool follow_links) = 0;
     // The names in a directory, in no particular order.
     virtual std::vector<Path> ListDirectory(const Path& path) = 0;
+    // The name of the entry at `path` as the disk spells it (where names that
+    // differ only in case name one entry, as on Windows, it may differ from
+    // the name asked for); empty when there is none.
+    virtual Path SpelledName(const Path& path) = 0;
     // The longest file name, in native characters, that the file system
     // holding the existing directory `dir` accepts.
     virtual std::size_t MaxNameLength(const Path& dir) = 0;
@@ -113,6 +121,10 @@ public:
     // A directory's times are read only with `directories_too`.
     virtual TimesResult GetTimes(const Path& path, bool directories_too, FileTimes& times) = 0;
     virtual TimesResult SetTimes(const Path& path, const FileTimes& times) = 0;
+    // Sets or clears the read-only attribute (on POSIX: every write
+    // permission, or the owner's). Removing and replacing ignore it, as on
+    // POSIX, so only a placed file that must keep it needs this.
+    virtual void SetReadOnly(const Path& path, bool read_only) = 0;
 
     // ---- files
     // Null, with the error set, when the file cannot be opened.
@@ -126,11 +138,13 @@ public:
     // Copies a regular file's content and permissions over `target`,
     // creating or truncating it, without flushing it.
     virtual void CopyFileContents(const Path& source, const Path& target) = 0;
-    // Renames `from` to `to`; over an existing `to` only with `replace`.
+    // Renames `from` to `to`; over an existing `to` only with `replace`,
+    // read-only or not. A rename never becomes a copy: across volumes it fails.
     virtual void Rename(const Path& from, const Path& to, bool replace, boost::system::error_code& error) = 0;
     // Makes `link` a second name of `existing`'s content.
     virtual void HardLink(const Path& existing, const Path& link, boost::system::error_code& error) = 0;
-    // Removes a file, a link or an empty directory; a missing entry is no error.
+    // Removes a file, a link or an empty directory, read-only or not; a
+    // missing entry is no error.
     virtual void Remove(const Path& path, boost::system::error_code& error) = 0;
 
     // ---- stable storage
@@ -151,10 +165,10 @@ public:
 
     // ---- Windows behaviours (never on POSIX)
     // True when another process holds `path` open in a way that keeps this
-    // one from reading or replacing it.
-    virtual bool IsHeldOpen(const Path& path) = 0;
-    // True when Windows cannot open `path` by its plain name.
-    virtual bool PathTooLong(const Path& path, bool directory) = 0;
+    // one from using it as asked: reading it, or replacing or removing it
+    // (which needs delete access; a running program's image refuses it too).
+    enum class Use { kRead, kReplace };
+    virtual bool IsHeldOpen(const Path& path, Use use) = 0;
 
     // ---- the console
     virtual bool StandardErrorIsTerminal() = 0;

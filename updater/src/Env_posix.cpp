@@ -86,13 +86,12 @@ struct Descriptor {
 };
 
 // Opens `path` as times are read or set: a directory only when asked for.
-int OpenForTimes(const Path& path, bool write, bool directories_too)
+int OpenForTimes(const Path& path, bool directories_too)
 {
     struct stat st;
     if (::stat(Native(path), &st) != 0) return -1;
-    if (S_ISDIR(st.st_mode))
-        return directories_too ? ::open(Native(path), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-    return ::open(Native(path), (write ? O_WRONLY : O_RDONLY) | O_CLOEXEC);
+    if (S_ISDIR(st.st_mode)) return directories_too ? ::open(Native(path), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    return ::open(Native(path), O_RDONLY | O_CLOEXEC);
 }
 
 void WriteAll(int fd, const void* data, std::size_t size, const Path& path)
@@ -170,8 +169,17 @@ private:
 class PosixFileLock : public FileLock {
 public:
     PosixFileLock(int fd, const Path& path) : fd_(fd), path_(path) {}
+    ~PosixFileLock() override
+    {
+        if (fd_.fd >= 0) ::unlink(Native(path_));
+    }
     // Removed while still held, so that nobody locks the name in between.
-    ~PosixFileLock() override { ::unlink(Native(path_)); }
+    void Release() override
+    {
+        if (::unlink(Native(path_)) != 0) Raise("cannot remove", path_);
+        ::close(fd_.fd);
+        fd_.fd = -1;
+    }
 
 private:
     Descriptor fd_;
@@ -208,6 +216,7 @@ public:
                       : S_ISLNK(st.st_mode) ? FileKind::kLink
                                             : FileKind::kOther;
         if (status.IsFile()) status.size = static_cast<std::uint64_t>(st.st_size);
+        status.read_only = (st.st_mode & 0222) == 0;
         return status;
     }
 
@@ -227,6 +236,8 @@ public:
         return names;
     }
 
+    Path SpelledName(const Path& path) override { return Status(path, false).Exists() ? path.filename() : Path(); }
+
     std::size_t MaxNameLength(const Path& dir) override
     {
         const long limit = ::pathconf(Native(dir), _PC_NAME_MAX);
@@ -239,7 +250,7 @@ public:
 
     TimesResult GetTimes(const Path& path, bool directories_too, FileTimes& times) override
     {
-        const Descriptor fd(OpenForTimes(path, false, directories_too));
+        const Descriptor fd(OpenForTimes(path, directories_too));
         if (fd.fd < 0) return TimesResult::kCannotOpen;
         struct statx sx;
         if (::statx(fd.fd, "", AT_EMPTY_PATH, STATX_MTIME | STATX_BTIME, &sx) != 0) return TimesResult::kCannotAccess;
@@ -259,7 +270,9 @@ public:
 
     TimesResult SetTimes(const Path& path, const FileTimes& times) override
     {
-        const Descriptor fd(OpenForTimes(path, true, true));
+        // Setting times takes ownership, not write permission: a read-only
+        // file takes them too.
+        const Descriptor fd(OpenForTimes(path, true));
         if (fd.fd < 0) return TimesResult::kCannotOpen;
         struct timespec stamps[2];
         stamps[0].tv_sec = 0;
@@ -275,6 +288,14 @@ public:
             errno != EPERM && errno != EACCES)
             return TimesResult::kCannotAccess;
         return TimesResult::kDone;
+    }
+
+    void SetReadOnly(const Path& path, bool read_only) override
+    {
+        struct stat st;
+        if (::stat(Native(path), &st) != 0 ||
+            ::chmod(Native(path), read_only ? st.st_mode & 07555 : st.st_mode | S_IWUSR) != 0)
+            Raise("cannot set the read-only attribute of", path);
     }
 
     std::unique_ptr<SequentialFile> OpenForReading(const Path& path, boost::system::error_code& error) override
@@ -368,9 +389,8 @@ public:
         RaiseFileError("cannot lock", path, {error, boost::system::system_category()});
     }
 
-    bool IsHeldOpen(const Path&) override { return false; } // POSIX has no sharing modes
+    bool IsHeldOpen(const Path&, Use) override { return false; } // POSIX has no sharing modes
 
-    bool PathTooLong(const Path&, bool) override { return false; }
 
     bool StandardErrorIsTerminal() override { return ::isatty(STDERR_FILENO) != 0; }
 };

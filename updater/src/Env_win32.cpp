@@ -3,6 +3,8 @@
 // a copy and a delete.
 #include "Env.h"
 
+#include "LongPath.h"
+
 #include <windows.h>
 #include <io.h>
 
@@ -22,10 +24,14 @@ boost::system::error_code ErrorCode(DWORD error)
     RaiseFileError(what, path, ErrorCode(error));
 }
 
-// The form of `path` that the system calls take.
+// The form of `path` that the system calls take: absolute and extended, so
+// that no length limit applies.
 std::wstring Native(const Path& path)
 {
-    return path.empty() ? std::wstring(L".") : path.native();
+    wchar_t current[32768];
+    const DWORD length = ::GetCurrentDirectoryW(sizeof current / sizeof current[0], current);
+    const std::wstring directory(current, length < sizeof current / sizeof current[0] ? length : 0);
+    return ExtendedLengthPath(path.empty() ? std::wstring(L".") : path.native(), directory);
 }
 
 ::FILETIME ToSystem(const FILETIME& time)
@@ -58,6 +64,15 @@ struct Handle {
 };
 
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Clears the read-only attribute, which keeps a file from being replaced or
+// removed (the file system removes and replaces regardless, as on POSIX).
+void ClearReadOnly(const std::wstring& native)
+{
+    const DWORD attributes = ::GetFileAttributesW(native.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        ::SetFileAttributesW(native.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+}
 
 void WriteAll(HANDLE handle, const void* data, std::size_t size, const Path& path)
 {
@@ -135,6 +150,11 @@ private:
 class WindowsFileLock : public FileLock {
 public:
     explicit WindowsFileLock(HANDLE handle) : handle_(handle) {}
+    void Release() override
+    {
+        ::CloseHandle(handle_.handle);
+        handle_.handle = INVALID_HANDLE_VALUE;
+    }
 
 private:
     Handle handle_; // closing it deletes the file
@@ -142,11 +162,11 @@ private:
 
 // Opens a file, or a directory (which opens only with backup semantics),
 // for writing and flushes its buffers; write access is what
-// FlushFileBuffers needs.
-void FlushOpened(const Path& path, DWORD flags, const char* what)
+// FlushFileBuffers needs. Returns the system's error, or 0.
+DWORD FlushOpened(const Path& path, DWORD flags)
 {
     const Handle handle(::CreateFileW(Native(path).c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
-    if (!handle.Open() || !::FlushFileBuffers(handle.handle)) Raise(what, path);
+    return handle.Open() && ::FlushFileBuffers(handle.handle) ? 0 : ::GetLastError();
 }
 
 class WindowsEnv : public Env {
@@ -182,6 +202,8 @@ public:
         default:
             result.kind = FileKind::kOther;
         }
+        const DWORD attributes = ::GetFileAttributesW(Native(path).c_str());
+        result.read_only = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
         return result;
     }
 
@@ -193,6 +215,15 @@ public:
         for (; !error && it != end; it.increment(error)) names.push_back(it->path().filename());
         if (error) RaiseFileError("cannot list the directory", path, error);
         return names;
+    }
+
+    Path SpelledName(const Path& path) override
+    {
+        WIN32_FIND_DATAW found;
+        const HANDLE search = ::FindFirstFileW(Native(path).c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return Path();
+        ::FindClose(search);
+        return Path(found.cFileName);
     }
 
     std::size_t MaxNameLength(const Path&) override
@@ -221,12 +252,21 @@ public:
 
     TimesResult SetTimes(const Path& path, const FileTimes& times) override
     {
-        const Handle handle(::CreateFileW(Native(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        // Writing attributes only: a read-only file takes times too.
+        const Handle handle(::CreateFileW(Native(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (!handle.Open()) return TimesResult::kCannotOpen;
         const ::FILETIME created = ToSystem(times.created), modified = ToSystem(times.modified);
         return ::SetFileTime(handle.handle, &created, nullptr, &modified) ? TimesResult::kDone
                                                                            : TimesResult::kCannotAccess;
+    }
+
+    void SetReadOnly(const Path& path, bool read_only) override
+    {
+        const DWORD attributes = ::GetFileAttributesW(Native(path).c_str());
+        const DWORD wanted = read_only ? attributes | FILE_ATTRIBUTE_READONLY : attributes & ~FILE_ATTRIBUTE_READONLY;
+        if (attributes == INVALID_FILE_ATTRIBUTES || !::SetFileAttributesW(Native(path).c_str(), wanted))
+            Raise("cannot set the read-only attribute of", path);
     }
 
     std::unique_ptr<SequentialFile> OpenForReading(const Path& path, boost::system::error_code& error) override
@@ -276,6 +316,7 @@ public:
         // Without MOVEFILE_COPY_ALLOWED a rename never becomes a copy and a
         // delete; without MOVEFILE_REPLACE_EXISTING it refuses a target.
         error.clear();
+        if (replace) ClearReadOnly(Native(to));
         const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
         if (!::MoveFileExW(Native(from).c_str(), Native(to).c_str(), flags)) error = ErrorCode(::GetLastError());
     }
@@ -296,6 +337,7 @@ public:
             if (failure != ERROR_FILE_NOT_FOUND && failure != ERROR_PATH_NOT_FOUND) error = ErrorCode(failure);
             return;
         }
+        if (attributes & FILE_ATTRIBUTE_READONLY) ClearReadOnly(Native(path));
         const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(Native(path).c_str())
                                                                       : ::DeleteFileW(Native(path).c_str());
         if (!removed) error = ErrorCode(::GetLastError());
@@ -309,11 +351,19 @@ public:
         // flushes each file it writes and each directory it changes instead.
     }
 
-    void FlushFile(const Path& path) override { FlushOpened(path, FILE_ATTRIBUTE_NORMAL, "cannot flush the file"); }
+    void FlushFile(const Path& path) override
+    {
+        if (const DWORD error = FlushOpened(path, FILE_ATTRIBUTE_NORMAL)) Raise("cannot flush the file", path, error);
+    }
 
     void FlushDirectory(const Path& path) override
     {
-        FlushOpened(path, FILE_FLAG_BACKUP_SEMANTICS, "cannot flush the directory");
+        // Some volumes (FAT, network shares) refuse to flush a directory, or
+        // to open one for it: their renames are written through, so there is
+        // nothing left to flush.
+        const DWORD error = FlushOpened(path, FILE_FLAG_BACKUP_SEMANTICS);
+        if (error && error != ERROR_INVALID_FUNCTION && error != ERROR_NOT_SUPPORTED && error != ERROR_ACCESS_DENIED)
+            Raise("cannot flush the directory", path, error);
     }
 
     std::unique_ptr<FileLock> LockFile(const Path& path) override
@@ -328,18 +378,17 @@ public:
         Raise("cannot lock", path, error);
     }
 
-    bool IsHeldOpen(const Path& path) override
+    bool IsHeldOpen(const Path& path, Use use) override
     {
-        const Handle handle(::CreateFileW(Native(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+        // The access the use needs, shared with everyone: only another
+        // process's refusal to share it fails. Writing data is asked too when
+        // replacing, since a running image refuses that, not delete access.
+        const DWORD access = use == Use::kRead ? GENERIC_READ : DELETE | FILE_WRITE_DATA;
+        const Handle handle(::CreateFileW(Native(path).c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
                                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (handle.Open()) return false;
         const DWORD error = ::GetLastError();
         return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-    }
-
-    bool PathTooLong(const Path& path, bool directory) override
-    {
-        return boost::filesystem::absolute(path).native().size() >= (directory ? 248u : MAX_PATH);
     }
 
     bool StandardErrorIsTerminal() override { return ::_isatty(2) != 0; }

@@ -7,7 +7,7 @@ namespace updater {
 
 std::string HeldText(const std::string& what, const Path& file)
 {
-    return what + ": " + PathToNarrow(file) + " is held open by another process";
+    return what + ": " + PathToNarrow(file) + " is in use by another process";
 }
 
 } // namespace updater

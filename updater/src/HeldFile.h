@@ -17,18 +17,19 @@ constexpr int kHeldRetries = 10;
 constexpr std::chrono::milliseconds kHeldPause(100);
 
 // Runs `attempt` (returning true on success) again while it fails and
-// `file` is held open by another process; returns its last result.
+// `file` is held open by another process against `use`; returns its last
+// result.
 template <class Attempt>
-bool RetryWhileHeld(Env& env, const Path& file, Attempt attempt)
+bool RetryWhileHeld(Env& env, const Path& file, Env::Use use, Attempt attempt)
 {
     for (int retry = 0;; ++retry) {
         if (attempt()) return true;
-        if (retry == kHeldRetries || !env.IsHeldOpen(file)) return false;
+        if (retry == kHeldRetries || !env.IsHeldOpen(file, use)) return false;
         std::this_thread::sleep_for(kHeldPause);
     }
 }
 
-// "<what>: <file> is held open by another process", the file as narrow text.
+// "<what>: <file> is in use by another process", the file as narrow text.
 std::string HeldText(const std::string& what, const Path& file);
 
 } // namespace updater

@@ -91,8 +91,7 @@ int update(const Context& context, const std::string& package, const StageOperat
 
     try {
         op.post_process(context, paths, backups);
-        lock.reset(); // the lock goes with it, and then the update directory when empty
-        RemoveUpdateDirIfEmpty(env, paths.update_dir);
+        remove_update_dir(context, *lock, paths.update_dir);
         op.remove_package(env, paths.package);
     } catch (const std::exception&) {
         say.CleanUpFailed(PathToNarrow(paths.package.filename()));

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace safename {
 
@@ -22,6 +23,16 @@ const char* ComponentProblem(const std::string& component);
 // components has a problem of ComponentProblem (so no "..", no drive, no
 // backslash, no doubled or trailing '/').
 const char* RelativePathProblem(const std::string& path);
+
+// `name` (UTF-8) upper-cased as Windows compares names (NTFS's upcase
+// table) for every letter a CP932 name can hold: Latin, full-width Latin,
+// Greek, Cyrillic and the Roman numerals. Two names with one folded form
+// name one entry on Windows.
+std::string FoldCase(const std::string& name);
+
+// The positions of the first two names in `names` (UTF-8) that Windows
+// cannot tell apart, or false when there are none.
+bool FindCaseTwins(const std::vector<std::string>& names, std::size_t& first, std::size_t& second);
 
 // `path` without one leading '/', which script paths may carry.
 std::string DropLeadingSlash(const std::string& path);

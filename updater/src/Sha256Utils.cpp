@@ -138,12 +138,12 @@ std::string hash_from_file(kw::updater::Env& env, const kw::updater::Path& path)
     // process holds is tried again for a while.
     std::unique_ptr<kw::updater::SequentialFile> file;
     boost::system::error_code error;
-    kw::updater::RetryWhileHeld(env, path, [&] {
+    kw::updater::RetryWhileHeld(env, path, kw::updater::Env::Use::kRead, [&] {
         file = env.OpenForReading(path, error);
         return file != nullptr;
     });
     if (!file) {
-        if (env.IsHeldOpen(path))
+        if (env.IsHeldOpen(path, kw::updater::Env::Use::kRead))
             KW_FAIL(kw::updater::HeldText("cannot open file", path).c_str(), "sha256utils::hash_from_file");
         KW_FAIL("cannot open file", "sha256utils::hash_from_file");
     }

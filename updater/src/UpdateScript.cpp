@@ -76,6 +76,26 @@ std::string Prefix(const std::string& path_utf8, const std::string& relative)
     return path_utf8 == "/" ? std::string() : relative + "/";
 }
 
+// One component of InstalledPath.
+Path InstalledEntry(Env& env, const Path& dir, const std::string& name)
+{
+    const Path asked = NarrowToPath(name);
+    const Path spelled = env.SpelledName(dir / asked);
+    if (!spelled.empty()) return dir / spelled;
+    if (!IsDirectory(env, dir)) return dir / asked;
+    // A file system that tells case apart (POSIX) holds the entry under
+    // another case only.
+    const std::string folded = safename::FoldCase(kw::ConvertSjisToUtf8(name));
+    for (const Path& entry : env.ListDirectory(dir)) {
+        try {
+            if (safename::FoldCase(kw::ConvertSjisToUtf8(PathToNarrow(entry))) == folded) return dir / entry;
+        } catch (const std::exception&) {
+            // A name without a CP932 form is none of the script's.
+        }
+    }
+    return dir / asked;
+}
+
 std::string Hash(Env& env, const Path& file)
 {
     return sha256utils::hash_from_file(env, file);
@@ -180,7 +200,7 @@ EntryPlan plan_version_tag(Env& env, const Backups& backups, const Path& base_di
     plan.name = NarrowRelativePath(AttributeText(digest, "file", present), false, "file", "check_version_tag");
     plan.expected = ElementText(digest);
 
-    plan.installed = Hash(env, base_dir / NarrowToPath(plan.name));
+    plan.installed = Hash(env, InstalledPath(env, base_dir, plan.name));
     if (plan.installed == plan.expected) {
         plan.action = EntryPlan::kOldVersion;
         return plan;
@@ -207,7 +227,17 @@ void check_version_tag(Env& env, const Backups& backups, const Path& base_dir, c
         KW_FAIL("version unmatched!", "check_version_tag");
 }
 
-void walk_dir(const Path& extract_dir, const Path& base_dir, const XmlElementPtr& dir, const DirSteps& steps)
+Path InstalledPath(Env& env, const Path& dir, const std::string& relative)
+{
+    Path path = dir;
+    for (std::size_t start = 0, slash; start < relative.size(); start = slash + 1) {
+        slash = std::min(relative.find('/', start), relative.size());
+        if (slash > start) path = InstalledEntry(env, path, relative.substr(start, slash - start));
+    }
+    return path;
+}
+
+void walk_dir(Env& env, const Path& extract_dir, const Path& base_dir, const XmlElementPtr& dir, const DirSteps& steps)
 {
     bool present = false;
     const std::string path_utf8 = AttributeText(dir, "path", present);
@@ -216,11 +246,9 @@ void walk_dir(const Path& extract_dir, const Path& base_dir, const XmlElementPtr
         NarrowRelativePath(safename::DropTrailingSlash(path_utf8), true, "path", "proc_dir");
     const std::string prefix = Prefix(path_utf8, relative);
 
-    Path source_dir = extract_dir, target_dir = base_dir;
-    if (!relative.empty()) {
-        source_dir /= NarrowToPath(relative);
-        target_dir /= NarrowToPath(relative);
-    }
+    Path source_dir = extract_dir;
+    if (!relative.empty()) source_dir /= NarrowToPath(relative);
+    const Path target_dir = InstalledPath(env, base_dir, relative);
     // Fixed order: replacements, additions, then new subdirectories, whose
     // files a later `dir` lists.
     dir < XmlIfElement("modify")[XmlIfKey("digest")][XmlIfKey("name")] >
@@ -233,7 +261,7 @@ void walk_dir(const Path& extract_dir, const Path& base_dir, const XmlElementPtr
 
 void proc_dir(const ScriptRun& run, const XmlElementPtr& dir)
 {
-    walk_dir(run.paths.extract_dir, run.paths.base_dir, dir,
+    walk_dir(run.context.env, run.paths.extract_dir, run.paths.base_dir, dir,
              DirSteps{boost::bind(&modify_file, boost::cref(run), _1, _2, _3, _4),
                       boost::bind(&add_file, boost::cref(run), _1, _2, _3, _4),
                       boost::bind(&make_directory, boost::cref(run), _2, _3, _4)});
@@ -252,8 +280,20 @@ void PlaceFile(const ScriptRun& run, const Path& source, const Path& target)
         const std::string text = "extracted file \"" + PathToNarrow(source) + "\" is a link";
         KW_FAIL(text.c_str(), "PlaceFile");
     }
-    CopyFileAtomically(env, source, target, run.paths.temporary,
-                       [&](const Path& temporary) { CopyFsAttributes(env, source, temporary); });
+    // The placed file keeps the read-only attribute the replaced one had, so
+    // the installation looks as the vendor's installer left it.
+    const bool read_only = env.Status(target, false).read_only;
+    CopyFileAtomically(env, source, target, run.paths.temporary, [&](const Path& temporary) {
+        CopyFsAttributes(env, source, temporary);
+        if (read_only) env.SetReadOnly(temporary, true);
+    });
+}
+// A file renamed by case alone in the new release ends with the script's
+// spelling: placed under its installed name (which replaces it whole), then
+// renamed, which a rerun repeats until the spellings agree.
+void TakeTheScriptsSpelling(Env& env, const Path& installed, const Path& scripts)
+{
+    if (installed.filename() != scripts.filename()) env.Rename(installed, scripts, false);
 }
 } // namespace
 
@@ -268,7 +308,8 @@ EntryPlan plan_modify(Env& env, const Backups& backups, const Path& source_dir, 
     plan.name = NarrowName(name_utf8, "name", "modify_file");
     const Path name = NarrowToPath(plan.name);
 
-    plan.installed = Hash(env, target_dir / name);
+    plan.installed_path = InstalledEntry(env, target_dir, plan.name);
+    plan.installed = Hash(env, plan.installed_path);
     if (plan.installed == plan.expected) {
         plan.action = EntryPlan::kReplace;
     } else if (Hash(env, source_dir / name) == plan.installed) {
@@ -289,10 +330,11 @@ void modify_file(const ScriptRun& run, const Path& source_dir, const Path& targe
     const EntryPlan plan = plan_modify(run.context.env, run.backups, source_dir, target_dir, prefix, element);
     switch (plan.action) {
     case EntryPlan::kReplace:
-        run.backups.BackupFile(plan.name, target_dir, prefix);
+        run.backups.BackupFile(plan.installed_path, prefix, plan.name);
         break;
     case EntryPlan::kAlreadyNew:
         Say(run, boost::format(" skip file: %s%s") % prefix % plan.name);
+        TakeTheScriptsSpelling(run.context.env, plan.installed_path, target_dir / NarrowToPath(plan.name));
         return;
     case EntryPlan::kReplaceAgain:
         break;
@@ -301,7 +343,8 @@ void modify_file(const ScriptRun& run, const Path& source_dir, const Path& targe
     }
     Say(run, boost::format(" copy file: %s%s") % prefix % plan.name);
     const Path name = NarrowToPath(plan.name);
-    PlaceFile(run, source_dir / name, target_dir / name);
+    PlaceFile(run, source_dir / name, plan.installed_path);
+    TakeTheScriptsSpelling(run.context.env, plan.installed_path, target_dir / name);
 }
 
 EntryPlan plan_add(Env& env, const Path& target_dir, const XmlElementPtr& element)
@@ -311,7 +354,7 @@ EntryPlan plan_add(Env& env, const Path& target_dir, const XmlElementPtr& elemen
     const std::string name_utf8 = AttributeText(element, "name", present);
     if (!present) KW_FAIL("has not name attribute(?)", "add_file");
     plan.name = NarrowName(name_utf8, "name", "add_file");
-    const bool exists = env.Status(target_dir / NarrowToPath(plan.name), false).Exists();
+    const bool exists = env.Status(InstalledEntry(env, target_dir, plan.name), false).Exists();
     plan.action = exists ? EntryPlan::kSkip : EntryPlan::kAdd;
     return plan;
 }
@@ -337,7 +380,7 @@ EntryPlan plan_directory(Env& env, const Path& target_dir, const XmlElementPtr& 
     if (!present) KW_FAIL("has not name attribute(?) for <mkdir>", "make_directory");
     plan.name = NarrowName(name_utf8, "name", "make_directory");
 
-    const FileStatus status = env.Status(target_dir / NarrowToPath(plan.name), true);
+    const FileStatus status = env.Status(InstalledEntry(env, target_dir, plan.name), true);
     plan.action = status.IsDirectory() ? EntryPlan::kDirectoryExists
                   : status.Exists()    ? EntryPlan::kRefuse
                                        : EntryPlan::kCreateDirectory;

@@ -45,6 +45,7 @@ struct EntryPlan {
     };
     Action action = kRefuse;
     std::string name;       // narrow text: the entry's name, or a digest's file path
+    Path installed_path;    // modify: the installed entry as the disk spells it
     std::string installed;  // digest and modify: the installed file's digest
     std::string expected;   // digest and modify: the digest the script names
 };
@@ -73,7 +74,13 @@ void for_each_version_tag(const XmlElementPtr& root, const boost::function<void(
 // Every `dir`, in order.
 void for_each_dir(const XmlElementPtr& root, const boost::function<void(const XmlElementPtr&)>& step);
 // One `dir`: its replacements, then its additions, then its new directories.
-void walk_dir(const Path& extract_dir, const Path& base_dir, const XmlElementPtr& dir, const DirSteps& steps);
+void walk_dir(Env& env, const Path& extract_dir, const Path& base_dir, const XmlElementPtr& dir, const DirSteps& steps);
+
+// An installed entry below `dir`, found as Windows finds it, on every host:
+// a name (narrow, '/'-separated components) that differs only in case names
+// the same entry. Its path as the disk spells it; the path as asked when
+// there is none.
+Path InstalledPath(Env& env, const Path& dir, const std::string& relative);
 
 // The decisions of check_version_tag, modify_file, add_file and
 // make_directory; each raises as its step does for a malformed or unsafe entry.

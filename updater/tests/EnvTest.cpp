@@ -2,7 +2,9 @@
 #include "ConsoleListener.h"
 #include "FileAttributes.h"
 #include "KWUpdaterError.h"
+#include "LongPath.h"
 #include "NativeText.h"
+#include "SafeName.h"
 #include "StageRecord.h"
 #include "TestSupport.h"
 
@@ -117,9 +119,9 @@ TEST(Backups, BackupsGoBelowTheFromVersionAndCleanUpOnlyTheirOwn)
 
     fs::create_directories(root / "bin");
     WriteFile(root / "bin" / "a.dll", "old");
-    backups.BackupFile("a.dll", root / "bin", "bin/");
+    backups.BackupFile(root / "bin" / "a.dll", "bin/", "a.dll");
     WriteFile(root / "bin" / "a.dll", "older");
-    backups.BackupFile("a.dll", root / "bin", "bin/");
+    backups.BackupFile(root / "bin" / "a.dll", "bin/", "a.dll");
     EXPECT_EQ("older", testsupport::ReadFile(root / ".backup/1.0/bin/a.dll"));
 
     fs::create_directories(root / ".backup/0.9");
@@ -133,7 +135,7 @@ TEST(Backups, BackupsGoBelowTheFromVersionAndCleanUpOnlyTheirOwn)
 
     WriteFile(root / ".backup", "file");
     try {
-        backups.BackupFile("a.dll", root / "bin", "bin/");
+        backups.BackupFile(root / "bin" / "a.dll", "bin/", "a.dll");
         FAIL();
     } catch (const KWUpdaterCommonError& e) {
         EXPECT_STREQ(".backup is not a directory", e.What());
@@ -199,4 +201,28 @@ TEST(Env, NewFilesOpenOnlyWhereNothingStands)
     }
     EXPECT_EQ("x", testsupport::ReadFile(root / "new"));
     EXPECT_FALSE(fs::exists(root / "elsewhere"));
+}
+
+TEST(LongPath, WindowsPathsBecomeAbsoluteExtendedAndNormalised)
+{
+    const auto extended = [](const wchar_t* path) { return ExtendedLengthPath(path, L"C:\\work\\inst"); };
+    EXPECT_EQ(L"\\\\?\\C:\\inst\\up.kwp", extended(L"C:\\inst\\up.kwp"));
+    EXPECT_EQ(L"\\\\?\\C:\\work\\inst\\.update\\up.stage", extended(L".update\\up.stage"));
+    EXPECT_EQ(L"\\\\?\\C:\\work\\a.txt", extended(L"..\\a.txt"));
+    EXPECT_EQ(L"\\\\?\\C:\\inst\\up.kwp", extended(L"C:/inst/./bin//../up.kwp"));
+    EXPECT_EQ(L"\\\\?\\C:\\x", extended(L"C:\\..\\..\\x"));
+    EXPECT_EQ(L"\\\\?\\C:\\", extended(L"C:\\"));
+    EXPECT_EQ(L"\\\\?\\C:\\root.txt", extended(L"\\root.txt"));
+    EXPECT_EQ(L"\\\\?\\C:\\work\\inst\\a.txt", extended(L"c:a.txt"));
+    EXPECT_EQ(L"\\\\?\\D:\\a.txt", extended(L"D:a.txt"));
+    // Shares: ".." never leaves the share.
+    EXPECT_EQ(L"\\\\?\\UNC\\server\\share\\inst\\a.txt", extended(L"\\\\server\\share\\inst\\..\\inst\\a.txt"));
+    EXPECT_EQ(L"\\\\?\\UNC\\server\\share\\a.txt", extended(L"//server/share/../a.txt"));
+    EXPECT_EQ(L"\\\\?\\UNC\\server\\share\\a.txt", ExtendedLengthPath(L"\\a.txt", L"\\\\server\\share\\inst"));
+    EXPECT_EQ(L"\\\\?\\C:\\already", extended(L"\\\\?\\C:\\already"));
+    // A trailing dot or space stays as it is: the name check refuses such
+    // names before a path is ever made of them.
+    EXPECT_EQ(L"\\\\?\\C:\\inst\\a. ", extended(L"C:\\inst\\a. "));
+    EXPECT_NE(nullptr, safename::ComponentProblem("a."));
+    EXPECT_NE(nullptr, safename::ComponentProblem("a "));
 }

@@ -139,7 +139,7 @@ TEST_P(Sha256Utils, HashesFilesAndRefusesWhatCannotBeOpened)
         ADD_FAILURE() << "a held file was hashed";
     } catch (const KWUpdaterCommonError& e) {
         EXPECT_NE(std::string::npos, std::string(e.what()).find("cannot open file: ")) << e.what();
-        EXPECT_NE(std::string::npos, std::string(e.what()).find("data.bin is held open by another process")) << e.what();
+        EXPECT_NE(std::string::npos, std::string(e.what()).find("data.bin is in use by another process")) << e.what();
     }
     std::thread release([held] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));

@@ -4,7 +4,6 @@
 
 #include <boost/filesystem/exception.hpp>
 
-#include <random>
 
 namespace kwpack {
 namespace {
@@ -27,7 +26,7 @@ template <class Attempt>
 Path OnFreshSibling(const Path& target, const char* what, Attempt attempt)
 {
     for (int i = 0; i < kNameAttempts; ++i) {
-        const Path name = SiblingName(target);
+        const Path name = kw::updater::FreshSiblingName(target);
         try {
             if (attempt(name)) return name;
         } catch (const std::exception& e) {
@@ -44,15 +43,6 @@ void RefuseExisting(Env& env, const Path& target, bool overwrite)
     if (!overwrite && env.Status(target, false).Exists()) Exists(target);
 }
 
-Path SiblingName(const Path& target)
-{
-    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    static std::mt19937 random{std::random_device{}()};
-    std::string suffix = ".kwtmp-";
-    for (int i = 0; i < 8; ++i) suffix += kLetters[random() % (sizeof kLetters - 1)];
-    Path name = target;
-    return name += suffix;
-}
 
 OutputFile::OutputFile(Env& env, const Path& target, bool overwrite, bool owner_only)
     : target_(target), overwrite_(overwrite)

@@ -18,9 +18,6 @@ using kw::updater::Path;
 // Raises PackError when `target` exists and `overwrite` is false.
 void RefuseExisting(Env& env, const Path& target, bool overwrite);
 
-// A fresh name beside `target` that says what it is: "<target>.kwtmp-XXXXXXXX".
-Path SiblingName(const Path& target);
-
 class OutputFile {
 public:
     // `owner_only` keeps the file from other users (a private key).

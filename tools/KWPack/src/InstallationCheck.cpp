@@ -151,7 +151,7 @@ void Predict(Env& env, const VerifiedPackage& verified, const Path& installation
     for_each_dir(root, [&](const XmlElementPtr& dir) {
         // A `dir` the updater refuses as a whole is one refusal.
         std::string error;
-        if (!Attempt([&] { walk_dir(extracted, installation, dir, steps); }, error))
+        if (!Attempt([&] { walk_dir(env, extracted, installation, dir, steps); }, error))
             prediction.Refuse(prediction.entries, Prediction::AttributeText(dir, "path"), error);
     });
 }

@@ -50,6 +50,12 @@ void ScanInto(Env& env, const Path& path, TreeEntry& entry, ScanFor purpose)
     }
     if (!status.IsDirectory()) throw PackError(path.string() + " is neither a regular file nor a directory");
     entry.directory = true;
+    std::vector<std::string> spelled;
+    for (const Path& name : names) spelled.push_back(name.string());
+    std::size_t first = 0, second = 0;
+    if (packed && safename::FindCaseTwins(spelled, first, second))
+        throw PackError("the names of " + (path / names[first]).string() + " and " + (path / names[second]).string() +
+                        " differ only in case; Windows holds only one of them");
     for (const Path& name : names) {
         TreeEntry child;
         child.name = name.string();

@@ -3,18 +3,40 @@
 #include "PackError.h"
 #include "Progress.h"
 
+#include "SafeName.h"
 #include "Sha256Utils.h"
+
+#include <map>
 
 namespace kwpack {
 namespace {
+
+// The children of a directory by the name Windows compares: one that differs
+// only in case names the same file there, which the installation is.
+class ByFoldedName {
+public:
+    explicit ByFoldedName(const TreeEntry& dir)
+    {
+        for (const TreeEntry& child : dir.children) children_.emplace(safename::FoldCase(child.name), &child);
+    }
+    const TreeEntry* Find(const std::string& name) const
+    {
+        const auto found = children_.find(safename::FoldCase(name));
+        return found == children_.end() ? nullptr : found->second;
+    }
+
+private:
+    std::map<std::string, const TreeEntry*> children_;
+};
 
 // Bytes hashed when comparing: every OLD file with a NEW file of the same
 // name, and the NEW file too when the sizes agree (else it differs anyway).
 std::uint64_t BytesToHash(const TreeEntry& old_dir, const TreeEntry& new_dir)
 {
     std::uint64_t total = 0;
+    const ByFoldedName new_children(new_dir);
     for (const TreeEntry& old_child : old_dir.children) {
-        const TreeEntry* new_child = new_dir.Find(old_child.name);
+        const TreeEntry* new_child = new_children.Find(old_child.name);
         if (!new_child || new_child->directory != old_child.directory) continue;
         if (old_child.directory) total += BytesToHash(old_child, *new_child);
         else total += old_child.size + (old_child.size == new_child->size ? new_child->size : 0);
@@ -31,12 +53,13 @@ public:
     {
         DirectoryChanges here;
         here.path = relative;
+        const ByFoldedName old_children(old_dir), new_children(new_dir);
         for (const TreeEntry& old_child : old_dir.children) {
-            if (!new_dir.Find(old_child.name))
+            if (!new_children.Find(old_child.name))
                 changes_.removed.push_back(JoinRelative(relative, old_child.name) + (old_child.directory ? "/" : ""));
         }
         for (const TreeEntry& new_child : new_dir.children) {
-            const TreeEntry* old_child = old_dir.Find(new_child.name);
+            const TreeEntry* old_child = old_children.Find(new_child.name);
             const std::string child_relative = JoinRelative(relative, new_child.name);
             if (!old_child) {
                 (new_child.directory ? here.created : here.added).push_back(&new_child);
@@ -47,7 +70,9 @@ public:
             } else if (!new_child.directory) {
                 std::string old_digest = FileDigest(env_, old_path / old_child->name);
                 progress_.Advance(old_child->size);
-                bool changed = old_child->size != new_child.size;
+                // A rename by case alone is a replacement too: the installation
+                // then takes the new spelling (an `add` would find the file there).
+                bool changed = old_child->size != new_child.size || old_child->name != new_child.name;
                 if (!changed) {
                     changed = FileDigest(env_, new_path / new_child.name) != old_digest;
                     progress_.Advance(new_child.size);
@@ -62,8 +87,8 @@ public:
             if (!new_child.directory) continue;
             const std::string child_relative = JoinRelative(relative, new_child.name);
             // Kinds agree here: a mismatch was refused above.
-            if (const TreeEntry* old_child = old_dir.Find(new_child.name))
-                Compare(old_path / new_child.name, *old_child, new_path / new_child.name, new_child, child_relative);
+            if (const TreeEntry* old_child = old_children.Find(new_child.name))
+                Compare(old_path / old_child->name, *old_child, new_path / new_child.name, new_child, child_relative);
             else
                 AddAll(new_child, child_relative);
         }
