@@ -576,7 +576,14 @@ TEST_F(EndToEnd, NamesThatDifferOnlyInCaseFollowWindows)
     const Result r = Updater(root());
     EXPECT_EQ(0, r.exit_code) << r.err;
     EXPECT_NE(std::string::npos, r.out.find(" copy file: README.txt\n")) << r.out;
-    ExpectUpdatedAndClean();
+    if (testsupport::UnderWine()) {
+        // Wine cannot rename a file by case alone (Windows can): the old
+        // spelling stays there, with the new content.
+        EXPECT_EQ("readme 1.1, renamed\n", ReadFile(root() / "README.txt"));
+        EXPECT_FALSE(fs::exists(root() / ".update"));
+    } else {
+        ExpectUpdatedAndClean();
+    }
 
     const fs::path source = dir_ / "twins";
     Put(source, "update.xml", "<u from='1.0' to='1.1'><dir path='/'><add name='Readme.txt'/></dir></u>", 1600000000);

@@ -111,30 +111,30 @@ Path FreshSiblingName(const Path& target)
 
 namespace {
 
-// Copies `source` into the new file `target`, flushed.
+// Copies `source` into the new file `target`.
 void CopyToNewFile(Env& env, const Path& source, const Path& target)
 {
     const std::unique_ptr<SequentialFile> in = env.OpenForReading(source);
     const std::unique_ptr<WritableFile> out = env.CreateNewFile(target);
     std::vector<char> buffer(1 << 20);
     for (std::size_t got; (got = in->Read(buffer.data(), buffer.size())) != 0;) out->Append(buffer.data(), got);
-    out->Sync();
     out->Close();
 }
+
+typedef boost::function<void(const Path& file, bool copied)> Prepare;
 
 // A target whose folder lies on another volume than the temporary (a mounted
 // folder or a junction): a rename would have to become a copy and a delete,
 // so the content is first written beside the target under a fresh name,
-// which no file of the user's has, flushed, and renamed there.
-void PlaceOnTargetVolume(Env& env, const Path& temporary, const Path& target,
-                         const boost::function<void(const Path&)>& before_rename)
+// which no file of the user's has, prepared, and renamed there.
+void PlaceOnTargetVolume(Env& env, const Path& temporary, const Path& target, const Prepare& prepare)
 {
     Path sibling;
     try {
         do sibling = FreshSiblingName(target);
         while (env.Status(sibling, false).Exists());
         CopyToNewFile(env, temporary, sibling);
-        if (before_rename) before_rename(sibling);
+        prepare(sibling, true);
         if (!Place(env, sibling, target, true))
             RaiseFileError("cannot place the file", target,
                            boost::system::errc::make_error_code(boost::system::errc::cross_device_link));
@@ -153,24 +153,31 @@ void PlaceOnTargetVolume(Env& env, const Path& temporary, const Path& target,
 } // namespace
 
 void CopyFileAtomically(Env& env, const Path& source, const Path& target, const Path& temporary,
-                        const boost::function<void(const Path&)>& before_rename)
+                        const boost::function<void(const Path&)>& before_rename, bool read_only)
 {
     // Without a whole-file-system flush to come, each placed file and its
     // directory are flushed one by one.
     const bool one_by_one = !env.FlushesWholeFileSystem();
-    env.Remove(temporary); // a stale one from an interrupted run
-    try {
-        const bool copied = LinkOrCopyFile(env, source, temporary);
-        if (before_rename) before_rename(temporary);
+    const Prepare prepare = [&](const Path& file, bool copied) {
+        if (before_rename) before_rename(file);
         // A fresh copy is never renamed into place while its data may still
         // be lost; a hard link shares content that was flushed before.
-        if (copied || one_by_one) env.FlushFile(temporary);
+        if (copied || one_by_one) env.FlushFile(file);
+        if (read_only) env.SetReadOnly(file, true);
+    };
+    env.Remove(temporary); // a stale one from an interrupted run
+    try {
+        // The attribute belongs to the content, which a link would share
+        // with the extracted file.
+        if (read_only)
+            env.CopyFileContents(source, temporary);
+        prepare(temporary, read_only || LinkOrCopyFile(env, source, temporary));
     } catch (...) {
         boost::system::error_code ignored;
         env.Remove(temporary, ignored);
         throw;
     }
-    if (!Place(env, temporary, target, true)) return PlaceOnTargetVolume(env, temporary, target, before_rename);
+    if (!Place(env, temporary, target, true)) return PlaceOnTargetVolume(env, temporary, target, prepare);
     if (one_by_one) env.FlushDirectory(target.parent_path());
 }
 

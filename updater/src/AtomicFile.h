@@ -56,13 +56,16 @@ bool LinkOrCopyFile(Env& env, const Path& source, const Path& target);
 Path FreshSiblingName(const Path& target);
 
 // Puts `source`'s content over `target` through `temporary` (a stale one is
-// removed first), by LinkOrCopyFile. Where the target's folder lies on
-// another volume, the content goes through a fresh name beside the target. `before_rename`, when set, runs on the
-// temporary file (to give it the source's times, for example). The placed
-// file is on stable storage once its file system is flushed, or at once
-// where the system has no such flush.
+// removed first), by LinkOrCopyFile, or by a copy of its own when the placed
+// file takes the read-only attribute. Where the target's folder lies on
+// another volume, the content goes through a fresh name beside the target.
+// `before_rename`, when set, runs on the file about to be renamed (to give it
+// the source's times, for example). The placed file is on stable storage
+// once its file system is flushed, or at once where the system has no such
+// flush.
 void CopyFileAtomically(Env& env, const Path& source, const Path& target, const Path& temporary,
-                        const boost::function<void(const Path&)>& before_rename = boost::function<void(const Path&)>());
+                        const boost::function<void(const Path&)>& before_rename = boost::function<void(const Path&)>(),
+                        bool read_only = false);
 
 } // namespace updater
 } // namespace kw

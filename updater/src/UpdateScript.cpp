@@ -282,11 +282,9 @@ void PlaceFile(const ScriptRun& run, const Path& source, const Path& target)
     }
     // The placed file keeps the read-only attribute the replaced one had, so
     // the installation looks as the vendor's installer left it.
-    const bool read_only = env.Status(target, false).read_only;
-    CopyFileAtomically(env, source, target, run.paths.temporary, [&](const Path& temporary) {
-        CopyFsAttributes(env, source, temporary);
-        if (read_only) env.SetReadOnly(temporary, true);
-    });
+    CopyFileAtomically(
+        env, source, target, run.paths.temporary,
+        [&](const Path& temporary) { CopyFsAttributes(env, source, temporary); }, env.Status(target, false).read_only);
 }
 // A file renamed by case alone in the new release ends with the script's
 // spelling: placed under its installed name (which replaces it whole), then
