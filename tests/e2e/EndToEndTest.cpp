@@ -596,7 +596,7 @@ TEST_F(EndToEnd, NamesThatDifferOnlyInCaseFollowWindows)
     BuildFromTree(source, tree);
     const auto before = Files(root());
     ExpectFailure(Updater(root()), "At ArchiveExpansion\\.cpp\\([0-9]+\\) in construct_tree\\(\\)\n"
-                                   "names in package that Windows cannot tell apart: \"README.txt\" and \"Readme.txt\"");
+                                   "names in package that Windows cannot tell apart: \"Readme.txt\" and \"README.txt\"");
     auto after = Files(root());
     for (auto it = after.begin(); it != after.end();) it = it->first.rfind(".update", 0) == 0 ? after.erase(it) : ++it;
     EXPECT_EQ(before, after);

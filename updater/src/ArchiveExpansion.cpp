@@ -1,5 +1,5 @@
 // Stage 2: the decompressed archive written out as directories and files in
-// the extraction directory, each with the times its node records.
+// the extraction directory, each with the times its record holds.
 #include "ArchiveExpansion.h"
 
 #include "Decompression.h"
@@ -11,12 +11,12 @@
 
 #include <kw/KWConvert.h>
 #include <kw/archive/Archive.h>
-#include <kw/archive/ArchiveLoader.h>
 #include <kw/archive/Directory.h>
 #include <kw/archive/File.h>
 
-#include <boost/bind/bind.hpp>
 #include <boost/pointer_cast.hpp>
+
+#include <sstream>
 
 namespace kw {
 namespace updater {
@@ -27,104 +27,13 @@ using kw::archive::Node;
 
 namespace {
 
+const char kNodeActionLabel[] = "construct_tree::node_action::operator ()";
+
 // A link where a directory belongs is removed, so that a real directory
 // takes its place and nothing is written through it.
 void RemoveLink(Env& env, const Path& path)
 {
     if (env.Status(path, false).kind == FileKind::kLink) env.Remove(path);
-}
-
-} // namespace
-
-void construct_file(Env& env, const Path& path, const boost::shared_ptr<File>& file)
-{
-    if (!file) KW_FAIL("type unmatched", "construct_file");
-    // Always a new file: never write through a link or into shared content.
-    RemoveUnlessDirectory(env, path);
-    boost::system::error_code error;
-    std::unique_ptr<WritableFile> created = env.CreateNewFile(path, false, error);
-    if (!created) KW_FAIL("cannot open file to output", "construct_file");
-    FileOutputStream out(std::move(created));
-    const unsigned size = file->GetSize();
-    bool written = file->Write(out) == size;
-    try {
-        if (written) out.Close();
-    } catch (const std::exception&) {
-        written = false;
-    }
-    if (!written) KW_FAIL("an error occurred while writing to regular-file", "construct_file");
-}
-
-namespace {
-
-const char kNodeActionLabel[] = "construct_tree::node_action::operator ()";
-
-// A name from the package must name one entry inside its directory.
-Path SafeChildPath(const Path& parent, const std::string& name)
-{
-    const Path child = NarrowToPath(name);
-    // The check reads decoded text (a native Windows name is UTF-16); the
-    // error's text is narrow, like every text of the program's own errors.
-    if (const char* problem = safename::ComponentProblem(kw::ConvertSjisToUtf8(name))) {
-        const std::string text = "unsafe name \"" + name + "\" in package: it " + problem;
-        KW_FAIL(text.c_str(), kNodeActionLabel);
-    }
-    return parent / child;
-}
-
-struct node_action {
-    Env& env;
-    const Path& directory_path;
-
-    bool operator()(const std::string& name, const boost::shared_ptr<Node>& node) const
-    {
-        const Path child = SafeChildPath(directory_path, name);
-        switch (node->GetType()) {
-        case kw::archive::NodeDirectory: {
-            RemoveLink(env, child);
-            const FileStatus status = env.Status(child, false);
-            if (status.Exists() && !status.IsDirectory())
-                KW_FAIL("path is already created, but it is not a directory", kNodeActionLabel);
-            if (!status.Exists()) {
-                CreateFsDirectory(env, child);
-                SetFsAttributes(env, child, *node);
-            }
-            if (!construct_tree(env, child, boost::dynamic_pointer_cast<Directory>(node)))
-                KW_FAIL("type unmatched", kNodeActionLabel);
-            break;
-        }
-        case kw::archive::NodeFile:
-            construct_file(env, child, boost::dynamic_pointer_cast<File>(node));
-            break;
-        default:
-            KW_FAIL("unknown type", kNodeActionLabel);
-        }
-        // A directory takes its times after its contents are written.
-        SetFsAttributes(env, child, *node);
-        return true;
-    }
-};
-
-// Packages are made for Windows, where two names that differ only in case
-// name one file: one would overwrite the other. A name without a UTF-8 form
-// is refused by the name check instead.
-void RefuseCaseTwins(const Directory& directory)
-{
-    std::vector<std::string> narrow, decoded;
-    Directory::NodeCallback collect = [&](const std::string& name, const boost::shared_ptr<Node>&) {
-        try {
-            decoded.push_back(kw::ConvertSjisToUtf8(name));
-            narrow.push_back(name);
-        } catch (const std::exception&) {
-        }
-        return true;
-    };
-    directory.ForeachNode(collect);
-    std::size_t first = 0, second = 0;
-    if (!safename::FindCaseTwins(decoded, first, second)) return;
-    const std::string text =
-        "names in package that Windows cannot tell apart: \"" + narrow[first] + "\" and \"" + narrow[second] + "\"";
-    KW_FAIL(text.c_str(), "construct_tree");
 }
 
 // Creates `path` as one directory unless it is one already.
@@ -137,26 +46,165 @@ void EnsureDirectory(Env& env, const Path& path, const char* not_directory, cons
         KW_FAIL(not_directory, label);
 }
 
+// A name from the package must name one entry inside its directory. The
+// check reads decoded text (a native Windows name is UTF-16); the error's
+// text is narrow, like every text of the program's own errors.
+void RequireSafeName(const std::string& name)
+{
+    if (const char* problem = safename::ComponentProblem(kw::ConvertSjisToUtf8(name))) {
+        const std::string text = "unsafe name \"" + name + "\" in package: it " + problem;
+        KW_FAIL(text.c_str(), kNodeActionLabel);
+    }
+}
+
+// Packages are made for Windows, where two names that differ only in case
+// name one file: one would overwrite the other.
+void RefuseCaseTwins(const std::vector<kw::archive::ArchiveVisitor::Entry>& entries)
+{
+    std::vector<std::string> decoded;
+    for (const auto& entry : entries) decoded.push_back(kw::ConvertSjisToUtf8(entry.name));
+    std::size_t first = 0, second = 0;
+    if (!safename::FindCaseTwins(decoded, first, second)) return;
+    const std::string text = "names in package that Windows cannot tell apart: \"" + entries[first].name +
+                             "\" and \"" + entries[second].name + "\"";
+    KW_FAIL(text.c_str(), "construct_tree");
+}
+
 } // namespace
 
-bool construct_tree(Env& env, const Path& directory_path, const boost::shared_ptr<Directory>& directory)
+ExpansionWriter::ExpansionWriter(Env& env, const Path& extract_dir) : env_(env), extract_dir_(extract_dir) {}
+
+ExpansionWriter::~ExpansionWriter() = default;
+
+bool ExpansionWriter::DirectoryBegin(NodeId id, const FILETIME& created, const FILETIME& modified)
 {
-    if (!directory) return false;
-    RefuseCaseTwins(*directory);
-    Directory::NodeCallback action = node_action{env, directory_path};
-    directory->ForeachNode(action);
+    entries_.clear();
+    // The top directory is the extraction directory, which keeps its own times.
+    if (id != 0) directories_.emplace_back(paths_.at(id), FileTimes{created, modified});
     return true;
 }
 
+bool ExpansionWriter::DirectoryEntry(NodeId directory, const Entry& entry)
+{
+    if (directory != kArchiveRoot) entries_.push_back(entry);
+    return true;
+}
+
+bool ExpansionWriter::DirectoryEnd(NodeId id)
+{
+    for (const Entry& entry : entries_) RequireSafeName(entry.name);
+    RefuseCaseTwins(entries_);
+    if (id == 0) {
+        // Made once the top record is whole; an existing one is used as it
+        // is, nothing in it deleted.
+        RemoveLink(env_, extract_dir_);
+        EnsureDirectory(env_, extract_dir_, "base dir is not a directory", "construct");
+        paths_[0] = extract_dir_;
+    }
+    const Path directory = paths_.at(id);
+    paths_.erase(id);
+    for (const Entry& entry : entries_) {
+        const Path child = directory / NarrowToPath(entry.name);
+        paths_[entry.id] = child;
+        if (entry.type != kw::archive::NodeDirectory) continue;
+        RemoveLink(env_, child);
+        const FileStatus status = env_.Status(child, false);
+        if (status.Exists() && !status.IsDirectory())
+            KW_FAIL("path is already created, but it is not a directory", kNodeActionLabel);
+        if (!status.Exists()) CreateFsDirectory(env_, child);
+    }
+    return true;
+}
+
+bool ExpansionWriter::FileBegin(NodeId id, std::uint32_t, const FILETIME& created, const FILETIME& modified)
+{
+    file_path_ = paths_.at(id);
+    paths_.erase(id);
+    file_times_ = FileTimes{created, modified};
+    // Always a new file: never write through a link or into shared content.
+    RemoveUnlessDirectory(env_, file_path_);
+    boost::system::error_code error;
+    std::unique_ptr<WritableFile> created_file = env_.CreateNewFile(file_path_, false, error);
+    if (!created_file) KW_FAIL("cannot open file to output", "construct_file");
+    file_.reset(new FileOutputStream(std::move(created_file)));
+    return true;
+}
+
+bool ExpansionWriter::FileContent(NodeId, const void* data, unsigned size)
+{
+    if (!file_->write(static_cast<const char*>(data), static_cast<std::streamsize>(size)))
+        KW_FAIL("an error occurred while writing to regular-file", "construct_file");
+    return true;
+}
+
+bool ExpansionWriter::FileEnd(NodeId)
+{
+    try {
+        file_->Close();
+    } catch (const std::exception&) {
+        KW_FAIL("an error occurred while writing to regular-file", "construct_file");
+    }
+    file_.reset();
+    SetFsAttributes(env_, file_path_, file_times_.created, file_times_.modified);
+    return true;
+}
+
+void ExpansionWriter::Finish()
+{
+    for (auto it = directories_.rbegin(); it != directories_.rend(); ++it)
+        SetFsAttributes(env_, it->first, it->second.created, it->second.modified);
+}
+
+namespace {
+
+// Hands a loaded tree to a visitor as its records would arrive.
+class TreeWalk {
+public:
+    explicit TreeWalk(kw::archive::ArchiveVisitor& visitor) : visitor_(visitor) {}
+
+    void Directory(const archive::Directory& directory, kw::archive::ArchiveVisitor::NodeId id)
+    {
+        std::vector<std::pair<kw::archive::ArchiveVisitor::NodeId, boost::shared_ptr<Node>>> children;
+        visitor_.DirectoryBegin(id, directory.GetCreated(), directory.GetModified());
+        archive::Directory::NodeCallback entry = [&](const std::string& name, const boost::shared_ptr<Node>& node) {
+            children.emplace_back(next_++, node);
+            return visitor_.DirectoryEntry(id, {children.back().first, node->GetType(), name});
+        };
+        directory.ForeachNode(entry);
+        visitor_.DirectoryEnd(id);
+        for (const auto& child : children) {
+            if (child.second->GetType() == kw::archive::NodeDirectory) {
+                Directory(static_cast<const archive::Directory&>(*child.second), child.first);
+                continue;
+            }
+            const File& file = static_cast<const File&>(*child.second);
+            std::ostringstream content;
+            file.Write(content);
+            visitor_.FileBegin(child.first, file.GetSize(), file.GetCreated(), file.GetModified());
+            visitor_.FileContent(child.first, content.str().data(), static_cast<unsigned>(content.str().size()));
+            visitor_.FileEnd(child.first);
+        }
+    }
+
+private:
+    kw::archive::ArchiveVisitor& visitor_;
+    kw::archive::ArchiveVisitor::NodeId next_ = 1;
+};
+
+} // namespace
+
 void construct(Env& env, kw::archive::Archive& archive, const Path& extract_dir)
 {
+    // The extraction directory first, as a stream's top record makes it.
     RemoveLink(env, extract_dir);
     EnsureDirectory(env, extract_dir, "base dir is not a directory", "construct");
     const boost::shared_ptr<Node> top = archive.GetRoot().GetChildNode("/");
     if (!top) KW_FAIL("root is not created", "construct");
     const boost::shared_ptr<Directory> top_directory = boost::dynamic_pointer_cast<Directory>(top);
     if (!top_directory) KW_FAIL("root is not a directory", "construct");
-    construct_tree(env, extract_dir, top_directory);
+    ExpansionWriter writer(env, extract_dir);
+    TreeWalk(writer).Directory(*top_directory, 0);
+    writer.Finish();
 }
 
 void expand(const Context& context, const Path& update_dir, const Path& extract_dir)
@@ -169,9 +217,9 @@ void expand(const Context& context, const Path& update_dir, const Path& extract_
     if (!file) KW_FAIL("cannot open temporary file", "expand");
     FileInputStream input(std::move(file));
 
-    kw::archive::ArchiveLoader loader;
-    expand_bzip2(context.listener, input, loader, input.Size());
-    construct(env, *loader.GetBody(), extract_dir);
+    ExpansionWriter writer(env, extract_dir);
+    expand_bzip2(context.listener, input, input.Size(), writer);
+    writer.Finish();
 }
 
 } // namespace updater

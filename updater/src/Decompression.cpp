@@ -65,13 +65,34 @@ unsigned read_decompressed(kw::bz2::KWDecompress& decompressor, filter_data& sta
     return remaining;
 }
 
-void expand_bzip2(UpdateListener& listener, std::istream& input, kw::archive::ArchiveLoader& loader,
-                  std::uint64_t length)
+namespace {
+
+// Runs `read` on the decompressing source; its false result is a flaw of
+// the stream.
+template <class Read>
+void Decompress(UpdateListener& listener, std::istream& input, std::uint64_t length, Read read)
 {
     kw::bz2::KWDecompress decompressor(kPieceSize, 0, 0);
     filter_data state(listener, input, length);
-    if (!loader.ReadFromStream(boost::bind(&read_decompressed, boost::ref(decompressor), boost::ref(state), _1, _2)))
+    if (!read(boost::bind(&read_decompressed, boost::ref(decompressor), boost::ref(state), _1, _2)))
         KW_FAIL("an error occurred while decompression", "expand_bzip2");
+}
+
+} // namespace
+
+void expand_bzip2(UpdateListener& listener, std::istream& input, kw::archive::ArchiveLoader& loader,
+                  std::uint64_t length)
+{
+    Decompress(listener, input, length,
+               [&](const kw::archive::ArchiveLoader::Source& source) { return loader.ReadFromStream(source); });
+}
+
+void expand_bzip2(UpdateListener& listener, std::istream& input, std::uint64_t length,
+                  kw::archive::ArchiveVisitor& visitor)
+{
+    Decompress(listener, input, length, [&](const kw::archive::ArchiveLoader::Source& source) {
+        return kw::archive::VisitArchiveStream(source, visitor);
+    });
 }
 
 } // namespace updater

@@ -7,6 +7,7 @@
 #include "ProgressLine.h"
 
 #include <kw/archive/ArchiveLoader.h>
+#include <kw/archive/ArchiveVisitor.h>
 #include <kw/bz2/KWDecompress.h>
 
 #include <boost/shared_ptr.hpp>
@@ -44,9 +45,12 @@ struct filter_data {
     std::vector<char> read_buffer;
 };
 
-// Decompresses the temporary package file into the loader.
+// Decompresses the temporary package file into the loader, or hands its
+// records to the visitor as they arrive.
 void expand_bzip2(UpdateListener& listener, std::istream& input, kw::archive::ArchiveLoader& loader,
                   std::uint64_t length);
+void expand_bzip2(UpdateListener& listener, std::istream& input, std::uint64_t length,
+                  kw::archive::ArchiveVisitor& visitor);
 
 // The decompressor's sink: queues the piece and checks the inner header.
 void accept_bzip2(filter_data& state, const void* bytes, unsigned count);

@@ -261,8 +261,6 @@ TEST(Expansion, FailuresOfTheTreeAndTheFileSystem)
     EXPECT_TRUE(Contains(FailureOf([&] { construct(env, clash, root / "w"); }),
                          "in construct_tree::node_action::operator ()()\npath is already created, but it is not a directory"));
 
-    EXPECT_FALSE(construct_tree(env, root / "y", boost::shared_ptr<Directory>()));
-    EXPECT_TRUE(Contains(FailureOf([&] { construct_file(env, root / "z", boost::shared_ptr<File>()); }), "type unmatched"));
 }
 
 TEST(Expansion, UnsafeArchiveNamesAreRefusedBeforeAnythingIsWritten)

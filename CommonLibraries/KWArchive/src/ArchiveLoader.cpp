@@ -1,124 +1,122 @@
 #include "ReadAhead.h"
+#include "RecordParser.h"
 
-#include <kw/archive/ArchiveFormat.h>
 #include <kw/archive/ArchiveLoader.h>
 #include <kw/archive/File.h>
 
 #include <boost/make_shared.hpp>
 
 #include <algorithm>
-#include <cstdint>
 #include <map>
 
 namespace kw {
 namespace archive {
 
-using namespace format;
-
 namespace {
+
 const unsigned FilePieceSize = 512;
+const unsigned StreamPieceSize = 1 << 16;
+
+// The loader's reader: everything through the 64-byte read-ahead.
+class ReadAheadReader : public StreamReader {
+public:
+    ReadAheadReader(ReadAhead& ahead, ArchiveLoader::Source& source) : ahead_(ahead), source_(source) {}
+    unsigned Read(void* destination, unsigned count) override { return ahead_.Read(source_, destination, count); }
+    std::uint64_t Offset() const override { return ahead_.Offset(); }
+
+private:
+    ReadAhead& ahead_;
+    ArchiveLoader::Source& source_;
+};
+
+// The visitor's reader: the source is asked for what the parser needs.
+class DirectReader : public StreamReader {
+public:
+    explicit DirectReader(ArchiveLoader::Source& source) : source_(source) {}
+    unsigned Read(void* destination, unsigned count) override
+    {
+        unsigned char* out = static_cast<unsigned char*>(destination);
+        unsigned delivered = 0;
+        while (delivered < count) {
+            // A source that claims more than it was allowed to store must not
+            // make us read past the destination.
+            const unsigned got = std::min(source_(out + delivered, count - delivered), count - delivered);
+            if (got == 0) break;
+            delivered += got;
+        }
+        offset_ += delivered;
+        return delivered;
+    }
+    std::uint64_t Offset() const override { return offset_; }
+
+private:
+    ArchiveLoader::Source& source_;
+    std::uint64_t offset_ = 0;
+};
+
+// Builds the tree of the records: every node is made when its entry is read,
+// so a stream that breaks off leaves what was built so far.
+class TreeBuilder : public ArchiveVisitor {
+public:
+    explicit TreeBuilder(Archive& archive) : archive_(archive) {}
+
+    bool DirectoryBegin(NodeId id, const FILETIME& created, const FILETIME& modified) override
+    {
+        return SetTimes(id, created, modified);
+    }
+    bool DirectoryEntry(NodeId directory, const Entry& entry) override
+    {
+        boost::shared_ptr<Node> child;
+        if (entry.type == NodeDirectory) child = boost::make_shared<archive::Directory>();
+        else child = boost::make_shared<File>();
+        nodes_[entry.id] = child;
+        archive::Directory& parent =
+            directory == kArchiveRoot ? archive_.GetRoot() : static_cast<archive::Directory&>(*nodes_[directory]);
+        return parent.AddNode(entry.name, child);
+    }
+    bool DirectoryEnd(NodeId) override { return true; }
+    bool FileBegin(NodeId id, std::uint32_t, const FILETIME& created, const FILETIME& modified) override
+    {
+        return SetTimes(id, created, modified);
+    }
+    bool FileContent(NodeId id, const void* data, unsigned size) override
+    {
+        static_cast<File&>(*nodes_[id]).Add(data, size);
+        return true;
+    }
+    bool FileEnd(NodeId) override { return true; }
+
+private:
+    bool SetTimes(NodeId id, const FILETIME& created, const FILETIME& modified)
+    {
+        nodes_[id]->SetCreated(created);
+        nodes_[id]->SetModified(modified);
+        return true;
+    }
+
+    Archive& archive_;
+    std::map<NodeId, boost::shared_ptr<Node>> nodes_;
+};
+
 } // namespace
 
 class ArchiveLoaderImpl {
 public:
     ArchiveLoaderImpl() : archive_(boost::make_shared<Archive>()) {}
 
-    bool ReadFromStream(ArchiveLoader::Source& source);
+    bool ReadFromStream(ArchiveLoader::Source& source)
+    {
+        ReadAheadReader reader(reader_, source);
+        TreeBuilder builder(*archive_);
+        return ParseArchiveStream(reader, builder, FilePieceSize);
+    }
     unsigned GetReadingOffset() const { return static_cast<unsigned>(reader_.Offset()); }
     const boost::shared_ptr<Archive>& GetBody() const { return archive_; }
 
 private:
-    // Node records announced by entries and not read yet, by stream offset.
-    typedef std::map<std::uint32_t, boost::shared_ptr<Node>> PendingTable;
-
-    bool ReadExactly(ArchiveLoader::Source& source, void* destination, unsigned count)
-    {
-        return reader_.Read(source, destination, count) == count;
-    }
-    bool FillNode(ArchiveLoader::Source& source, Node& node, PendingTable& pending);
-    bool FillDirectory(ArchiveLoader::Source& source, Directory& directory, std::uint32_t count, PendingTable& pending);
-    bool FillFile(ArchiveLoader::Source& source, File& file, std::uint32_t length);
-
     boost::shared_ptr<Archive> archive_;
     ReadAhead reader_;
 };
-
-bool ArchiveLoaderImpl::ReadFromStream(ArchiveLoader::Source& source)
-{
-    unsigned char prologue[kPrologueSize];
-    if (!ReadExactly(source, prologue, kPrologueSize)) return false;
-
-    PendingTable pending;
-    const boost::shared_ptr<Directory> top = boost::make_shared<Directory>();
-    if (!archive_->GetRoot().AddNode("/", top)) return false;
-    if (!FillNode(source, *top, pending)) return false;
-
-    // Each further record must start exactly where the previous one ended,
-    // at an offset that an entry announced.
-    while (!pending.empty()) {
-        const std::uint64_t position = reader_.Offset();
-        if (position > UINT32_MAX) return false;
-        const PendingTable::iterator next = pending.lower_bound(static_cast<std::uint32_t>(position));
-        if (next == pending.end() || next->first != position) return false;
-        if (!FillNode(source, *next->second, pending)) return false;
-        pending.erase(next);
-    }
-    return true;
-}
-
-bool ArchiveLoaderImpl::FillNode(ArchiveLoader::Source& source, Node& node, PendingTable& pending)
-{
-    unsigned char record[kNodeRecordSize];
-    if (!ReadExactly(source, record, kNodeRecordSize)) return false;
-    const std::uint32_t length = LoadLe32(record);
-    const std::uint32_t type = LoadLe32(record + 4);
-    if (type != node.GetType()) return false;
-    node.SetCreated(LoadFileTime(record + 8));
-    node.SetModified(LoadFileTime(record + 16));
-    // The loader made every node itself, so the type tells the class.
-    if (type == NodeDirectory) return FillDirectory(source, static_cast<Directory&>(node), length, pending);
-    return FillFile(source, static_cast<File&>(node), length);
-}
-
-// The declared count is only a loop bound: every entry is backed by stream
-// bytes before anything is made for it.
-bool ArchiveLoaderImpl::FillDirectory(ArchiveLoader::Source& source, Directory& directory, std::uint32_t count,
-                                      PendingTable& pending)
-{
-    for (std::uint32_t i = 0; i < count; ++i) {
-        unsigned char entry[kEntryRecordSize];
-        if (!ReadExactly(source, entry, kEntryRecordSize)) return false;
-        const std::uint32_t type = LoadLe32(entry);
-        const std::uint32_t offset = LoadLe32(entry + 4);
-        const std::uint32_t name_length = LoadLe32(entry + 8);
-        if (name_length > kMaxNameSize) return false;
-
-        char name[kMaxNameSize];
-        if (!ReadExactly(source, name, RoundUpTo4(name_length))) return false;
-
-        boost::shared_ptr<Node> child;
-        if (type == NodeDirectory) child = boost::make_shared<Directory>();
-        else if (type == NodeFile) child = boost::make_shared<File>();
-        else return false;
-
-        if (!directory.AddNode(std::string(name, name_length), child)) return false;
-        if (!pending.emplace(offset, child).second) return false;
-    }
-    return true;
-}
-
-// The declared length is only a loop bound: content arrives piece by piece.
-bool ArchiveLoaderImpl::FillFile(ArchiveLoader::Source& source, File& file, std::uint32_t length)
-{
-    unsigned char piece[FilePieceSize];
-    while (length > 0) {
-        const unsigned size = std::min<std::uint32_t>(length, FilePieceSize);
-        if (!ReadExactly(source, piece, RoundUpTo4(size))) return false;
-        file.Add(piece, size);
-        length -= size;
-    }
-    return true;
-}
 
 ArchiveLoader::ArchiveLoader() { install(); }
 
@@ -129,6 +127,12 @@ bool ArchiveLoader::ReadFromStream(Source source) { return holder()->ReadFromStr
 unsigned ArchiveLoader::GetReadingOffset() const { return holder()->GetReadingOffset(); }
 
 boost::shared_ptr<Archive> ArchiveLoader::GetBody() const { return holder()->GetBody(); }
+
+bool VisitArchiveStream(ArchiveLoader::Source source, ArchiveVisitor& visitor)
+{
+    DirectReader reader(source);
+    return ParseArchiveStream(reader, visitor, StreamPieceSize);
+}
 
 } // namespace archive
 } // namespace kw
