@@ -144,9 +144,9 @@ public:
     int GetKeyLength() const { return key_length_; }
     const boost::shared_array<unsigned char>& GetKey() const { return key_copy_; }
     void Decrypt(const CamelliaUtils::Sink& sink, const unsigned char* data, std::size_t length);
+    void DecryptBlock(const unsigned char* in, unsigned char* out) const;
 
 private:
-    void DecryptBlock(const unsigned char* in, unsigned char* out) const;
 
     int key_length_;
     // The expanded subkeys as 32-bit word pairs (26 pairs for a 128-bit key,
@@ -275,6 +275,11 @@ boost::shared_array<unsigned char> CamelliaUtils::GetKey() const { return impl_-
 void CamelliaUtils::Decrypt(const Sink& sink, const void* data, std::size_t length)
 {
     impl_->Decrypt(sink, static_cast<const unsigned char*>(data), length);
+}
+
+void CamelliaUtils::DecryptBlocks(const unsigned char* in, unsigned char* out, std::size_t blocks) const
+{
+    for (std::size_t i = 0; i < blocks; ++i, in += 16, out += 16) impl_->DecryptBlock(in, out);
 }
 
 } // namespace kw

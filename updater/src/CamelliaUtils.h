@@ -31,6 +31,10 @@ public:
     // boost::bad_function_call when a block completes.
     void Decrypt(const Sink& sink, const void* data, std::size_t length);
 
+    // Decrypts `blocks` whole blocks from `in` to `out`, apart from the
+    // stream; several threads may call it at once.
+    void DecryptBlocks(const unsigned char* in, unsigned char* out, std::size_t blocks) const;
+
 private:
     // Copies share the implementation, and so the pending bytes.
     boost::shared_ptr<CamelliaUtilsImpl> impl_;

@@ -3,6 +3,7 @@
 #include "KWUpdaterError.h"
 #include "PackageFormat.h"
 #include "ProgressLine.h"
+#include "Slices.h"
 #include "WorkingFiles.h"
 
 #include <kw/ErrorBoundary.h>
@@ -13,11 +14,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 using namespace boost::placeholders;
 
 namespace kw {
 namespace updater {
+namespace {
+const std::size_t kPackagePiece = 1 << 20;
+} // namespace
 
 KeyBytes read_key(Env& env, const Path& key_file)
 {
@@ -54,6 +59,11 @@ std::uint32_t get_version(const char magic[4], const char version[4], const char
 
 CamelliaInfo::CamelliaInfo(std::ostream& output) : digest_(sha256utils::create_context()), output_(output) {}
 
+CamelliaInfo::~CamelliaInfo()
+{
+    if (decrypting_.valid()) decrypting_.wait();
+}
+
 void CamelliaInfo::Input(const void* bytes, unsigned count)
 {
     const unsigned char* data = static_cast<const unsigned char*>(bytes);
@@ -65,7 +75,29 @@ void CamelliaInfo::Input(const void* bytes, unsigned count)
         count -= 4;
         if (count == 0) return;
     }
-    cipher_->Decrypt(boost::bind(&CamelliaInfo::Output, this, _1, _2), data, count);
+    // Whole blocks only: a final part shorter than a block is never used.
+    pending_.insert(pending_.end(), data, data + count);
+    const std::size_t blocks = pending_.size() / 16;
+    if (blocks == 0) return;
+    std::vector<unsigned char> cipher(pending_.begin(), pending_.begin() + blocks * 16);
+    pending_.erase(pending_.begin(), pending_.begin() + blocks * 16);
+    const boost::shared_ptr<kw::CamelliaUtils> key = cipher_;
+    std::future<std::vector<unsigned char>> next = std::async(std::launch::async, [key, cipher, blocks] {
+        std::vector<unsigned char> plain(cipher.size());
+        RunInSlices(blocks, 1, std::max(1u, std::thread::hardware_concurrency()), [&](std::size_t at, std::size_t n) {
+            key->DecryptBlocks(&cipher[at * 16], &plain[at * 16], n);
+        });
+        return plain;
+    });
+    Finish();
+    decrypting_ = std::move(next);
+}
+
+void CamelliaInfo::Finish()
+{
+    if (!decrypting_.valid()) return;
+    const std::vector<unsigned char> plain = decrypting_.get();
+    Output(plain.data(), static_cast<unsigned>(plain.size()));
 }
 
 void CamelliaInfo::SetKey(const void* bytes, unsigned count)
@@ -88,6 +120,7 @@ void CamelliaInfo::Output(const unsigned char* bytes, unsigned count)
 
 bool CamelliaInfo::DigestMatchesKey()
 {
+    Finish();
     const boost::shared_array<unsigned char> digest = sha256utils::get_digest(digest_);
     if (!cipher_ || cipher_->GetKeyLength() != 32) return false;
     return std::memcmp(cipher_->GetKey().get(), digest.get(), 32) == 0;
@@ -112,7 +145,10 @@ void decrypt(const Context& context, const Path& package, const Path& key_file, 
         FileOutputStream output(std::move(created));
 
         KW_STEP(line);
-        std::vector<char> buffer(key.length);
+        // The package goes in pieces of many K-byte chunks; progress is still
+        // reported chunk by chunk. The first piece is the key block alone.
+        std::vector<char> buffer(key.length * std::max<std::size_t>(1, kPackagePiece / key.length));
+        std::size_t piece = key.length;
         // A package that cannot be opened is a failed stream: the header
         // step reports it.
         boost::system::error_code unopened;
@@ -129,11 +165,14 @@ void decrypt(const Context& context, const Path& package, const Path& key_file, 
         bool key_unwrapped = false;
         while (input) {
             KW_STEP(line);
-            input.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+            input.read(buffer.data(), static_cast<std::streamsize>(piece));
             const std::streamsize count = input.gcount();
             if (count < 1) break;
-            read_so_far += static_cast<std::uint64_t>(count);
-            progress.Update(read_so_far);
+            for (std::size_t at = 0; at < static_cast<std::size_t>(count); at += key.length) {
+                read_so_far += std::min<std::size_t>(key.length, static_cast<std::size_t>(count) - at);
+                progress.Update(read_so_far);
+            }
+            piece = buffer.size();
             if (key_unwrapped) {
                 info.Input(buffer.data(), static_cast<unsigned>(count));
             } else {
@@ -145,6 +184,7 @@ void decrypt(const Context& context, const Path& package, const Path& key_file, 
         context.listener.ProgressEnded();
 
         KW_STEP(line);
+        info.Finish();
         bool written = true;
         try {
             output.Close();

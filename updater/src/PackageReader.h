@@ -13,8 +13,10 @@
 #include <boost/shared_ptr.hpp>
 
 #include <cstdint>
+#include <future>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 namespace kw {
 namespace updater {
@@ -35,24 +37,31 @@ std::uint32_t get_version(const char magic[4], const char version[4], const char
 
 // The receiving end of stage 1: takes the body after the key block, reads
 // the declared plaintext length, decrypts, and writes and hashes exactly that
-// many bytes.
+// many bytes. A piece is decrypted on every core while the one before it is
+// hashed and written.
 class CamelliaInfo {
 public:
     explicit CamelliaInfo(std::ostream& output);
+    ~CamelliaInfo();
 
     void Input(const void* bytes, unsigned count);
     void SetKey(const void* bytes, unsigned count);
     void Output(const unsigned char* bytes, unsigned count);
 
+    // Writes and hashes the piece still being decrypted.
+    void Finish();
     // Finishes the digest; true when the content key is that digest.
     bool DigestMatchesKey();
 
 private:
+
     boost::shared_ptr<kw::CamelliaUtils> cipher_;
     boost::optional<std::uint32_t> declared_length_;
     boost::shared_ptr<sha256utils::Sha256UtilsImpl> digest_;
     std::uint32_t written_ = 0;
     std::ostream& output_;
+    std::vector<unsigned char> pending_;  // the start of a block the next piece completes
+    std::future<std::vector<unsigned char>> decrypting_;
 };
 
 // Stage 1: checks and decrypts the package into the temporary package file

@@ -9,6 +9,7 @@
 #include "Progress.h"
 #include "RsaKey.h"
 #include "RsaPadding.h"
+#include "Slices.h"
 #include "SourceTree.h"
 
 #include "Sha256Utils.h"
@@ -17,7 +18,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <future>
 #include <vector>
 
 namespace kwpack {
@@ -57,15 +57,9 @@ void KeepCompressed(ScratchFile& scratch, const boost::shared_ptr<sha256utils::S
 void EncryptOnThreads(const unsigned char* key, unsigned jobs, const unsigned char* in, std::size_t size,
                       unsigned char* out)
 {
-    const std::size_t slice = (size / kCipherBlock + jobs - 1) / jobs * kCipherBlock;
-    const auto encrypt = [key, in, out, size](std::size_t at, std::size_t length) {
-        ContentCipher(key).Encrypt(in + at, std::min(length, size - at), out + at);
-    };
-    std::vector<std::future<void>> others;
-    for (std::size_t at = slice; at < size; at += slice)
-        others.push_back(std::async(std::launch::async, encrypt, at, slice));
-    encrypt(0, slice);
-    for (std::future<void>& other : others) other.get();
+    kw::updater::RunInSlices(size, kCipherBlock, jobs, [&](std::size_t at, std::size_t length) {
+        ContentCipher(key).Encrypt(in + at, length, out + at);
+    });
 }
 
 // Encrypts the scratch file into the package, the last block zero-padded.
