@@ -64,6 +64,8 @@ void DecodePool::Work()
         }
         if (!job->dropped) {
             try {
+                job->stream = MakeOneBlockStream(job->bits, job->level);
+                std::vector<unsigned char>().swap(job->bits.bytes);
                 job->output = DecodeOneBlock(job->stream, job->keepCap, stop_);
             } catch (...) {
                 // Out of memory: the block counts as not decoded.

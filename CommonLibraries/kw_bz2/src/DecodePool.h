@@ -3,6 +3,7 @@
 #pragma once
 
 #include "BlockDecoder.h"
+#include "OneBlockStream.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -21,6 +22,8 @@ struct BlockJob {
     std::uint64_t from = 0;
     std::uint64_t to = 0;
     bool endsStream = false;       // `to` is an end-of-stream magic
+    BlockBits bits;                // the block as read, until decoded
+    char level = '9';
     std::vector<char> stream;      // the block as a stream of its own
     std::size_t keepCap = 0;       // output kept up to this many bytes
     BlockOutput output;            // valid once done

@@ -2,6 +2,8 @@
 
 #include "StreamBits.h"
 
+#include <algorithm>
+
 namespace kw {
 namespace bz2 {
 
@@ -37,26 +39,37 @@ std::uint32_t StoredBlockCrc(const InputWindow& window, std::uint64_t blockBit)
     return static_cast<std::uint32_t>(window.Bits(blockBit + kMagicBits, 32));
 }
 
-std::vector<char> MakeOneBlockStream(const InputWindow& window, std::uint64_t from, std::uint64_t to, char level)
+BlockBits CopyBlockBits(const InputWindow& window, std::uint64_t from, std::uint64_t to)
 {
-    const std::uint64_t bits = to - from;
+    BlockBits block;
+    const std::uint64_t first = from / 8;
+    const std::uint64_t end = std::min((to + 7) / 8, window.End());
+    block.bytes.assign(window.At(first), window.At(first) + (end - first));
+    block.firstBit = static_cast<unsigned>(from % 8);
+    block.count = to - from;
+    return block;
+}
+
+std::vector<char> MakeOneBlockStream(const BlockBits& block, char level)
+{
+    const unsigned char* p = block.bytes.data();
+    const std::size_t size = block.bytes.size();
     std::vector<char> out;
-    out.reserve(static_cast<std::size_t>(kHeaderBytes + bits / 8 + 12));
+    out.reserve(static_cast<std::size_t>(kHeaderBytes + block.count / 8 + 12));
     out.insert(out.end(), {'B', 'Z', 'h', level});
     // The header is whole bytes, so the block's bits move by less than a byte.
-    const unsigned shift = static_cast<unsigned>(from % 8);
-    const unsigned char* p = window.At(from / 8);
-    const std::uint64_t wholeBytes = bits / 8;
+    const unsigned shift = block.firstBit;
+    const std::uint64_t wholeBytes = block.count / 8;
     if (shift == 0)
         out.insert(out.end(), p, p + wholeBytes);
     else
         for (std::uint64_t i = 0; i < wholeBytes; ++i)
             out.push_back(static_cast<char>((p[i] << shift | p[i + 1] >> (8 - shift)) & 0xFF));
     BitWriter writer(out);
-    const unsigned rest = static_cast<unsigned>(bits % 8);
-    if (rest != 0) writer.Put(window.Bits(from + wholeBytes * 8, rest), rest);
+    const unsigned rest = static_cast<unsigned>(block.count % 8);
+    if (rest != 0) writer.Put(BitsAt(p, size, shift + wholeBytes * 8, rest), rest);
     writer.Put(kEndMagic, kMagicBits);
-    writer.Put(StoredBlockCrc(window, from), 32);
+    writer.Put(BitsAt(p, size, shift + kMagicBits, 32), 32); // the block's CRC
     return out;
 }
 

@@ -73,7 +73,8 @@ std::shared_ptr<BlockJob> ParallelReader::MakeJob(std::uint64_t from, const Magi
     job->to = to.bit;
     job->endsStream = to.streamEnd;
     job->keepCap = limits_.keepCap;
-    job->stream = MakeOneBlockStream(window_, from, to.bit, level_);
+    job->level = level_;
+    job->bits = CopyBlockBits(window_, from, to.bit);
     return job;
 }
 

@@ -21,14 +21,19 @@ void InputWindow::DropBefore(std::uint64_t byte)
     base_ += drop;
 }
 
-std::uint64_t InputWindow::Bits(std::uint64_t bit, unsigned count) const
+std::uint64_t InputWindow::Bits(std::uint64_t bit, std::size_t count) const
+{
+    return BitsAt(bytes_.data(), bytes_.size(), bit - base_ * 8, static_cast<unsigned>(count));
+}
+
+std::uint64_t BitsAt(const unsigned char* bytes, std::size_t size, std::uint64_t bit, unsigned count)
 {
     const std::uint64_t first = bit / 8;
-    unsigned char tail[8] = {};
+    unsigned char word[8] = {};
     for (unsigned i = 0; i < 8; ++i)
-        if (first + i < End()) tail[i] = *At(first + i);
+        if (first + i < size) word[i] = bytes[first + i];
     const unsigned shift = static_cast<unsigned>(bit % 8);
-    return (LoadBigEndian64(tail) << shift) >> (64 - count);
+    return (LoadBigEndian64(word) << shift) >> (64 - count);
 }
 
 } // namespace bz2

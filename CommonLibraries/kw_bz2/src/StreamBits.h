@@ -32,12 +32,16 @@ public:
 
     // `count` (at most 57) bits from absolute bit position `bit`, as a number;
     // bits past the end read as zero.
-    std::uint64_t Bits(std::uint64_t bit, unsigned count) const;
+    std::uint64_t Bits(std::uint64_t bit, std::size_t count) const;
 
 private:
     std::vector<unsigned char> bytes_;
     std::uint64_t base_ = 0;
 };
+
+// `count` (1 to 57) bits of `bytes` from bit `bit` on, as a number; bits past
+// `size` read as zero.
+std::uint64_t BitsAt(const unsigned char* bytes, std::size_t size, std::uint64_t bit, unsigned count);
 
 // The bytes from `p` as a big-endian number.
 inline std::uint64_t LoadBigEndian64(const unsigned char* p)
