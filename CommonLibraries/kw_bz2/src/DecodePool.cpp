@@ -71,8 +71,8 @@ void DecodePool::Work()
                 // Out of memory: the block counts as not decoded.
                 job->output = BlockOutput();
             }
-            // The stream is needed again only to decode a block too large to keep.
-            if (!job->output.ok || job->output.size <= job->keepCap) std::vector<char>().swap(job->stream);
+            // A checked block keeps its stream: it may have to be decoded again.
+            if (!job->output.ok) std::vector<char>().swap(job->stream);
         }
         {
             std::lock_guard<std::mutex> lock(mutex_);

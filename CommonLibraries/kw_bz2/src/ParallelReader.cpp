@@ -21,6 +21,7 @@ std::uint32_t RotateLeft1(std::uint32_t v) { return v << 1 | v >> 31; }
 
 ParallelReader::ParallelReader(const ReaderSetup& setup, unsigned workers, const ParallelLimits& limits)
     : setup_(setup), limits_(limits), maxOutstanding_(static_cast<std::size_t>(workers) * limits.blocksPerWorker + 1),
+      keptBudget_(static_cast<std::size_t>(workers) * limits.blocksPerWorker * limits.keepCap),
       pool_(new DecodePool(workers)), piece_(setup.inputPiece), model_(setup.outputPiece)
 {
 }
@@ -28,7 +29,20 @@ ParallelReader::ParallelReader(const ReaderSetup& setup, unsigned workers, const
 // Workers stop before the jobs they may be running are released.
 ParallelReader::~ParallelReader() { pool_.reset(); }
 
-std::size_t ParallelReader::Outstanding() const { return speculative_.size() + (chainJob_ ? 1 : 0) + held_.size(); }
+std::size_t ParallelReader::Trying() const { return speculative_.size() + (chainJob_ ? 1 : 0); }
+std::size_t ParallelReader::Outstanding() const { return Trying() + held_.size(); }
+
+void ParallelReader::Hold(const std::shared_ptr<BlockJob>& job)
+{
+    std::vector<char>& kept = job->output.kept;
+    if (heldKept_ + kept.size() > keptBudget_) {
+        // Over budget: keep only what the head check may still need.
+        const std::size_t head = progress_.headChecked ? 0 : setup_.headSize;
+        if (kept.size() > head) std::vector<char>(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(head)).swap(kept);
+    }
+    heldKept_ += kept.size();
+    held_.push_back(HeldBlock{job, 0});
+}
 
 ParallelReader::Step ParallelReader::ReadPiece()
 {
@@ -143,7 +157,7 @@ ParallelReader::Step ParallelReader::AdvanceChain()
         if (window_.Bits(chainStart_ + kMagicBits + 32, 1) != 0) return Step::Unusual;
         combinedCrc_ = RotateLeft1(combinedCrc_) ^ StoredBlockCrc(window_, chainStart_);
         model_.AddBlock((chainJob_->to - 1) / 8, chainJob_->output.size);
-        held_.push_back(HeldBlock{chainJob_, 0});
+        Hold(chainJob_);
         chainStart_ = chainJob_->to;
         if (chainJob_->endsStream) {
             chainEnded_ = true;
@@ -161,8 +175,11 @@ ParallelReader::Step ParallelReader::AdvanceChain()
 
 void ParallelReader::SubmitSpeculative()
 {
-    for (; nextSpeculative_ + 1 < hits_.size() && Outstanding() < maxOutstanding_; ++nextSpeculative_) {
+    const std::uint64_t neededBefore = pieceEnds_.empty() ? 0 : 8 * pieceEnds_.front();
+    for (; nextSpeculative_ + 1 < hits_.size() && Trying() < maxOutstanding_; ++nextSpeculative_) {
         const MagicHit& start = hits_[nextSpeculative_];
+        // Blocks the next call needs are tried whatever is held.
+        if (Outstanding() >= maxOutstanding_ && start.bit >= neededBefore) break;
         if (start.streamEnd || speculative_.count(start.bit)) continue;
         const MagicHit& end = hits_[nextSpeculative_ + 1];
         if ((end.bit - start.bit) / 8 > limits_.maxBlockBytes) continue;
@@ -292,6 +309,7 @@ bool ParallelReader::HandOut(char* destination, unsigned count, unsigned& got)
     block.taken += n;
     progress_.bytes += n;
     if (block.taken == output.size) {
+        heldKept_ -= output.kept.size();
         held_.pop_front();
         streamer_.reset();
     }

@@ -30,6 +30,12 @@ struct ParallelLimits {
     std::uint64_t maxBlockBytes = 3u << 20; // no block of a valid stream is longer
 };
 
+// Memory: the blocks in work are bounded by their number, and so are the
+// checked blocks waiting to be read, except when one call of the sequential
+// pipeline covers many blocks (all must be checked before its output goes
+// out): such blocks are short, and past a budget of decoded bytes they keep
+// only their input and are decoded again as they go out.
+
 class ParallelReader {
 public:
     ParallelReader(const ReaderSetup& setup, unsigned workers, const ParallelLimits& limits = ParallelLimits());
@@ -67,10 +73,13 @@ private:
     bool CheckHead(std::uint64_t callOutput);
     bool HandOut(char* destination, unsigned count, unsigned& got);
     std::size_t Outstanding() const;
+    std::size_t Trying() const;
+    void Hold(const std::shared_ptr<BlockJob>& job);
 
     const ReaderSetup& setup_;
     const ParallelLimits limits_;
     const std::size_t maxOutstanding_;
+    const std::size_t keptBudget_;
     std::unique_ptr<DecodePool> pool_;
 
     // Input and block finding.
@@ -99,6 +108,7 @@ private:
     // The calls of the sequential pipeline and the bytes handed out.
     CallModel model_;
     std::deque<HeldBlock> held_;
+    std::size_t heldKept_ = 0;                // decoded bytes kept by held_
     std::unique_ptr<BlockStreamer> streamer_; // for the front block, when not kept whole
     std::uint64_t callEnd_ = 0;               // output of the calls made so far
     bool finalCallMade_ = false;

@@ -15,8 +15,9 @@ void InputWindow::DropBefore(std::uint64_t byte)
 {
     if (byte <= base_) return;
     const std::size_t drop = static_cast<std::size_t>(std::min<std::uint64_t>(byte, End()) - base_);
-    // Moving the rest costs as much as what it frees: only once it is worth it.
-    if (drop < (1u << 20) && drop * 2 < bytes_.size()) return;
+    // Only once the rest is no larger than what goes: each byte moves at
+    // most once on average.
+    if (drop * 2 < bytes_.size()) return;
     bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(drop));
     base_ += drop;
 }

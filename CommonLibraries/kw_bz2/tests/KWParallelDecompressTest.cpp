@@ -81,8 +81,9 @@ const std::vector<NamedStream>& Streams()
         s.push_back({"mixed -9", ToolCompress(Mixed(2500 * 1024, 1), "-9")});
         s.push_back({"mixed -1", ToolCompress(Mixed(600 * 1024, 2), "-1")});
         s.push_back({"random -1", ToolCompress(RandomBytes(300 * 1024, 3), "-1")});
-        // Blocks of about 5 MB output each: more than a block keeps.
-        s.push_back({"zeros -1", ToolCompress(std::string(12 << 20, '\0'), "-1")});
+        // Eight blocks of about 5 MB output each, more than a block keeps,
+        // and all in the first piece: past a budget they keep nothing.
+        s.push_back({"zeros -1", ToolCompress(std::string(40 << 20, '\0'), "-1")});
         s.push_back({"no input", std::string()});
         s.push_back({"empty stream", ToolCompress(std::string(), "-9")});
         s.push_back({"tiny", ToolCompress("tiny", "-9")});
