@@ -31,10 +31,11 @@ public:
 private:
     void CheckAt(const unsigned char* p, std::uint64_t byte, std::uint64_t limitBit, std::vector<MagicHit>& hits) const;
 
-    // Whether two bytes can be the 2nd and 3rd byte under a magic: with
-    // any of the 8 shifts, both bytes lie wholly inside it. One lookup per
-    // byte rules out nearly every position.
-    std::vector<bool> pairs_;
+    // Whether two bytes at an even position can lie wholly inside a magic
+    // that starts 1 or 2 bytes before them (one of the two always holds, with
+    // any of the 8 shifts). One lookup per two bytes rules out nearly every
+    // position.
+    std::vector<unsigned char> pairs_;
     std::uint64_t next_ = 0;
 };
 
