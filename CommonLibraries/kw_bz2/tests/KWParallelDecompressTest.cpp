@@ -98,6 +98,7 @@ std::vector<ReaderOptions> Shapes()
     shapes[1].inputPiece = 4096;
     shapes[1].outputPiece = 1000;
     shapes[2].inputPiece = 1000;
+    shapes[2].shortReads = true;
     shapes[2].reads = {1, 7, 0, 65536, 300};
     shapes[3].inputPiece = 777;
     shapes[3].outputPiece = 333;

@@ -40,7 +40,9 @@ ReaderRun RunReader(const std::string& stream, unsigned workers, const ReaderOpt
 {
     ReaderRun run;
     std::size_t position = 0;
+    unsigned sourceCalls = 0;
     const kw::bz2::Bz2Source source = [&](void* buffer, unsigned count) -> unsigned {
+        if (options.shortReads && ++sourceCalls % 3 == 0) count = count / 2 + 1;
         std::size_t n = std::min<std::size_t>(count, stream.size() - position);
         if (options.sourceFailsAt >= 0) {
             const std::size_t failAt = static_cast<std::size_t>(options.sourceFailsAt);
@@ -53,6 +55,7 @@ ReaderRun RunReader(const std::string& stream, unsigned workers, const ReaderOpt
     };
     const kw::bz2::Bz2Rewind rewind = [&] {
         position = 0;
+        sourceCalls = 0;
         ++run.rewinds;
     };
     const kw::bz2::Bz2HeadCheck headCheck = [&](const void* bytes, unsigned count) {

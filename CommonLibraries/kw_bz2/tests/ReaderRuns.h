@@ -16,6 +16,8 @@ struct ReaderOptions {
     long long length = -1;
     // Read request sizes, used in turn.
     std::vector<unsigned> reads{65536};
+    // Every third source call gives about half of what it was asked for.
+    bool shortReads = false;
     // The source throws after giving this many bytes (when not negative).
     long long sourceFailsAt = -1;
     // The head check throws; the read hook throws on this call (1-based, 0: never).
