@@ -108,6 +108,15 @@ void ParallelReader::DropHitsBefore(std::uint64_t bit)
     window_.DropBefore(bit / 8);
 }
 
+// The end magic at the chain's start: the trailer follows.
+void ParallelReader::EndChain()
+{
+    chainEnded_ = true;
+    streamEnd_ = (chainStart_ + kTrailerBits + 7) / 8;
+    model_.SetStreamEnd(streamEnd_ - 1);
+    storedCombinedCrc_ = static_cast<std::uint32_t>(window_.Bits(chainStart_ + kMagicBits, 32));
+}
+
 ParallelReader::Step ParallelReader::AdvanceChain()
 {
     Step step = Step::Idle;
@@ -118,11 +127,8 @@ ParallelReader::Step ParallelReader::AdvanceChain()
             return mayStillCome ? step : Step::Unusual;
         }
         if (hits_.front().streamEnd) { // a stream without blocks
-            chainEnded_ = true;
-            streamEnd_ = (chainStart_ + kTrailerBits + 7) / 8;
-            model_.SetStreamEnd(streamEnd_ - 1);
-            storedCombinedCrc_ = static_cast<std::uint32_t>(window_.Bits(chainStart_ + kMagicBits, 32));
-            return Step::Moved;
+            EndChain();
+            return readTotal_ > streamEnd_ ? Step::Unusual : Step::Moved;
         }
         if (!chainJob_) {
             const auto found = speculative_.find(chainStart_);
@@ -160,10 +166,7 @@ ParallelReader::Step ParallelReader::AdvanceChain()
         Hold(chainJob_);
         chainStart_ = chainJob_->to;
         if (chainJob_->endsStream) {
-            chainEnded_ = true;
-            streamEnd_ = (chainStart_ + kTrailerBits + 7) / 8;
-            model_.SetStreamEnd(streamEnd_ - 1);
-            storedCombinedCrc_ = static_cast<std::uint32_t>(window_.Bits(chainStart_ + kMagicBits, 32));
+            EndChain();
             if (readTotal_ > streamEnd_) return Step::Unusual; // bytes after the stream
         }
         chainJob_.reset();

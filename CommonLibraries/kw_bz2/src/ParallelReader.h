@@ -61,6 +61,7 @@ private:
     Step ReadPiece();
     Step CheckHeader();
     Step AdvanceChain();
+    void EndChain();
     void DropHitsBefore(std::uint64_t bit);
     void SubmitSpeculative();
     bool WantsInput() const;
