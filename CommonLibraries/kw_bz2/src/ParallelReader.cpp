@@ -29,7 +29,7 @@ ParallelReader::ParallelReader(const ReaderSetup& setup, unsigned workers, const
 // Workers stop before the jobs they may be running are released.
 ParallelReader::~ParallelReader() { pool_.reset(); }
 
-std::size_t ParallelReader::Trying() const { return speculative_.size() + (chainJob_ ? 1 : 0); }
+std::size_t ParallelReader::Trying() const { return ahead_.size() + (chainJob_ ? 1 : 0); }
 std::size_t ParallelReader::Outstanding() const { return Trying() + held_.size(); }
 
 void ParallelReader::Hold(const std::shared_ptr<BlockJob>& job)
@@ -99,11 +99,11 @@ void ParallelReader::DropHitsBefore(std::uint64_t bit)
         hits_.pop_front();
         ++dropped;
     }
-    nextSpeculative_ = std::max<std::size_t>(1, nextSpeculative_ > dropped ? nextSpeculative_ - dropped : 0);
+    nextAhead_ = std::max<std::size_t>(1, nextAhead_ > dropped ? nextAhead_ - dropped : 0);
     // Tries that start inside a confirmed block began at a false magic.
-    while (!speculative_.empty() && speculative_.begin()->first < bit) {
-        speculative_.begin()->second->dropped = true;
-        speculative_.erase(speculative_.begin());
+    while (!ahead_.empty() && ahead_.begin()->first < bit) {
+        ahead_.begin()->second->dropped = true;
+        ahead_.erase(ahead_.begin());
     }
     window_.DropBefore(bit / 8);
 }
@@ -131,10 +131,10 @@ ParallelReader::Step ParallelReader::AdvanceChain()
             return readTotal_ > streamEnd_ ? Step::Unusual : Step::Moved;
         }
         if (!chainJob_) {
-            const auto found = speculative_.find(chainStart_);
-            if (found != speculative_.end()) {
+            const auto found = ahead_.find(chainStart_);
+            if (found != ahead_.end()) {
                 chainJob_ = found->second;
-                speculative_.erase(found);
+                ahead_.erase(found);
             } else if (hits_.size() >= 2 && ChainMayGrow()) {
                 chainJob_ = MakeJob(chainStart_, hits_[1]);
                 pool_->Submit(chainJob_, true);
@@ -176,18 +176,18 @@ ParallelReader::Step ParallelReader::AdvanceChain()
     return step;
 }
 
-void ParallelReader::SubmitSpeculative()
+void ParallelReader::TryAhead()
 {
     const std::uint64_t neededBefore = pieceEnds_.empty() ? 0 : 8 * pieceEnds_.front();
-    for (; nextSpeculative_ + 1 < hits_.size() && Trying() < maxOutstanding_; ++nextSpeculative_) {
-        const MagicHit& start = hits_[nextSpeculative_];
+    for (; nextAhead_ + 1 < hits_.size() && Trying() < maxOutstanding_; ++nextAhead_) {
+        const MagicHit& start = hits_[nextAhead_];
         // Blocks the next call needs are tried whatever is held.
         if (Outstanding() >= maxOutstanding_ && start.bit >= neededBefore) break;
-        if (start.streamEnd || speculative_.count(start.bit)) continue;
-        const MagicHit& end = hits_[nextSpeculative_ + 1];
+        if (start.streamEnd || ahead_.count(start.bit)) continue;
+        const MagicHit& end = hits_[nextAhead_ + 1];
         if ((end.bit - start.bit) / 8 > limits_.maxBlockBytes) continue;
         std::shared_ptr<BlockJob> job = MakeJob(start.bit, end);
-        speculative_.emplace(start.bit, job);
+        ahead_.emplace(start.bit, job);
         pool_->Submit(job, false);
     }
 }
@@ -201,7 +201,7 @@ bool ParallelReader::WantsInput() const
         if (!chainJob_ && hits_.size() < 2 && ChainMayGrow()) return true;
         if (chainJob_ && chainJob_->done && !chainJob_->output.ok && chainEndHit_ + 1 >= hits_.size()) return true;
         // Room for more blocks to try ahead.
-        const bool noneToTry = nextSpeculative_ + 1 >= hits_.size();
+        const bool noneToTry = nextAhead_ + 1 >= hits_.size();
         if (noneToTry && Outstanding() < maxOutstanding_ && window_.End() - chainStart_ / 8 < kMaxReadAhead)
             return true;
     }
@@ -222,7 +222,7 @@ ParallelReader::Step ParallelReader::Advance()
     const Step chain = AdvanceChain();
     if (chain == Step::Unusual) return chain;
     if (chain == Step::Moved) step = Step::Moved;
-    if (!chainEnded_) SubmitSpeculative();
+    if (!chainEnded_) TryAhead();
     // Input ended before the piece that ends the stream.
     if (sourceEnded_ && pieceEnds_.empty() && !finalCallMade_) return Step::Unusual;
     return step;
@@ -231,7 +231,7 @@ ParallelReader::Step ParallelReader::Advance()
 bool ParallelReader::JobPending() const
 {
     if (chainJob_ && !chainJob_->done) return true;
-    for (const auto& entry : speculative_)
+    for (const auto& entry : ahead_)
         if (!entry.second->done) return true;
     return false;
 }

@@ -63,7 +63,7 @@ private:
     Step AdvanceChain();
     void EndChain();
     void DropHitsBefore(std::uint64_t bit);
-    void SubmitSpeculative();
+    void TryAhead();
     bool WantsInput() const;
     std::shared_ptr<BlockJob> MakeJob(std::uint64_t from, const MagicHit& to);
     bool JobPending() const;
@@ -100,8 +100,9 @@ private:
     bool chainEnded_ = false;
     std::shared_ptr<BlockJob> chainJob_;
     std::size_t chainEndHit_ = 0;                 // index in hits_ of chainJob_'s end
-    std::map<std::uint64_t, std::shared_ptr<BlockJob>> speculative_; // by first bit
-    std::size_t nextSpeculative_ = 1;             // index in hits_ of the next block to try ahead
+    // Blocks tried ahead of the chain, each up to the next magic, by first bit.
+    std::map<std::uint64_t, std::shared_ptr<BlockJob>> ahead_;
+    std::size_t nextAhead_ = 1; // index in hits_ of the next block to try ahead
     std::uint32_t combinedCrc_ = 0;
     std::uint32_t storedCombinedCrc_ = 0;
     std::uint64_t streamEnd_ = 0; // bytes, once the chain ended
