@@ -40,8 +40,14 @@ public:
     // time; `outputPiece` is the decompressor's output buffer (at least 1).
     // `workers` 0 runs the sequential pipeline itself; 1 or more decode on
     // that many threads and need `rewind`: on anything unusual in the stream
-    // or the source, the reader rewinds, runs the sequential pipeline from the
-    // start and carries on from where it was, so errors come from it.
+    // or the source (a broken or truncated stream, bytes after it, a source
+    // that ends early or throws), the reader rewinds, runs the sequential
+    // pipeline from the start and carries on from where it was, so errors
+    // come from it, after the same hook calls. The source must give the same
+    // bytes again after a rewind; its exceptions, like those of the head
+    // check, the hook and the rewind, leave Read unchanged. A head larger
+    // than 4 MiB is read sequentially. The source and the callbacks are only
+    // called from the thread that calls Read.
     KWParallelDecompress(Bz2Source source, Bz2Rewind rewind, std::uint64_t length, unsigned inputPiece,
                          unsigned outputPiece, Bz2HeadCheck headCheck, unsigned headSize, Bz2ReadHook readHook,
                          unsigned workers);
