@@ -3,6 +3,13 @@
 namespace kw {
 namespace bz2 {
 
+namespace {
+
+// Blocks that expand more than this keep their one-block stream.
+const std::size_t kStreamKeptBelowRatio = 8;
+
+} // namespace
+
 DecodePool::DecodePool(unsigned workers)
 {
     try {
@@ -71,8 +78,12 @@ void DecodePool::Work()
                 // Out of memory: the block counts as not decoded.
                 job->output = BlockOutput();
             }
-            // A checked block keeps its stream: it may have to be decoded again.
-            if (!job->output.ok) std::vector<char>().swap(job->stream);
+            // A block is decoded again when it was not kept whole, or to save
+            // memory when a call holds many blocks (ParallelReader.h), which
+            // only happens with blocks that expand a lot: only those keep their stream.
+            const BlockOutput& out = job->output;
+            const bool expands = job->stream.size() < out.size / kStreamKeptBelowRatio;
+            if (!out.ok || (out.kept.size() == out.size && !expands)) std::vector<char>().swap(job->stream);
         }
         {
             std::lock_guard<std::mutex> lock(mutex_);

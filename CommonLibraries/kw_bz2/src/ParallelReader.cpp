@@ -35,7 +35,7 @@ std::size_t ParallelReader::Outstanding() const { return Trying() + held_.size()
 void ParallelReader::Hold(const std::shared_ptr<BlockJob>& job)
 {
     std::vector<char>& kept = job->output.kept;
-    if (heldKept_ + kept.size() > keptBudget_) {
+    if (heldKept_ + kept.size() > keptBudget_ && !job->stream.empty()) {
         // Over budget: keep only what the head check may still need.
         const std::size_t head = progress_.headChecked ? 0 : setup_.headSize;
         if (kept.size() > head) std::vector<char>(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(head)).swap(kept);

@@ -33,8 +33,9 @@ struct ParallelLimits {
 // Memory: the blocks in work are bounded by their number, and so are the
 // checked blocks waiting to be read, except when one call of the sequential
 // pipeline covers many blocks (all must be checked before its output goes
-// out): such blocks are short, and past a budget of decoded bytes they keep
-// only their input and are decoded again as they go out.
+// out): such blocks expand a lot, and past a budget of decoded bytes they
+// keep only their input and are decoded again as they go out. Blocks that
+// expand less keep no input once decoded whole: a call holds few of them.
 
 class ParallelReader {
 public:
