@@ -84,6 +84,11 @@ const std::vector<NamedStream>& Streams()
         // Eight blocks of about 5 MB output each, more than a block keeps,
         // and all in the first piece: past a budget they keep nothing.
         s.push_back({"zeros -1", ToolCompress(std::string(40 << 20, '\0'), "-1")});
+        // Forty blocks of about 400 kB each, again all in the first piece,
+        // kept whole at first, then decoded again.
+        std::string runs;
+        for (unsigned i = 0; runs.size() < (16u << 20); ++i) runs.append(20, static_cast<char>('a' + i % 7));
+        s.push_back({"runs -1", ToolCompress(runs, "-1")});
         s.push_back({"no input", std::string()});
         s.push_back({"empty stream", ToolCompress(std::string(), "-9")});
         s.push_back({"tiny", ToolCompress("tiny", "-9")});
