@@ -1,5 +1,5 @@
 // Stage 2's source chain over arbitrary bytes: the decompressing source
-// (expand_bzip2, read_decompressed, accept_bzip2) feeding the archive loader,
+// (expand_bzip2 over DecompressingSource) feeding the archive loader,
 // then, for a complete archive, `construct` into a scratch directory that is
 // emptied after every input.
 //

@@ -4,65 +4,46 @@
 #include "PackageFormat.h"
 #include "PackageReader.h"
 
-#include <boost/bind/bind.hpp>
-#include <boost/make_shared.hpp>
-
 #include <algorithm>
-#include <cstring>
 #include <istream>
-
-using namespace boost::placeholders;
+#include <thread>
 
 namespace kw {
 namespace updater {
 namespace {
 const unsigned kPieceSize = 65536;
+const unsigned kInnerHeaderSize = 8;
 } // namespace
 
-void accept_bzip2(filter_data& state, const void* bytes, unsigned count)
+void check_inner_header(const void* bytes, unsigned count)
 {
-    if (count == 0) return;
-    if (count > kPieceSize) KW_FAIL("buffer overflow", "accept_bzip2");
-    boost::shared_ptr<buffer_attribute> piece = boost::make_shared<buffer_attribute>();
-    std::memcpy(piece->data, bytes, count);
-    piece->size = count;
-    state.queue.push_back(piece);
-
-    if (state.header.size() < 8) {
-        const std::size_t take = std::min<std::size_t>(8 - state.header.size(), count);
-        state.header.append(static_cast<const char*>(bytes), take);
-        if (state.header.size() == 8 &&
-            get_version(state.header.data(), state.header.data() + 4, kInnerMagic) > kNewestPackageVersion)
-            KW_FAIL("Update-file is newer than updater, please update updater", "accept_bzip2");
-    }
-    state.decompressed += count;
+    if (count < kInnerHeaderSize) return;
+    const char* header = static_cast<const char*>(bytes);
+    if (get_version(header, header + 4, kInnerMagic) > kNewestPackageVersion)
+        KW_FAIL("Update-file is newer than updater, please update updater", "check_inner_header");
 }
 
-unsigned read_decompressed(kw::bz2::KWDecompress& decompressor, filter_data& state, void* destination, unsigned count)
+DecompressingSource::DecompressingSource(UpdateListener& listener, std::istream& input, std::uint64_t length,
+                                         unsigned workers)
+    : input_(input), progress_(listener, length),
+      reader_([this](void* buffer, unsigned count) { return ReadInput(buffer, count); }, [this] { Rewind(); },
+              length, kPieceSize, kPieceSize, &check_inner_header, kInnerHeaderSize,
+              [this](std::uint64_t done) { progress_.Update(done); }, workers)
 {
-    // A stretch of compressed input that yields nothing loops here; it never
-    // deepens the call chain.
-    while (state.queue.empty()) {
-        state.read_buffer.resize(kPieceSize);
-        state.input.read(state.read_buffer.data(), kPieceSize);
-        const std::streamsize got = state.input.gcount();
-        if (got <= 0) return 0;
-        state.compressed_read += static_cast<std::uint64_t>(got);
-        decompressor.Decompress(state.read_buffer.data(), static_cast<unsigned>(got),
-                                state.compressed_read >= state.length,
-                                boost::bind(&accept_bzip2, boost::ref(state), _1, _2));
-        state.progress.Update(state.compressed_read);
-    }
-    buffer_attribute& front = *state.queue.front();
-    const unsigned remaining = front.size - front.position;
-    if (count < remaining) {
-        std::memcpy(destination, front.data + front.position, count);
-        front.position += count;
-        return count;
-    }
-    std::memcpy(destination, front.data + front.position, remaining);
-    state.queue.pop_front();
-    return remaining;
+}
+
+unsigned DecompressingSource::DefaultWorkers() { return std::max(1u, std::thread::hardware_concurrency()); }
+
+unsigned DecompressingSource::ReadInput(void* buffer, unsigned count)
+{
+    input_.read(static_cast<char*>(buffer), count);
+    return static_cast<unsigned>(std::max<std::streamsize>(0, input_.gcount()));
+}
+
+void DecompressingSource::Rewind()
+{
+    input_.clear();
+    if (!input_.seekg(0)) KW_FAIL("cannot read temporary file again", "DecompressingSource");
 }
 
 namespace {
@@ -72,9 +53,8 @@ namespace {
 template <class Read>
 void Decompress(UpdateListener& listener, std::istream& input, std::uint64_t length, Read read)
 {
-    kw::bz2::KWDecompress decompressor(kPieceSize, 0, 0);
-    filter_data state(listener, input, length);
-    if (!read(boost::bind(&read_decompressed, boost::ref(decompressor), boost::ref(state), _1, _2)))
+    DecompressingSource source(listener, input, length);
+    if (!read([&source](void* destination, unsigned count) { return source.Read(destination, count); }))
         KW_FAIL("an error occurred while decompression", "expand_bzip2");
 }
 

@@ -1,49 +1,46 @@
 // Stage 2's decompression: the temporary package file's bzip2 stream,
-// checked for the inner header as the first bytes arrive, is the source that
-// feeds the archive loader.
+// decoded on every core, checked for the inner header as the first bytes
+// arrive, is the source that feeds the archive loader or visitor.
 #pragma once
 
-#include "UpdateListener.h"
 #include "ProgressLine.h"
+#include "UpdateListener.h"
 
 #include <kw/archive/ArchiveLoader.h>
 #include <kw/archive/ArchiveVisitor.h>
-#include <kw/bz2/KWDecompress.h>
-
-#include <boost/shared_ptr.hpp>
+#include <kw/bz2/KWParallelDecompress.h>
 
 #include <cstdint>
-#include <deque>
 #include <iosfwd>
-#include <string>
-#include <vector>
 
 namespace kw {
 namespace updater {
 
-// One decompressed piece waiting for the archive loader.
-struct buffer_attribute {
-    std::uint32_t position = 0;
-    std::uint32_t size = 0;
-    unsigned char data[65536];
+// The decompressed bytes of `input`, whose `length` compressed bytes are
+// read in pieces of 64 KiB, each piece reported on the progress line.
+// `input` must be able to go back to its first byte (a flaw in the stream
+// is replayed on one thread, so that its error and the progress before it
+// are those of a sequential run). `workers` 0 decodes on this thread.
+class DecompressingSource {
+public:
+    DecompressingSource(UpdateListener& listener, std::istream& input, std::uint64_t length,
+                        unsigned workers = DefaultWorkers());
+    // Up to `count` bytes; 0 at the end of the stream.
+    unsigned Read(void* destination, unsigned count) { return reader_.Read(destination, count); }
+
+    static unsigned DefaultWorkers();
+
+private:
+    unsigned ReadInput(void* buffer, unsigned count);
+    void Rewind();
+
+    std::istream& input_;
+    ProgressLine progress_;
+    kw::bz2::KWParallelDecompress reader_;
 };
 
-// The state of one decompression.
-struct filter_data {
-    filter_data(UpdateListener& listener, std::istream& input, std::uint64_t length)
-        : input(input), length(length), progress(listener, length)
-    {
-    }
-
-    std::istream& input;
-    std::uint64_t compressed_read = 0;
-    std::uint64_t length;
-    ProgressLine progress;
-    std::string header;
-    std::uint64_t decompressed = 0;
-    std::deque<boost::shared_ptr<buffer_attribute>> queue;
-    std::vector<char> read_buffer;
-};
+// The first decompressed bytes: an inner header this updater can read.
+void check_inner_header(const void* bytes, unsigned count);
 
 // Decompresses the temporary package file into the loader, or hands its
 // records to the visitor as they arrive.
@@ -51,12 +48,6 @@ void expand_bzip2(UpdateListener& listener, std::istream& input, kw::archive::Ar
                   std::uint64_t length);
 void expand_bzip2(UpdateListener& listener, std::istream& input, std::uint64_t length,
                   kw::archive::ArchiveVisitor& visitor);
-
-// The decompressor's sink: queues the piece and checks the inner header.
-void accept_bzip2(filter_data& state, const void* bytes, unsigned count);
-
-// The loader's source: hands out queued bytes, decompressing more as needed.
-unsigned read_decompressed(kw::bz2::KWDecompress& decompressor, filter_data& state, void* destination, unsigned count);
 
 } // namespace updater
 } // namespace kw

@@ -119,6 +119,15 @@ protected:
         return got ? traits_type::to_int_type(data_[0]) : traits_type::eof();
     }
 
+    // Only the first byte is a place to go back to.
+    pos_type seekpos(pos_type position, std::ios_base::openmode) override
+    {
+        if (position != pos_type(0)) return pos_type(off_type(-1));
+        file_.Rewind();
+        setg(data_.data(), data_.data(), data_.data());
+        return position;
+    }
+
 private:
     SequentialFile& file_;
     std::vector<char> data_;

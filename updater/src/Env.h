@@ -55,6 +55,8 @@ public:
     // Reads up to `size` bytes; 0 only at the end. Raises on a read error.
     virtual std::size_t Read(void* data, std::size_t size) = 0;
     virtual std::uint64_t Size() = 0;
+    // Goes back to the first byte.
+    virtual void Rewind() = 0;
 };
 
 // A file being written. Every Append goes to the system at once (nothing is

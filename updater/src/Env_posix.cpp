@@ -125,6 +125,10 @@ public:
         if (::fstat(fd_.fd, &st) != 0) Raise("cannot read the size of the file", path_);
         return static_cast<std::uint64_t>(st.st_size);
     }
+    void Rewind() override
+    {
+        if (::lseek(fd_.fd, 0, SEEK_SET) != 0) Raise("cannot read the file again", path_);
+    }
 
 private:
     Descriptor fd_;

@@ -104,6 +104,11 @@ public:
         if (!::GetFileSizeEx(handle_.handle, &size)) Raise("cannot read the size of the file", path_);
         return static_cast<std::uint64_t>(size.QuadPart);
     }
+    void Rewind() override
+    {
+        LARGE_INTEGER start = {};
+        if (!::SetFilePointerEx(handle_.handle, start, nullptr, FILE_BEGIN)) Raise("cannot read the file again", path_);
+    }
 
 private:
     Handle handle_;

@@ -42,10 +42,10 @@ std::string FailureOf(F f)
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-std::string Compress(const std::string& data)
+std::string Compress(const std::string& data, int block_size_100k)
 {
     std::string out;
-    kw::bz2::KWCompress compressor(65536, 9, 0, 0);
+    kw::bz2::KWCompress compressor(65536, block_size_100k, 0, 0);
     compressor.Compress(data.data(), static_cast<unsigned>(data.size()), true,
                         [&](const void* p, unsigned n) { out.append(static_cast<const char*>(p), n); });
     return out;
@@ -123,52 +123,64 @@ TEST(CamelliaInfo, LengthWordFirstThenOnlyDeclaredBytesAreWrittenAndHashed)
     EXPECT_FALSE(short_key.DigestMatchesKey());
 }
 
-TEST(DecompressingSource, InnerHeaderIsCheckedAndKeptForTheLoader)
+TEST(DecompressingSource, InnerHeaderIsChecked)
 {
-    std::istringstream unused;
-    filter_data state(silent, unused, 0);
-    accept_bzip2(state, "KWU", 3);
-    accept_bzip2(state, "P0111rest", 9);
-    EXPECT_EQ(12u, state.decompressed);
-    EXPECT_EQ(2u, state.queue.size());
-
-    filter_data newer(silent, unused, 0);
-    EXPECT_TRUE(Contains(FailureOf([&] { accept_bzip2(newer, "KWUP0112", 8); }),
-                         "in accept_bzip2()\nUpdate-file is newer than updater, please update updater"));
-    filter_data wrong(silent, unused, 0);
-    EXPECT_TRUE(Contains(FailureOf([&] { accept_bzip2(wrong, "PKZIP111", 8); }), "header unmatched!!"));
-
-    filter_data big(silent, unused, 0);
-    const std::string full = "KWUP0111" + std::string(65536 - 8, 'z');
-    accept_bzip2(big, full.data(), 65536);
-    EXPECT_TRUE(Contains(FailureOf([&] { accept_bzip2(big, full.data(), 65537); }), "buffer overflow"));
+    check_inner_header("KWUP0111rest", 12);
+    check_inner_header("KWUP011", 7); // a shorter stream is the loader's to refuse
+    EXPECT_TRUE(Contains(FailureOf([] { check_inner_header("KWUP0112", 8); }),
+                         "in check_inner_header()\nUpdate-file is newer than updater, please update updater"));
+    EXPECT_TRUE(Contains(FailureOf([] { check_inner_header("PKZIP111", 8); }), "header unmatched!!"));
 }
 
-TEST(DecompressingSource, DeliversTheWholeStreamInAnyRequestSize)
+TEST(DecompressingSource, ManyThreadsDeliverWhatOneDoesWithTheSameProgressAndError)
 {
-    // Incompressible data: the first compressed reads yield no output at all.
+    // Incompressible data in blocks of 100 kB: the first compressed reads
+    // yield no output at all, and there are blocks for several threads.
     std::string data = "KWUP0111";
     unsigned seed = 7;
     for (int i = 0; i < 1000 * 1000; ++i) {
         seed = seed * 1103515245u + 12345u;
         data.push_back(static_cast<char>(seed >> 16));
     }
-    const std::string compressed = Compress(data);
-    for (unsigned request : {1u, 64u, 70000u}) {
-        std::istringstream input(compressed);
+    const std::string compressed = Compress(data, 1);
+    std::string broken = compressed;
+    broken[broken.size() / 2] ^= 0x10;
+
+    struct Run {
+        std::string delivered, console, failure;
+    };
+    auto run = [&](const std::string& stream, unsigned workers, unsigned request) {
+        std::istringstream input(stream);
         ConsoleListener console;
-        filter_data state(console, input, compressed.size());
-        kw::bz2::KWDecompress decompressor(65536, 0, 0);
-        std::string delivered;
-        std::vector<char> buffer(request);
+        Run result;
         Capture out(std::cout);
-        while (unsigned n = read_decompressed(decompressor, state, buffer.data(), request)) {
-            ASSERT_LE(n, request);
-            delivered.append(buffer.data(), n);
+        try {
+            DecompressingSource source(console, input, stream.size(), workers);
+            std::vector<char> buffer(request);
+            while (unsigned n = source.Read(buffer.data(), request)) {
+                EXPECT_LE(n, request);
+                result.delivered.append(buffer.data(), n);
+            }
+        } catch (const std::exception& e) {
+            result.failure = e.what();
         }
-        EXPECT_TRUE(delivered == data) << "request size " << request;
-        EXPECT_TRUE(Contains(out.text(), " progress: ")) << out.text().substr(0, 80);
+        result.console = out.text();
+        return result;
+    };
+    const Run one = run(compressed, 0, 70000);
+    EXPECT_TRUE(one.delivered == data);
+    EXPECT_TRUE(Contains(one.console, " progress: ")) << one.console.substr(0, 80);
+    for (unsigned request : {1u, 64u, 70000u}) {
+        const Run many = run(compressed, 3, request);
+        EXPECT_TRUE(many.delivered == data) << "request size " << request;
+        EXPECT_EQ(one.console, many.console);
     }
+    const Run broken_one = run(broken, 0, 4096);
+    const Run broken_many = run(broken, 3, 4096);
+    EXPECT_NE("", broken_one.failure);
+    EXPECT_EQ(broken_one.failure, broken_many.failure);
+    EXPECT_EQ(broken_one.console, broken_many.console);
+    EXPECT_TRUE(broken_one.delivered == broken_many.delivered);
 }
 
 TEST(Expansion, WritesTheTreeWithItsTimesDepthFirst)
