@@ -42,8 +42,8 @@ ArchiveSummary WalkArchive(kw::archive::Archive& archive, const std::function<vo
         if (!node) Fail("a directory holds an empty node");
         if (on_name) on_name(name);
         ++summary.nodes;
-        const FILETIME created = node->GetCreated();
-        const FILETIME modified = node->GetModified();
+        const kw::FILETIME created = node->GetCreated();
+        const kw::FILETIME modified = node->GetModified();
         (void)created;
         (void)modified;
         switch (node->GetType()) {

@@ -15,6 +15,7 @@
 #include "SafeName.h"
 
 #include <kw/archive/ArchiveLoader.h>
+#include <kw/bz2/KWDecompress.h>
 
 #include <boost/filesystem/operations.hpp>
 

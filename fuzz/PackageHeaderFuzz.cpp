@@ -6,6 +6,7 @@
 #include "FuzzCheck.h"
 #include "FuzzKey.h"
 
+#include "PackageFormat.h"
 #include "PackageReader.h"
 
 #include <kw/MultiprecisionInteger.h>

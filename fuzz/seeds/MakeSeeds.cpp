@@ -34,8 +34,8 @@ namespace fs = boost::filesystem;
 
 namespace {
 
-const char* const kFuzzers[] = {"fuzz_archive_loader", "fuzz_xml_reader", "fuzz_decompress", "fuzz_expansion",
-                                "fuzz_package_header"};
+const char* const kFuzzers[] = {"fuzz_archive_loader", "fuzz_xml_reader", "fuzz_decompress",
+                                "fuzz_parallel_decompress", "fuzz_expansion", "fuzz_package_header"};
 
 fs::path g_out;
 
@@ -186,6 +186,11 @@ void MakeSeeds(const fs::path& pem)
     Seed("fuzz_decompress", "stream", Compress(producer_stream, 1));
     Seed("fuzz_decompress", "text", Compress(std::string(3000, 'a') + "tail", 9));
     Seed("fuzz_decompress", "empty", Compress("", 1));
+
+    // Four bytes of piece sizes and head size, then the stream.
+    Seed("fuzz_parallel_decompress", "stream", std::string("\x01\x00\x40\x08", 4) + Compress(producer_stream, 1));
+    Seed("fuzz_parallel_decompress", "small-pieces", std::string("\x00\x07\x03\x02", 4) +
+                                                         Compress(std::string(250000, 'b') + producer_stream, 1));
 
     Seed("fuzz_expansion", "producer", Compress(producer_stream, 1));
     Seed("fuzz_expansion", "depth-first", Compress(depth_first, 1));
