@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <stdexcept>
 #include <vector>
 
@@ -225,4 +227,64 @@ TEST(LongPath, WindowsPathsBecomeAbsoluteExtendedAndNormalised)
     EXPECT_EQ(L"\\\\?\\C:\\inst\\a. ", extended(L"C:\\inst\\a. "));
     EXPECT_NE(nullptr, safename::ComponentProblem("a."));
     EXPECT_NE(nullptr, safename::ComponentProblem("a "));
+}
+
+TEST(Env, RenameRemoveAndLinkKeepTheirWordReadOnlyOrNot)
+{
+    TempDir root;
+    WriteFile(root / "a", "new");
+    WriteFile(root / "b", "old");
+    env.SetReadOnly(root / "b", true);
+    EXPECT_TRUE(env.Status(root / "b", false).read_only);
+
+    // Without `replace` nothing moves; with it, a read-only target is replaced.
+    boost::system::error_code error;
+    env.Rename(root / "a", root / "b", false, error);
+    EXPECT_TRUE(error);
+    EXPECT_EQ("new", testsupport::ReadFile(root / "a"));
+    EXPECT_EQ("old", testsupport::ReadFile(root / "b"));
+    env.Rename(root / "a", root / "b", true);
+    EXPECT_EQ("new", testsupport::ReadFile(root / "b"));
+    EXPECT_FALSE(env.Status(root / "a", false).Exists());
+
+    env.HardLink(root / "b", root / "c", error);
+    ASSERT_FALSE(error) << error.message();
+    const FileStatus linked = env.Status(root / "c", true);
+    EXPECT_TRUE(linked.IsFile());
+    EXPECT_EQ(3u, linked.size);
+    EXPECT_EQ("new", testsupport::ReadFile(root / "c"));
+
+    env.SetReadOnly(root / "c", true);
+    env.Remove(root / "c");
+    EXPECT_FALSE(Exists(env, root / "c"));
+    EXPECT_NO_THROW(env.Remove(root / "c")) << "a missing entry is no error";
+    fs::create_directories(root / "dir/sub");
+    env.Remove(root / "dir", error);
+    EXPECT_TRUE(error) << "a directory with entries stays";
+    std::vector<Path> names = env.ListDirectory(root.path());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<Path>{"b", "dir"}), names);
+    EXPECT_TRUE(env.SpelledName(root / "missing").empty());
+}
+
+TEST(Env, ALockIsRefusedWhileHeldAndAFileReadsAgainFromItsStart)
+{
+    TempDir root;
+    std::unique_ptr<FileLock> held = env.LockFile(root / "lock");
+    ASSERT_TRUE(held);
+    EXPECT_FALSE(env.LockFile(root / "lock"));
+    held->Release();
+    EXPECT_FALSE(Exists(env, root / "lock"));
+    EXPECT_TRUE(env.LockFile(root / "lock"));
+
+    const std::string content(200000, 'r');
+    WriteFile(root / "file", content);
+    FileInputStream in(env.OpenForReading(root / "file"));
+    std::string first(100, '\0');
+    in.read(&first[0], 100);
+    ASSERT_TRUE(in.seekg(0));
+    const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(whole == content);
+    in.clear();
+    EXPECT_FALSE(in.seekg(5)) << "only the first byte is a place to go back to";
 }
