@@ -228,6 +228,55 @@ TEST_F(EndToEnd, FullUpdatePrintsEveryStageAndLeavesExactlyTheNewTree)
     EXPECT_TRUE(fs::exists(root() / "docs" / kJapaneseName));
 }
 
+// The progress values a stage prints when it reads `total` bytes in steps
+// of `step`: a line for the first step, then one for each step that passes
+// another 4096 bytes, and one for the step that reaches the total.
+std::vector<std::uint64_t> ExpectedProgress(std::uint64_t total, std::uint64_t step)
+{
+    std::vector<std::uint64_t> values;
+    std::uint64_t threshold = 0;
+    for (std::uint64_t done = 0; done < total;) {
+        done = std::min(done + step, total);
+        if (done < threshold) continue;
+        values.push_back(done);
+        threshold = std::min<std::uint64_t>(threshold + 4096, total);
+    }
+    return values;
+}
+
+// The progress values printed between `begin` and the next stage line.
+std::vector<std::uint64_t> PrintedProgress(const std::string& out, const std::string& begin, std::uint64_t& total)
+{
+    std::vector<std::uint64_t> values;
+    const std::size_t from = out.find(begin), to = out.find("Completed!", from);
+    const std::string text = out.substr(from, to - from);
+    const std::regex line(" progress: ([0-9]{9}) / ([0-9]{9})\r");
+    for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it) {
+        values.push_back(std::stoull((*it)[1]));
+        total = std::stoull((*it)[2]);
+    }
+    return values;
+}
+
+TEST_F(EndToEnd, LargePackagesReportProgressInKeySizedAndDecompressionSteps)
+{
+    // Incompressible content: pieces of every size in both stages, and
+    // several bzip2 blocks for the decoding threads.
+    const testsupport::Bytes random = testsupport::RandomBytes(2500000, 11);
+    Put(new_tree(), "bin/big.dat", std::string(random.begin(), random.end()), 1600000500);
+    MakePackage(package());
+    const Result r = Updater(root());
+    ASSERT_EQ(0, r.exit_code) << r.err;
+    std::uint64_t total = 0;
+    const std::vector<std::uint64_t> stage1 = PrintedProgress(r.out, "Begin Stage 1/4", total);
+    EXPECT_EQ(ExpectedProgress(total, ReadFile(dir_ / "lmfile").size()), stage1);
+    EXPECT_GT(total, 2000000u);
+    const std::vector<std::uint64_t> stage2 = PrintedProgress(r.out, "Begin Stage 2/4", total);
+    EXPECT_EQ(ExpectedProgress(total, 65536), stage2);
+    EXPECT_GT(total, 2000000u);
+    ExpectUpdatedAndClean();
+}
+
 TEST_F(EndToEnd, PackageNamedWithoutDirectoryRunsFromTheInstallationRoot)
 {
     MakePackage(package());
