@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -60,6 +61,30 @@ TEST(SafeNameTest, RelativePathMustStayBelowItsDirectory)
     EXPECT_EQ("bin", safename::DropLeadingSlash("bin"));
     EXPECT_EQ("/bin", safename::DropTrailingSlash("/bin/"));
     for (const std::string path : {"/", "bin//", "bin"}) EXPECT_EQ(path, safename::DropTrailingSlash(path));
+}
+
+// Windows compares names upper-cased one UTF-16 unit at a time: letters of
+// every script a CP932 name holds fold; widths, kana sizes and ligatures
+// never do.
+TEST(SafeNameTest, NamesFoldAsWindowsComparesThem)
+{
+    const std::pair<std::string, std::string> same[] = {
+        {"readme.TXT", "README.txt"}, {"ａｂｚ.txt", "ＡＢＺ.TXT"}, {"αβως", "ΑΒΩΣ"}, {"σ", "ς"},
+        {"дёя", "ДЁЯ"},  {"ⅰⅹ", "ⅠⅩ"}, {"ⓐⓩ", "ⒶⓏ"}};
+    for (const auto& pair : same) EXPECT_EQ(safename::FoldCase(pair.first), safename::FoldCase(pair.second)) << pair.first;
+    const std::pair<std::string, std::string> distinct[] = {
+        {"ａ", "A"}, {"ß", "SS"}, {"ｶ", "カ"}, {"ぁ", "あ"}, {"a\xF0\x9F\x98\x80", "A\xF0\x9F\x98\x81"}};
+    for (const auto& pair : distinct)
+        EXPECT_NE(safename::FoldCase(pair.first), safename::FoldCase(pair.second)) << pair.first;
+    // Kana, kanji, digits and marks pass unchanged, as does a sequence cut short.
+    EXPECT_EQ("表ソ能-1_(X)", safename::FoldCase("表ソ能-1_(x)"));
+    EXPECT_EQ("X\xE3\x81", safename::FoldCase("x\xE3\x81"));
+
+    std::size_t first = 0, second = 0;
+    EXPECT_FALSE(safename::FindCaseTwins({"a.txt", "b.txt", "ａ.txt"}, first, second));
+    ASSERT_TRUE(safename::FindCaseTwins({"x", "Readme.txt", "y", "README.TXT", "readme.txt"}, first, second));
+    EXPECT_EQ(1u, first);
+    EXPECT_EQ(3u, second);
 }
 
 } // namespace

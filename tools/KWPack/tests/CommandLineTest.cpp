@@ -45,6 +45,16 @@ TEST(CommandLine, EverySubcommandHasHelpAndBadUsageFails)
     EXPECT_NE(RunKWPack({"unpack"}).exit_code, 0);
     EXPECT_NE(RunKWPack({"build", "a", "b"}).exit_code, 0);  // --key is required
     EXPECT_EQ(RunKWPack({"build", "a", "b", "--key", "k", "--jobs", "0"}).exit_code, 2);
+
+    // A time that is not a plain count of seconds would make packages that
+    // no second build can match: refused before the trees are read.
+    for (const std::string epoch : {"-1", "1.5", "1700000000 ", "99999999999999999999"}) {
+        testsupport::SetEnvironment("SOURCE_DATE_EPOCH", epoch);
+        RunResult bad = RunKWPack({"script", "no-old", "no-new", "out", "--from", "1.0", "--to", "1.1"});
+        EXPECT_EQ(bad.exit_code, 2) << epoch;
+        EXPECT_TRUE(Contains(bad.err, "SOURCE_DATE_EPOCH must be a count of seconds, not \"" + epoch + "\"")) << bad.err;
+    }
+    testsupport::SetEnvironment("SOURCE_DATE_EPOCH", "");
 }
 
 TEST(CommandLine, KeygenWritesAPrivateKeyForOwnerOnlyAndTheModulusLittleEndian)

@@ -142,6 +142,8 @@ TEST(ScriptWriter, ListsEveryChangeSelectableAsTheUpdaterSelects)
     Trees trees;
     const FILETIME created = Ticks(131000000000000000ull), modified = Ticks(131000000000000777ull);
     WriteTimes(testsupport::SystemEnv(), trees.new_dir / "日本語/追加.txt", created, modified);
+    const std::uint64_t newest = 150000000000000000ull; // in 2076
+    WriteTimes(testsupport::SystemEnv(), trees.new_dir / "news.txt", created, Ticks(newest));
 
     const ScriptSummary summary = WriteUpdateDirectory(testsupport::SystemEnv(), trees.Options());
     const ReadScript script = ReadBack(trees.out_dir / "update.xml");
@@ -191,7 +193,14 @@ TEST(ScriptWriter, ListsEveryChangeSelectableAsTheUpdaterSelects)
     ScriptOptions carried = trees.Options();
     carried.out_dir = trees.out_dir.parent_path() / "carried";
     carried.creation_times = true;
+    carried.source_date = 1700000000;
     WriteUpdateDirectory(testsupport::SystemEnv(), carried);
+    // The script's own time: the newest of the new tree, or the given one.
+    FILETIME script_created, script_modified;
+    ReadTimes(testsupport::SystemEnv(), trees.out_dir / "update.xml", script_created, script_modified);
+    EXPECT_EQ(TicksOf(script_modified), newest);
+    ReadTimes(testsupport::SystemEnv(), carried.out_dir / "update.xml", script_created, script_modified);
+    EXPECT_EQ(TicksOf(script_modified), (1700000000ull + 11644473600ull) * 10000000ull);
     ReadTimes(testsupport::SystemEnv(), carried.out_dir / "日本語/追加.txt", got_created, got_modified);
     if (testsupport::UnderWine()) GTEST_SKIP() << testsupport::kNoCreationTimesUnderWine;
     EXPECT_EQ(TicksOf(got_created), TicksOf(created));
