@@ -53,6 +53,26 @@ std::string ConsolePattern(const std::string& utf8)
     return pattern;
 }
 
+#ifndef _WIN32
+// A tmpfs mounted at `at` (an empty directory) for the guard's lifetime;
+// `error` says why not where this machine refuses to mount.
+struct TmpfsMount {
+    fs::path at;
+    std::string error;
+    TmpfsMount(const fs::path& where, const char* size) : at(where)
+    {
+        if (::mount("tmpfs", at.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) != 0) {
+            error = std::strerror(errno);
+            at.clear();
+        }
+    }
+    ~TmpfsMount()
+    {
+        if (!at.empty()) ::umount2(at.c_str(), MNT_DETACH);
+    }
+};
+#endif
+
 // Runs a program in `dir` with standard input closed.
 Result RunIn(const fs::path& dir, const std::vector<std::string>& argv)
 {
@@ -706,12 +726,8 @@ TEST_F(EndToEnd, AFullDiskStopsTheUpdateUntilSpaceIsFreed)
     MakePackage(package());
     const fs::path disk = dir_ / "disk";
     fs::create_directories(disk);
-    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=2m") != 0)
-        GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
-    struct Unmount {
-        fs::path at;
-        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-    } unmount{disk};
+    const TmpfsMount mount(disk, "2m");
+    if (!mount.error.empty()) GTEST_SKIP() << "cannot mount a small file system here: " << mount.error;
     const fs::path inst = disk / "inst";
     testsupport::CopyTree(root(), inst);
     {
@@ -751,12 +767,8 @@ TEST_F(EndToEnd, AFolderOnAnotherVolumeIsUpdatedInPlace)
     testsupport::CopyTree(bin, saved);
     fs::remove_all(bin);
     fs::create_directory(bin);
-    if (::mount("tmpfs", bin.c_str(), "tmpfs", 0, "size=16m") != 0)
-        GTEST_SKIP() << "cannot mount a file system here: " << std::strerror(errno);
-    struct Unmount {
-        fs::path at;
-        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-    } unmount{bin};
+    const TmpfsMount mount(bin, "16m");
+    if (!mount.error.empty()) GTEST_SKIP() << "cannot mount a file system here: " << mount.error;
     testsupport::CopyTree(saved, bin);
     const Result r = Updater(root());
     EXPECT_EQ(0, r.exit_code) << r.err;

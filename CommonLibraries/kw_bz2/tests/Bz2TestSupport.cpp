@@ -1,5 +1,6 @@
 #include "Bz2TestSupport.h"
 
+#include "../src/StreamBits.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -49,6 +50,16 @@ std::string ToolDecompress(const std::string& compressed)
     TempDir dir;
     WriteFile(dir / "packed.bz2", compressed);
     return RunBzip2({"-dc"}, dir, "packed.bz2");
+}
+
+std::vector<kw::bz2::MagicHit> ScanWhole(const std::string& stream)
+{
+    kw::bz2::InputWindow window;
+    window.Append(stream.data(), stream.size());
+    kw::bz2::MagicScanner scanner;
+    std::vector<kw::bz2::MagicHit> hits;
+    scanner.Scan(window, true, hits);
+    return hits;
 }
 
 } // namespace kw_bz2_test

@@ -25,11 +25,7 @@ struct Layout {
 
 Layout BlockLayout(const std::string& stream)
 {
-    InputWindow window;
-    window.Append(stream.data(), stream.size());
-    MagicScanner scanner;
-    std::vector<MagicHit> hits;
-    scanner.Scan(window, true, hits);
+    const std::vector<MagicHit> hits = kw_bz2_test::ScanWhole(stream);
     Layout layout;
     for (std::size_t i = 1; i < hits.size(); ++i) layout.blockLastBytes.push_back((hits[i].bit - 1) / 8);
     layout.streamLastByte = (hits.back().bit + kTrailerBits - 1) / 8;

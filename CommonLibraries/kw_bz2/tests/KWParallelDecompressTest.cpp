@@ -59,16 +59,6 @@ std::string SpellingMagic(std::uint64_t magic, std::size_t size, unsigned seed)
     return s;
 }
 
-std::vector<MagicHit> Hits(const std::string& stream)
-{
-    InputWindow window;
-    window.Append(stream.data(), stream.size());
-    MagicScanner scanner;
-    std::vector<MagicHit> hits;
-    scanner.Scan(window, true, hits);
-    return hits;
-}
-
 struct NamedStream {
     const char* name;
     std::string bytes;
@@ -138,7 +128,7 @@ TEST(KWParallelDecompress, BlocksEndingOnThePieceBoundary)
     // that output size fills the buffer exactly at the end of every block.
     const std::string plain = RandomBytes(400 * 1024, 4);
     const std::string stream = ToolCompress(plain, "-1");
-    const std::vector<MagicHit> hits = Hits(stream);
+    const std::vector<MagicHit> hits = ScanWhole(stream);
     ASSERT_EQ(6u, hits.size()); // five blocks and the end
     unsigned cases = 0;
     for (std::size_t b = 1; b < hits.size(); ++b) {
@@ -168,7 +158,7 @@ TEST(KWParallelDecompress, FalseMagicsInsideBlocksCostNothingButTime)
         const std::string stream = ToolCompress(plain, "-1");
         // Each of the four blocks' header holds the false magic, besides
         // the four real block magics and the end.
-        const std::vector<MagicHit> hits = Hits(stream);
+        const std::vector<MagicHit> hits = ScanWhole(stream);
         ASSERT_EQ(9u, hits.size());
         for (std::size_t i = 0; i < 8; i += 2) {
             EXPECT_FALSE(hits[i].streamEnd);
@@ -188,7 +178,7 @@ TEST(KWParallelDecompress, FalseMagicsInsideBlocksCostNothingButTime)
 TEST(KWParallelDecompress, BrokenStreamsFailLikeTheSequentialPipeline)
 {
     const std::string good = Streams()[1].bytes; // several blocks
-    const std::vector<MagicHit> hits = Hits(good);
+    const std::vector<MagicHit> hits = ScanWhole(good);
     ASSERT_GE(hits.size(), 4u);
     std::vector<std::pair<std::string, std::string>> cases;
     std::string s = good;
