@@ -8,8 +8,9 @@
 # BENCH_BIG=1 instead updates to a single file of 1.5 GB of zeros: bzip2
 # blocks that expand to about 45 MB each, to show that memory stays bounded.
 # BENCH_BEFORE=/path/to/KWUpdater also times another build on the same
-# package, side by side. BENCH_FILES and BENCH_FILE_KB size the tree;
-# BENCH_KEEP=1 keeps the work directory.
+# package, side by side. BENCH_RUNS (3) sets the rounds whose medians are
+# reported. BENCH_FILES and BENCH_FILE_KB size the tree; BENCH_KEEP=1 keeps
+# the work directory.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -95,39 +96,64 @@ time_update() { # updater
   echo "   $run_s s: stage 1 $stage1_s s, stage 2 $stage2_s s, stages 3 and 4 and clean-up $rest_s s; peak $rss_mb MB"
 }
 
-if [ -n "${BENCH_BEFORE:-}" ]; then
-  echo "== KWUpdater before: $BENCH_BEFORE"
-  time_update "$BENCH_BEFORE"
-  before_run_s=$run_s before_stage2_s=$stage2_s before_rss_mb=$rss_mb
-fi
-echo "== KWUpdater on $cores cores"
-time_update "$updater"
-
-echo "== lbzip2 -dc -n$cores on the stream stage 2 reads"
-sync
-t0=$EPOCHREALTIME
-lbzip2 -dc -n"$cores" "$stream" > /dev/null
-lbzip2_s=$(seconds "$t0" "$EPOCHREALTIME")
-echo "   $lbzip2_s s"
-
 if [ -z "${BENCH_BIG:-}" ]; then
   echo "== the same payload for the standard tools"
   "$kwpack" script v1.0 v1.1 payload --from 1.0 --to 1.1 >/dev/null 2>&1
   key=$(head -c 32 /dev/urandom | od -An -tx1 | tr -d ' \n')
   tar cf - -C payload . | bzip2 -9 > payload.tar.bz2
   openssl enc -e -camellia-256-ecb -K "$key" -in payload.tar.bz2 -out payload.enc
-  # KWUpdater puts its work on stable storage before it records each stage,
-  # so the tools' side ends by doing the same.
-  echo "== standard tools: openssl decryption, bzip2 -dc, copying the new files, sync"
+fi
+
+# Sets tools_s: KWUpdater puts its work on stable storage before it records
+# each stage, so the tools' side ends by doing the same.
+time_tools() {
+  rm -rf copy-target payload.dec payload.tar
   cp -a v1.0 copy-target
   sync
-  t0=$EPOCHREALTIME
+  local t0=$EPOCHREALTIME
   openssl enc -d -camellia-256-ecb -K "$key" -in payload.enc -out payload.dec
   bzip2 -dc payload.dec > payload.tar
   cp -r payload/. copy-target/
   sync
   tools_s=$(seconds "$t0" "$EPOCHREALTIME")
-  echo "   $tools_s s"
+  echo "   standard tools (openssl decryption, bzip2 -dc, copying the new files, sync): $tools_s s"
+}
+
+# This machine's timings vary from run to run: each figure is the median of
+# BENCH_RUNS rounds, and each round times every side once, side by side.
+median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
+runs=${BENCH_RUNS:-3}
+before_runs=() before_stage2s=() before_rsss=() now_runs=() stage1s=() stage2s=() rests=() rsss=() lbzip2s=() toolss=()
+for round in $(seq 1 "$runs"); do
+  echo "== round $round of $runs on $cores cores"
+  if [ -n "${BENCH_BEFORE:-}" ]; then
+    echo "   KWUpdater before ($BENCH_BEFORE):"
+    time_update "$BENCH_BEFORE"
+    before_runs+=("$run_s") before_stage2s+=("$stage2_s") before_rsss+=("$rss_mb")
+  fi
+  echo "   KWUpdater:"
+  time_update "$updater"
+  now_runs+=("$run_s") stage1s+=("$stage1_s") stage2s+=("$stage2_s") rests+=("$rest_s") rsss+=("$rss_mb")
+  sync
+  t0=$EPOCHREALTIME
+  lbzip2 -dc -n"$cores" "$stream" > /dev/null
+  lbzip2s+=("$(seconds "$t0" "$EPOCHREALTIME")")
+  echo "   lbzip2 -dc -n$cores on the stream stage 2 reads: ${lbzip2s[-1]} s"
+  [ -n "${BENCH_BIG:-}" ] || { time_tools; toolss+=("$tools_s"); }
+done
+run_s=$(median "${now_runs[@]}") stage2_s=$(median "${stage2s[@]}") rss_mb=$(median "${rsss[@]}")
+lbzip2_s=$(median "${lbzip2s[@]}")
+echo "== medians of $runs rounds on $cores cores"
+echo "   KWUpdater $run_s s: stage 1 $(median "${stage1s[@]}") s, stage 2 $stage2_s s," \
+  "stages 3 and 4 and clean-up $(median "${rests[@]}") s; peak $rss_mb MB"
+echo "   lbzip2 -dc -n$cores $lbzip2_s s"
+if [ -z "${BENCH_BIG:-}" ]; then
+  tools_s=$(median "${toolss[@]}")
+  echo "   standard tools $tools_s s"
+fi
+if [ -n "${BENCH_BEFORE:-}" ]; then
+  before_run_s=$(median "${before_runs[@]}") before_stage2_s=$(median "${before_stage2s[@]}")
+  before_rss_mb=$(median "${before_rsss[@]}")
 fi
 
 echo "== ratios on $cores cores"
