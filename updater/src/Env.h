@@ -71,16 +71,9 @@ public:
     virtual void Close() = 0;
 };
 
-// A nameless file for scratch data, gone when closed or when the process ends.
-class ScratchFile {
-public:
-    virtual ~ScratchFile() = default;
-    virtual void Append(const void* data, std::size_t size) = 0;
-    // Ends writing; reading starts at the first byte.
-    virtual void Rewind() = 0;
-    // Reads up to `size` bytes; 0 at the end.
-    virtual std::size_t Read(void* data, std::size_t size) = 0;
-};
+// A nameless file for scratch data, gone when closed or when the process
+// ends: appended to, then read from its first byte after Rewind.
+class ScratchFile : public WritableFile, public SequentialFile {};
 
 // A lock held until it is released or goes, or the process ends (even
 // killed).

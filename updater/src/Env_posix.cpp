@@ -94,31 +94,18 @@ int OpenForTimes(const Path& path, bool directories_too)
     return ::open(Native(path), O_RDONLY | O_CLOEXEC);
 }
 
-void WriteAll(int fd, const void* data, std::size_t size, const Path& path)
-{
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, bytes, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) Raise("cannot write the file", path);
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-    }
-}
-
-std::size_t ReadSome(int fd, void* data, std::size_t size, const Path& path)
-{
-    for (;;) {
-        const ssize_t n = ::read(fd, data, size);
-        if (n >= 0) return static_cast<std::size_t>(n);
-        if (errno != EINTR) Raise("cannot read the file", path);
-    }
-}
-
-class PosixSequentialFile : public SequentialFile {
+// An open file; the scratch file's path is its directory.
+class PosixFile : public ScratchFile {
 public:
-    PosixSequentialFile(int fd, const Path& path) : fd_(fd), path_(path) {}
-    std::size_t Read(void* data, std::size_t size) override { return ReadSome(fd_.fd, data, size, path_); }
+    PosixFile(int fd, const Path& path) : fd_(fd), path_(path) {}
+    std::size_t Read(void* data, std::size_t size) override
+    {
+        for (;;) {
+            const ssize_t n = ::read(fd_.fd, data, size);
+            if (n >= 0) return static_cast<std::size_t>(n);
+            if (errno != EINTR) Raise("cannot read the file", path_);
+        }
+    }
     std::uint64_t Size() override
     {
         struct stat st;
@@ -129,16 +116,16 @@ public:
     {
         if (::lseek(fd_.fd, 0, SEEK_SET) != 0) Raise("cannot read the file again", path_);
     }
-
-private:
-    Descriptor fd_;
-    Path path_;
-};
-
-class PosixWritableFile : public WritableFile {
-public:
-    PosixWritableFile(int fd, const Path& path) : fd_(fd), path_(path) {}
-    void Append(const void* data, std::size_t size) override { WriteAll(fd_.fd, data, size, path_); }
+    void Append(const void* data, std::size_t size) override
+    {
+        for (const char* bytes = static_cast<const char*>(data); size > 0;) {
+            const ssize_t n = ::write(fd_.fd, bytes, size);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) Raise("cannot write the file", path_);
+            bytes += n;
+            size -= static_cast<std::size_t>(n);
+        }
+    }
     void Sync() override
     {
         if (::fsync(fd_.fd) != 0) Raise("cannot flush the file", path_);
@@ -153,21 +140,6 @@ public:
 private:
     Descriptor fd_;
     Path path_;
-};
-
-class PosixScratchFile : public ScratchFile {
-public:
-    PosixScratchFile(int fd, const Path& directory) : fd_(fd), directory_(directory) {}
-    void Append(const void* data, std::size_t size) override { WriteAll(fd_.fd, data, size, directory_); }
-    void Rewind() override
-    {
-        if (::lseek(fd_.fd, 0, SEEK_SET) != 0) Raise("cannot read the scratch file in", directory_);
-    }
-    std::size_t Read(void* data, std::size_t size) override { return ReadSome(fd_.fd, data, size, directory_); }
-
-private:
-    Descriptor fd_;
-    Path directory_;
 };
 
 class PosixFileLock : public FileLock {
@@ -307,7 +279,7 @@ public:
         const int fd = ::open(Native(path), O_RDONLY | O_CLOEXEC);
         struct stat st;
         if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) errno = EISDIR;
-        else if (fd >= 0) return std::unique_ptr<SequentialFile>(new PosixSequentialFile(fd, path));
+        else if (fd >= 0) return std::unique_ptr<SequentialFile>(new PosixFile(fd, path));
         error = LastError();
         if (fd >= 0) ::close(fd);
         return nullptr;
@@ -322,7 +294,7 @@ public:
             error = LastError();
             return nullptr;
         }
-        return std::unique_ptr<WritableFile>(new PosixWritableFile(fd, path));
+        return std::unique_ptr<WritableFile>(new PosixFile(fd, path));
     }
 
     std::unique_ptr<ScratchFile> CreateScratchFile(const Path& directory) override
@@ -332,7 +304,7 @@ public:
         const int fd = ::mkstemp(&pattern[0]);
         if (fd < 0) Raise("cannot create a scratch file in", directory);
         ::unlink(pattern.c_str());
-        return std::unique_ptr<ScratchFile>(new PosixScratchFile(fd, directory));
+        return std::unique_ptr<ScratchFile>(new PosixFile(fd, directory));
     }
 
     void CopyFileContents(const Path& source, const Path& target) override;

@@ -34,17 +34,11 @@ std::wstring Native(const Path& path)
     return ExtendedLengthPath(path.empty() ? std::wstring(L".") : path.native(), directory);
 }
 
-::FILETIME ToSystem(const FILETIME& time)
+// kw::FILETIME and the system's, which have the same two fields.
+template <class To, class From>
+To ConvertTime(const From& time)
 {
-    ::FILETIME t;
-    t.dwLowDateTime = time.dwLowDateTime;
-    t.dwHighDateTime = time.dwHighDateTime;
-    return t;
-}
-
-FILETIME FromSystem(const ::FILETIME& time)
-{
-    FILETIME t;
+    To t;
     t.dwLowDateTime = time.dwLowDateTime;
     t.dwHighDateTime = time.dwHighDateTime;
     return t;
@@ -74,30 +68,22 @@ void ClearReadOnly(const std::wstring& native)
         ::SetFileAttributesW(native.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
-void WriteAll(HANDLE handle, const void* data, std::size_t size, const Path& path)
+// What one ReadFile or WriteFile call takes of `size` bytes.
+DWORD Piece(std::size_t size)
 {
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
-        DWORD written = 0;
-        if (!::WriteFile(handle, bytes, piece, &written, nullptr)) Raise("cannot write the file", path);
-        bytes += written;
-        size -= written;
-    }
+    return static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
 }
 
-std::size_t ReadSome(HANDLE handle, void* data, std::size_t size, const Path& path)
-{
-    DWORD got = 0;
-    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
-    if (!::ReadFile(handle, data, piece, &got, nullptr)) Raise("cannot read the file", path);
-    return got;
-}
-
-class WindowsSequentialFile : public SequentialFile {
+// An open file; the scratch file's path is its directory.
+class WindowsFile : public ScratchFile {
 public:
-    WindowsSequentialFile(HANDLE handle, const Path& path) : handle_(handle), path_(path) {}
-    std::size_t Read(void* data, std::size_t size) override { return ReadSome(handle_.handle, data, size, path_); }
+    WindowsFile(HANDLE handle, const Path& path) : handle_(handle), path_(path) {}
+    std::size_t Read(void* data, std::size_t size) override
+    {
+        DWORD got = 0;
+        if (!::ReadFile(handle_.handle, data, Piece(size), &got, nullptr)) Raise("cannot read the file", path_);
+        return got;
+    }
     std::uint64_t Size() override
     {
         LARGE_INTEGER size;
@@ -109,16 +95,15 @@ public:
         LARGE_INTEGER start = {};
         if (!::SetFilePointerEx(handle_.handle, start, nullptr, FILE_BEGIN)) Raise("cannot read the file again", path_);
     }
-
-private:
-    Handle handle_;
-    Path path_;
-};
-
-class WindowsWritableFile : public WritableFile {
-public:
-    WindowsWritableFile(HANDLE handle, const Path& path) : handle_(handle), path_(path) {}
-    void Append(const void* data, std::size_t size) override { WriteAll(handle_.handle, data, size, path_); }
+    void Append(const void* data, std::size_t size) override
+    {
+        for (const char* bytes = static_cast<const char*>(data); size > 0;) {
+            DWORD written = 0;
+            if (!::WriteFile(handle_.handle, bytes, Piece(size), &written, nullptr)) Raise("cannot write the file", path_);
+            bytes += written;
+            size -= written;
+        }
+    }
     void Sync() override
     {
         if (!::FlushFileBuffers(handle_.handle)) Raise("cannot flush the file", path_);
@@ -133,23 +118,6 @@ public:
 private:
     Handle handle_;
     Path path_;
-};
-
-class WindowsScratchFile : public ScratchFile {
-public:
-    WindowsScratchFile(HANDLE handle, const Path& directory) : handle_(handle), directory_(directory) {}
-    void Append(const void* data, std::size_t size) override { WriteAll(handle_.handle, data, size, directory_); }
-    void Rewind() override
-    {
-        LARGE_INTEGER start{};
-        if (!::SetFilePointerEx(handle_.handle, start, nullptr, FILE_BEGIN))
-            Raise("cannot read the scratch file in", directory_);
-    }
-    std::size_t Read(void* data, std::size_t size) override { return ReadSome(handle_.handle, data, size, directory_); }
-
-private:
-    Handle handle_;
-    Path directory_;
 };
 
 class WindowsFileLock : public FileLock {
@@ -250,8 +218,8 @@ public:
         if (!handle.Open()) return TimesResult::kCannotOpen;
         ::FILETIME created, modified;
         if (!::GetFileTime(handle.handle, &created, nullptr, &modified)) return TimesResult::kCannotAccess;
-        times.created = FromSystem(created);
-        times.modified = FromSystem(modified);
+        times.created = ConvertTime<FILETIME>(created);
+        times.modified = ConvertTime<FILETIME>(modified);
         return TimesResult::kDone;
     }
 
@@ -261,7 +229,7 @@ public:
         const Handle handle(::CreateFileW(Native(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (!handle.Open()) return TimesResult::kCannotOpen;
-        const ::FILETIME created = ToSystem(times.created), modified = ToSystem(times.modified);
+        const auto created = ConvertTime<::FILETIME>(times.created), modified = ConvertTime<::FILETIME>(times.modified);
         return ::SetFileTime(handle.handle, &created, nullptr, &modified) ? TimesResult::kDone
                                                                            : TimesResult::kCannotAccess;
     }
@@ -282,7 +250,7 @@ public:
             error = ErrorCode(::GetLastError());
             return nullptr;
         }
-        return std::unique_ptr<SequentialFile>(new WindowsSequentialFile(handle, path));
+        return std::unique_ptr<SequentialFile>(new WindowsFile(handle, path));
     }
 
     std::unique_ptr<WritableFile> CreateNewFile(const Path& path, bool, boost::system::error_code& error) override
@@ -294,7 +262,7 @@ public:
             error = ErrorCode(::GetLastError());
             return nullptr;
         }
-        return std::unique_ptr<WritableFile>(new WindowsWritableFile(handle, path));
+        return std::unique_ptr<WritableFile>(new WindowsFile(handle, path));
     }
 
     std::unique_ptr<ScratchFile> CreateScratchFile(const Path& directory) override
@@ -304,7 +272,7 @@ public:
             const Path name = directory / boost::filesystem::unique_path("kwpack-scratch-%%%%%%%%");
             const HANDLE handle = ::CreateFileW(Native(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-            if (handle != INVALID_HANDLE_VALUE) return std::unique_ptr<ScratchFile>(new WindowsScratchFile(handle, directory));
+            if (handle != INVALID_HANDLE_VALUE) return std::unique_ptr<ScratchFile>(new WindowsFile(handle, directory));
             if (::GetLastError() != ERROR_FILE_EXISTS) break;
         }
         Raise("cannot create a scratch file in", directory);
