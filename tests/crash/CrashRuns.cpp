@@ -62,12 +62,12 @@ Recovery Recover(const Scenario& scenario, const Interruption& interruption)
         const ChildResult run = interruption.rerun();
         ++r.reruns;
         r.foreign += scenario.ForeignFiles();
-        if (run.code != 0 && run.err.compare(0, 7, "Error: ") != 0) r.unexplained += run.err;
-        if (run.code == 0 && run.err.empty()) {
+        if (run.exit_code != 0 && run.err.compare(0, 7, "Error: ") != 0) r.unexplained += run.err;
+        if (run.exit_code == 0 && run.err.empty()) {
             r.completed = true;
             return r;
         }
-        r.failures += "  rerun " + std::to_string(r.reruns) + ": exit " + std::to_string(run.code) + ", " + run.err;
+        r.failures += "  rerun " + std::to_string(r.reruns) + ": exit " + std::to_string(run.exit_code) + ", " + run.err;
     }
     r.completed = !fs::exists(scenario.package());
     return r;

@@ -33,8 +33,7 @@ const long kPowerCutBudget = 300;
 // The fault library kills the child before operation `point`.
 void KillWithTheFaultLibrary(Loss loss, const std::string& label, long budget)
 {
-    ScratchDir dir;
-    const Scenario scenario(dir.path(), 12, 15);
+    const Scenario scenario(12, 15);
     const Interruption interruption{
         [&] { return OperationLog::Record(scenario); },
         [&](long point, const fs::path& journal) {
@@ -63,8 +62,7 @@ TEST(CrashInjection, EveryPowerCutAlsoUndoingUnflushedDirectoryChangesRecovers)
 // clean-up may already have removed backups that proved the old version.
 TEST(CrashInjection, ACleanUpKilledAfterItsStageFileIsGoneFinishesOnTheNextRun)
 {
-    ScratchDir dir;
-    const Scenario scenario(dir.path(), 2, 6);
+    const Scenario scenario(2, 6);
     const OperationLog log = OperationLog::Record(scenario);
     long first_backup_removal = 0;
     for (long i = log.StageRecord(4) + 1; i <= log.size() && !first_backup_removal; ++i)
@@ -77,7 +75,7 @@ TEST(CrashInjection, ACleanUpKilledAfterItsStageFileIsGoneFinishesOnTheNextRun)
         ASSERT_EQ(SIGKILL, scenario.RunUpdater({"KW_SHIM_KILL=" + std::to_string(point)}).signal);
         EXPECT_FALSE(boost::filesystem::exists(scenario.root() / ".update/up.stage"));
         const ChildResult again = scenario.RunUpdater();
-        EXPECT_EQ(0, again.code) << again.err;
+        EXPECT_EQ(0, again.exit_code) << again.err;
         EXPECT_EQ("", again.err);
         EXPECT_EQ("", scenario.Differences());
     }

@@ -43,14 +43,13 @@ protected:
     void ExpectLaterRunCompletes()
     {
         const ChildResult again = scenario_.RunUpdater();
-        EXPECT_EQ(0, again.code) << again.err;
+        EXPECT_EQ(0, again.exit_code) << again.err;
         EXPECT_EQ("", again.err);
         EXPECT_EQ("", scenario_.Differences());
         EXPECT_EQ(std::vector<std::string>(), scenario_.Temporaries());
     }
 
-    ScratchDir dir_;
-    Scenario scenario_{dir_.path(), 3, 6};
+    Scenario scenario_{3, 6};
 };
 
 TEST_F(FaultInjection, EveryWritePointFailsPlainlyAndALaterRunCompletes)
@@ -78,7 +77,7 @@ TEST_F(FaultInjection, EveryWritePointFailsPlainlyAndALaterRunCompletes)
             if (op.op == "fsync" && before.op == "rename" && before.path.find(".stage") != std::string::npos) {
                 // A stage record stands once renamed: failing to flush its
                 // directory could only make a power cut repeat safe work.
-                EXPECT_EQ(0, r.code) << r.err;
+                EXPECT_EQ(0, r.exit_code) << r.err;
                 EXPECT_EQ("", r.err);
                 EXPECT_EQ("", scenario_.Differences());
                 ++outcomes["stage record's directory not flushed, update complete"];
@@ -86,7 +85,7 @@ TEST_F(FaultInjection, EveryWritePointFailsPlainlyAndALaterRunCompletes)
             }
             if (stage == 5) {
                 // The update is done; only the clean-up failed, as the run says.
-                EXPECT_EQ(0, r.code);
+                EXPECT_EQ(0, r.exit_code);
                 EXPECT_NE(std::string::npos, r.out.find("Update was completed successfully.\n")) << r.out;
                 // The clean-up reports its own error; the package's removal
                 // that follows it only adds the two closing lines.
@@ -101,14 +100,14 @@ TEST_F(FaultInjection, EveryWritePointFailsPlainlyAndALaterRunCompletes)
                 ExpectLaterRunCompletes();
                 continue;
             }
-            if (r.code == 0 && op.op == "fsetxattr" && error == EACCES) {
+            if (r.exit_code == 0 && op.op == "fsetxattr" && error == EACCES) {
                 // A file system that refuses extended attributes only loses
                 // the kept creation time.
                 EXPECT_EQ("", scenario_.Differences());
                 ++outcomes["creation time not kept, update complete"];
                 continue;
             }
-            EXPECT_EQ(1, r.code) << r.out;
+            EXPECT_EQ(1, r.exit_code) << r.out;
             EXPECT_TRUE(StartsWithErrorLine(r.err)) << r.err;
             EXPECT_EQ(std::string::npos, r.out.find("successfully")) << r.out;
             EXPECT_NE(std::string::npos, r.out.find("Update failed.\n")) << r.out;
@@ -142,7 +141,7 @@ TEST_F(FaultInjection, ATargetThatCannotBeReplacedKeepsItsBackupAndFinishesLater
         std::vector<std::string> settings = denial.settings;
         settings.push_back("KW_SHIM_ERRNO=" + std::to_string(EACCES));
         const ChildResult r = scenario_.RunUpdater(settings);
-        EXPECT_EQ(1, r.code);
+        EXPECT_EQ(1, r.exit_code);
         EXPECT_TRUE(StartsWithErrorLine(r.err)) << r.err;
         EXPECT_NE(std::string::npos, r.err.find("Permission denied")) << r.err;
         // Untouched, with its backup kept and stage 3 recorded.
@@ -155,7 +154,7 @@ TEST_F(FaultInjection, ATargetThatCannotBeReplacedKeepsItsBackupAndFinishesLater
 
         // Denied again on a second try: still nothing lost.
         const ChildResult second = scenario_.RunUpdater(settings);
-        EXPECT_EQ(1, second.code);
+        EXPECT_EQ(1, second.exit_code);
         EXPECT_EQ(old_content, testsupport::ReadFile(target));
         EXPECT_EQ(old_content, testsupport::ReadFile(backup));
         ExpectLaterRunCompletes();
@@ -179,7 +178,7 @@ TEST_F(FaultInjection, AStaleExtractedFileThatCannotBeRemovedStopsTheExpansion)
     fs::create_hard_link(installed, stale);
 
     const ChildResult r = scenario_.RunUpdater({"KW_SHIM_FAIL_PATH=" + stale.string(), "KW_SHIM_FAIL_OP=unlink", denied});
-    EXPECT_EQ(1, r.code);
+    EXPECT_EQ(1, r.exit_code);
     EXPECT_TRUE(StartsWithErrorLine(r.err)) << r.err;
     EXPECT_NE(std::string::npos, r.err.find(stale.string())) << r.err;
     EXPECT_EQ(old_content, testsupport::ReadFile(installed));

@@ -28,7 +28,7 @@ Interruption InProcess(const Scenario& scenario)
             scenario.Install();
             FaultEnv counting(system);
             const ChildResult run = scenario.RunInProcess(counting);
-            if (run.code != 0 || !run.err.empty()) throw std::runtime_error("the undisturbed update failed: " + run.err);
+            if (run.exit_code != 0 || !run.err.empty()) throw std::runtime_error("the undisturbed update failed: " + run.err);
             const std::string differences = scenario.Differences();
             if (!differences.empty()) throw std::runtime_error("the undisturbed update differs:\n" + differences);
             return OperationLog(counting.Operations());
@@ -47,8 +47,7 @@ Interruption InProcess(const Scenario& scenario)
 
 TEST(InProcessInterruption, EveryStopRecoversAlsoWhenWhatWasNotFlushedIsLost)
 {
-    ScratchDir dir;
-    const Scenario scenario(dir.path(), 4, 6);
+    const Scenario scenario(4, 6);
     const Interruption interruption = InProcess(scenario);
     KillEverywhere(scenario, interruption, Loss::None, "stop", Budget());
     KillEverywhere(scenario, interruption, Loss::Data, "power 1", Budget());
@@ -59,15 +58,14 @@ TEST(InProcessInterruption, EveryStopRecoversAlsoWhenWhatWasNotFlushedIsLost)
 // is updated, and the next run only cleans up and reports success.
 TEST(InProcessInterruption, ARunEndedAfterStageFourIsRecordedOnlyCleansUpNext)
 {
-    ScratchDir dir;
-    const Scenario scenario(dir.path(), 1, 3);
+    const Scenario scenario(1, 3);
     const Interruption interruption = InProcess(scenario);
     const OperationLog log = interruption.record();
     scenario.Install();
     ASSERT_EQ(kKillSignal, interruption.stop(log.StageRecord(4) + 1, fs::path()).signal);
     ASSERT_EQ(std::string("\x04\x00\x00\x00", 4), testsupport::ReadFile(scenario.root() / ".update/up.stage"));
     const ChildResult rerun = interruption.rerun();
-    EXPECT_EQ(0, rerun.code);
+    EXPECT_EQ(0, rerun.exit_code);
     EXPECT_EQ("", rerun.err);
     EXPECT_EQ("Update was completed successfully.\nPress enter key to exit updater.\n", rerun.out);
     EXPECT_EQ("", scenario.Differences()) << "nothing of the update is left";

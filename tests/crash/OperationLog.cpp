@@ -30,7 +30,7 @@ OperationLog OperationLog::Record(const Scenario& scenario)
     fs::remove(log);
     scenario.Install();
     const ChildResult run = scenario.RunUpdater({"KW_SHIM_LOG=" + log.string()});
-    if (run.code != 0) throw std::runtime_error("the undisturbed update failed: " + run.err);
+    if (run.exit_code != 0) throw std::runtime_error("the undisturbed update failed: " + run.err);
     const std::string differences = scenario.Differences();
     if (!differences.empty()) throw std::runtime_error("the undisturbed update differs:\n" + differences);
 

@@ -6,6 +6,7 @@
 
 #include <boost/filesystem/operations.hpp>
 
+#include <cstdlib>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
@@ -43,41 +44,41 @@ void Put(const fs::path& root, const std::string& relative, const std::string& c
     kw::updater::Env::Default().SetTimes(path, kw::updater::FileTimes{time, time});
 }
 
-ChildResult Run(const std::vector<std::string>& argv, const fs::path& dir)
+// The file system in memory, where the system offers one.
+fs::path MemoryIfAny()
 {
-    const testsupport::CommandResult r = testsupport::RunProgram(argv, dir);
-    ChildResult result;
-    result.code = r.exit_code;
-    result.out = r.out;
-    result.err = r.err;
-    return result;
+    boost::system::error_code error;
+    return fs::is_directory("/dev/shm", error) ? fs::path("/dev/shm") : fs::path();
 }
+
+#ifndef _WIN32
+// The environment that loads the fault library into the updater, plus `settings`.
+std::vector<std::string> ShimEnvironment(const std::vector<std::string>& settings)
+{
+    std::vector<std::string> env{std::string("LD_PRELOAD=") + KW_FAULT_SHIM, "KW_SHIM_NO_SYNC=1"};
+#ifdef KW_CRASH_SANITIZED
+    // The preloaded library comes before the sanitizer's runtime; it forwards
+    // every call, so the sanitizer's interceptors still run.
+    const char* options = std::getenv("ASAN_OPTIONS");
+    env.push_back(std::string("ASAN_OPTIONS=") + (options && *options ? std::string(options) + ":" : std::string()) +
+                  "verify_asan_link_order=0");
+#endif
+    env.insert(env.end(), settings.begin(), settings.end());
+    return env;
+}
+#endif
 
 } // namespace
 
-ScratchDir::ScratchDir()
-{
-    boost::system::error_code error;
-    const fs::path memory = "/dev/shm";
-    const fs::path base = fs::is_directory(memory, error) ? memory : fs::temp_directory_path();
-    path_ = base / fs::unique_path("kwcrash-%%%%-%%%%-%%%%");
-    fs::create_directories(path_);
-}
-
-ScratchDir::~ScratchDir()
-{
-    boost::system::error_code ignored;
-    fs::remove_all(path_, ignored);
-}
-
 const char* Scenario::JapaneseModifiedFile() { return kJapaneseModified; }
 
-Scenario::Scenario(const fs::path& dir, int directories, int files_per_directory)
-    : dir_(dir), old_(dir / "old"), new_(dir / "new"), root_(dir / "inst"), package_(root_ / "up.kwp"),
-      master_package_(dir / "master.kwp")
+Scenario::Scenario(int directories, int files_per_directory)
+    : scratch_(MemoryIfAny()), dir_(scratch_.path()), old_(dir_ / "old"), new_(dir_ / "new"), root_(dir_ / "inst"),
+      package_(root_ / "up.kwp"), master_package_(dir_ / "master.kwp")
 {
-    const ChildResult keys = Run({KWPACK_EXE, "keygen", "key.pem", "lmfile", "--bits", "1024"}, dir_);
-    if (keys.code != 0) throw std::runtime_error("keygen failed: " + keys.err);
+    const ChildResult keys =
+        testsupport::RunProgram({KWPACK_EXE, "keygen", "key.pem", "lmfile", "--bits", "1024"}, dir_);
+    if (keys.exit_code != 0) throw std::runtime_error("keygen failed: " + keys.err);
     const std::string lmfile = testsupport::ReadFile(dir_ / "lmfile");
     long when = 1500000000;
     for (const fs::path& tree : {old_, new_}) Put(tree, "bin/lmfile", lmfile, when);
@@ -116,10 +117,10 @@ Scenario::Scenario(const fs::path& dir, int directories, int files_per_directory
     for (fs::recursive_directory_iterator it(new_), end; it != end; ++it)
         if (fs::is_regular_file(it->path())) ++new_files_;
 
-    const ChildResult made = Run({KWPACK_EXE, "make", "old", "new", "master.kwp", "--key", "key.pem", "--from", "1.0",
-                                  "--to", "1.1", "--quiet"},
-                                 dir_);
-    if (made.code != 0) throw std::runtime_error("KWPack make failed: " + made.err);
+    const ChildResult made = testsupport::RunProgram(
+        {KWPACK_EXE, "make", "old", "new", "master.kwp", "--key", "key.pem", "--from", "1.0", "--to", "1.1", "--quiet"},
+        dir_);
+    if (made.exit_code != 0) throw std::runtime_error("KWPack make failed: " + made.err);
 }
 
 void Scenario::Install() const
@@ -132,7 +133,7 @@ void Scenario::Install() const
 #ifndef _WIN32
 ChildResult Scenario::RunUpdater(const std::vector<std::string>& settings) const
 {
-    return RunChild({KW_UPDATER_EXE, package_.string()}, ShimEnvironment(settings), dir_);
+    return testsupport::RunProgram({KW_UPDATER_EXE, package_.string()}, {}, ShimEnvironment(settings));
 }
 #endif
 
@@ -144,7 +145,7 @@ ChildResult Scenario::RunInProcess(kw::updater::Env& env) const
     ChildResult result;
     testsupport::Capture out(std::cout), err(std::cerr);
     try {
-        result.code = kw::updater::RunUpdater(2, argv.data(), kw::updater::StageOperations(), &no_input, env);
+        result.exit_code = kw::updater::RunUpdater(2, argv.data(), kw::updater::StageOperations(), &no_input, env);
     } catch (const Stopped&) {
         result.signal = kKillSignal;
     }

@@ -2,8 +2,8 @@
 // them, and a scratch installation at the old version that holds the package.
 #pragma once
 
-#include "ChildRun.h"
 #include "Env.h"
+#include "TestSupport.h"
 
 #include <boost/filesystem/path.hpp>
 
@@ -12,24 +12,20 @@
 
 namespace crash {
 
-// A fresh directory, in memory where the system offers one (the tests
-// rewrite an installation hundreds of times), removed at the end.
-class ScratchDir {
-public:
-    ScratchDir();
-    ~ScratchDir();
-    const boost::filesystem::path& path() const { return path_; }
+// How a run of the updater ended, with its console lines.
+using ChildResult = testsupport::CommandResult;
 
-private:
-    boost::filesystem::path path_;
-};
+// The signal a killed child reports (SIGKILL), also for a run stopped in
+// this process, where no signal is involved.
+constexpr int kKillSignal = 9;
 
 class Scenario {
 public:
-    // `directories` old directories of `files_per_directory` files each; a
-    // third of the files change, each directory gains files, and new
-    // directories (one nested, one with a Japanese name) arrive.
-    Scenario(const boost::filesystem::path& dir, int directories, int files_per_directory);
+    // In a scratch directory of its own: `directories` old directories of
+    // `files_per_directory` files each; a third of the files change, each
+    // directory gains files, and new directories (one nested, one with a
+    // Japanese name) arrive.
+    Scenario(int directories, int files_per_directory);
 
     // A fresh installation at the old version with the package at its root.
     void Install() const;
@@ -64,6 +60,9 @@ public:
     static const char* JapaneseModifiedFile();
 
 private:
+    // In memory where the system offers one: the tests rewrite an
+    // installation hundreds of times.
+    testsupport::TempDir scratch_;
     boost::filesystem::path dir_, old_, new_, root_, package_, master_package_;
     std::size_t new_files_ = 0;
 };

@@ -1,4 +1,4 @@
-// Running programs for the tests on POSIX: fork and exec, or the shell.
+// Running programs for the tests on POSIX: fork and exec.
 #include "TestSupport.h"
 
 #include <fcntl.h>
@@ -43,8 +43,10 @@ bool RunningProgram::Ended()
 {
     int status = 0;
     if (process_ < 0) return true;
-    if (::waitpid(static_cast<pid_t>(process_), &status, WNOHANG) == 0) return false;
-    exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const pid_t ended = ::waitpid(static_cast<pid_t>(process_), &status, WNOHANG);
+    if (ended == 0) return false;
+    exit_code_ = ended == process_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    signal_ = ended == process_ && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     process_ = -1;
     return true;
 }
@@ -58,11 +60,10 @@ void RunningProgram::Kill()
 
 CommandResult RunningProgram::Wait()
 {
-    int status = 0;
-    if (process_ >= 0 && ::waitpid(static_cast<pid_t>(process_), &status, 0) == process_)
-        exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    process_ = -1;
-    return CommandResult{exit_code_, ReadFile(scratch_ / "out"), ReadFile(scratch_ / "err")};
+    siginfo_t end;
+    // Sleeps until the program ends (leaving it to Ended() to collect).
+    while (!Ended()) ::waitid(P_PID, static_cast<id_t>(process_), &end, WEXITED | WNOWAIT);
+    return CommandResult{exit_code_, ReadFile(scratch_ / "out"), ReadFile(scratch_ / "err"), signal_};
 }
 
 CommandResult RunHostTool(const std::vector<std::string>& argv, const fs::path& dir)
@@ -78,16 +79,6 @@ bool HasHostTools()
 bool UnderWine()
 {
     return false;
-}
-
-CommandResult RunCommand(const std::string& command)
-{
-    const TempDir scratch;
-    const fs::path out = scratch / "out", err = scratch / "err";
-    const std::string line = "( " + command + " ) >" + ShellQuote(out.string()) + " 2>" + ShellQuote(err.string()) +
-                             " </dev/null";
-    const int status = std::system(line.c_str());
-    return CommandResult{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
 }
 
 void SetEnvironment(const std::string& name, const std::string& value)

@@ -146,6 +146,14 @@ UnixFileName UnixName()
     return Export<UnixFileName>(L"kernel32", "wine_get_unix_file_name");
 }
 
+// The text in single quotes for the shell.
+std::string ShellQuote(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
 std::string UnixPath(const fs::path& path)
 {
     char* name = UnixName()(fs::absolute(path).c_str());

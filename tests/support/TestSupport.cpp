@@ -11,6 +11,7 @@
 
 #include <openssl/sha.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <random>
@@ -30,7 +31,8 @@ const bool kUtf8Paths = [] {
 } // namespace
 #endif
 
-TempDir::TempDir() : path_(fs::temp_directory_path() / fs::unique_path("kwtest-%%%%-%%%%-%%%%"))
+TempDir::TempDir(const fs::path& base)
+    : path_((base.empty() ? fs::temp_directory_path() : base) / fs::unique_path("kwtest-%%%%-%%%%-%%%%"))
 {
     fs::create_directories(path_);
 }
@@ -192,18 +194,22 @@ bool RunningProgram::WaitForOutput(const std::string& text)
     return true;
 }
 
-CommandResult RunProgram(const std::vector<std::string>& argv, const fs::path& dir)
+CommandResult RunProgram(const std::vector<std::string>& argv, const fs::path& dir,
+                         const std::vector<std::string>& environment)
 {
-    return RunningProgram(argv, dir).Wait();
+    // The program inherits the settings; this process takes its own back at once.
+    std::vector<std::pair<std::string, std::string>> saved;
+    for (const std::string& setting : environment) {
+        const std::string name = setting.substr(0, setting.find('='));
+        const char* value = std::getenv(name.c_str());
+        saved.emplace_back(name, value ? value : "");
+        SetEnvironment(name, setting.substr(name.size() + 1));
+    }
+    RunningProgram program(argv, dir);
+    for (auto it = saved.rbegin(); it != saved.rend(); ++it) SetEnvironment(it->first, it->second);
+    return program.Wait();
 }
 
 const char kNoCreationTimesUnderWine[] = "Wine cannot store creation times on a Linux file system";
-
-std::string ShellQuote(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
 
 } // namespace testsupport

@@ -27,10 +27,11 @@ inline kw::updater::Env& SystemEnv() { return kw::updater::Env::Default(); }
 
 typedef std::vector<unsigned char> Bytes;
 
-// A fresh directory, removed with everything in it at the end of the test.
+// A fresh directory below `base` (the system's temporary directory when
+// empty), removed with everything in it at the end of the test.
 class TempDir {
 public:
-    TempDir();
+    explicit TempDir(const boost::filesystem::path& base = {});
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -85,9 +86,10 @@ std::string HexText(const unsigned char* bytes, std::size_t count);
 std::string OpenSslSha256Text(const std::string& bytes);
 
 struct CommandResult {
-    int exit_code;    // -1 when the command did not exit normally
-    std::string out;  // standard output
-    std::string err;  // standard error
+    int exit_code = -1; // -1 when the command did not exit normally
+    std::string out;    // standard output
+    std::string err;    // standard error
+    int signal = 0;     // the signal that ended it (POSIX), 0 when it exited
 };
 // UTF-8 text as the updater's console lines show it: UTF-8 on POSIX, the
 // ANSI code page (CP932) on Windows.
@@ -120,11 +122,14 @@ private:
     bool Ended();
     TempDir scratch_;
     std::intptr_t process_ = -1; // a process id or handle; -1 when none runs
-    int exit_code_ = -1;
+    int exit_code_ = -1, signal_ = 0;
 };
 
-// Runs a program to its end (see RunningProgram), capturing both outputs.
-CommandResult RunProgram(const std::vector<std::string>& argv, const boost::filesystem::path& dir = {});
+// Runs a program to its end (see RunningProgram), capturing both outputs;
+// the settings of `environment` ("NAME=value") are added to the inherited
+// ones, or replace them.
+CommandResult RunProgram(const std::vector<std::string>& argv, const boost::filesystem::path& dir = {},
+                         const std::vector<std::string>& environment = {});
 
 // Runs a tool of the Linux build host (bzip2, openssl) like RunProgram; a
 // Windows test under Wine starts it through Wine. Give it file names
@@ -136,12 +141,5 @@ bool HasHostTools();
 // Sets an environment variable for this process and the programs it starts;
 // an empty value removes it.
 void SetEnvironment(const std::string& name, const std::string& value);
-
-// The text in single quotes for the shell.
-std::string ShellQuote(const std::string& text);
-#ifndef _WIN32
-// Runs a shell command line with standard input closed, capturing both outputs.
-CommandResult RunCommand(const std::string& command);
-#endif
 
 } // namespace testsupport
