@@ -10,7 +10,6 @@
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
@@ -18,16 +17,16 @@
 #include <windows.h>
 #else
 #include <sys/mount.h>
-#include <sys/stat.h>
 #endif
 
-#include <map>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <thread>
 
 namespace fs = boost::filesystem;
 using testsupport::ReadFile;
+using testsupport::RunProgram;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
@@ -73,33 +72,26 @@ struct TmpfsMount {
 };
 #endif
 
-// Runs a program in `dir` with standard input closed.
-Result RunIn(const fs::path& dir, const std::vector<std::string>& argv)
-{
-    return testsupport::RunProgram(argv, dir);
-}
-
 Result Updater(const fs::path& root, const std::string& package = "up.kwp")
 {
-    return RunIn(root, {KW_UPDATER_EXE, package});
+    return RunProgram({KW_UPDATER_EXE, package}, root);
 }
 
 void Put(const fs::path& root, const std::string& relative, const std::string& content, std::time_t mtime)
 {
-    const fs::path path = root / relative;
-    fs::create_directories(path.parent_path());
-    WriteFile(path, content);
-    fs::last_write_time(path, mtime);
+    WriteFile(root / relative, content);
+    fs::last_write_time(root / relative, mtime);
 }
 
 // Every entry below `root`: contents and modification times at the 100-ns
 // precision packages carry.
 const auto Files = [](const fs::path& root) { return testsupport::SnapshotTree(root); };
 
-std::vector<std::string> Entries(const fs::path& root)
+// The names of those entries, those in `skip` left out with everything below them.
+std::vector<std::string> Entries(const fs::path& root, const std::set<std::string>& skip = {})
 {
     std::vector<std::string> names;
-    for (const auto& entry : testsupport::SnapshotTree(root)) names.push_back(entry.first);
+    for (const auto& entry : testsupport::SnapshotTree(root, skip)) names.push_back(entry.first);
     return names;
 }
 
@@ -107,15 +99,11 @@ class EndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        keys_ = new TempDir;
-        const Result r = RunIn(keys_->path(), {KWPACK_EXE, "keygen", "key.pem", "lmfile", "--bits", "1024"});
+        keys_.reset(new TempDir);
+        const Result r = RunProgram({KWPACK_EXE, "keygen", "key.pem", "lmfile", "--bits", "1024"}, keys_->path());
         ASSERT_EQ(0, r.exit_code) << r.err;
     }
-    static void TearDownTestSuite()
-    {
-        delete keys_;
-        keys_ = nullptr;
-    }
+    static void TearDownTestSuite() { keys_.reset(); }
 
     void SetUp() override
     {
@@ -148,9 +136,10 @@ protected:
 
     void MakePackage(const fs::path& target, const std::string& from = "1.0")
     {
-        const Result r = RunIn(dir_.path(), {KWPACK_EXE, "make", "old", "new", target.string(), "--key",
-                                             (keys_->path() / "key.pem").string(), "--from", from, "--to", "1.1",
-                                             "--quiet", "--force", "--jobs", "2"});
+        const Result r = RunProgram({KWPACK_EXE, "make", "old", "new", target.string(), "--key",
+                                     (keys_->path() / "key.pem").string(), "--from", from, "--to", "1.1", "--quiet",
+                                     "--force", "--jobs", "2"},
+                                    dir_.path());
         ASSERT_EQ(0, r.exit_code) << r.err;
     }
 
@@ -181,13 +170,21 @@ protected:
         EXPECT_FALSE(fs::exists(root() / ".backup"));
     }
 
+    // A run of the updater on `package` in the installation that completes
+    // the update and leaves nothing of it behind.
+    Result ExpectCompletes(const std::string& package = "up.kwp")
+    {
+        const Result r = Updater(root(), package);
+        EXPECT_EQ(0, r.exit_code) << r.err;
+        ExpectUpdatedAndClean();
+        return r;
+    }
+
     // A rerun after the failure is mended starts at `stage` and completes.
     void ExpectResumedAt(int stage)
     {
-        const Result r = Updater(root());
-        EXPECT_EQ(0, r.exit_code) << r.err;
+        const Result r = ExpectCompletes();
         EXPECT_EQ(0u, r.out.find("Begin Stage " + std::to_string(stage) + "/4\n")) << r.out;
-        ExpectUpdatedAndClean();
     }
 
     // A run that fails after recording `stage` (1 to 3): the extraction
@@ -214,19 +211,16 @@ protected:
         EXPECT_TRUE(std::regex_search(r.out, std::regex("Update failed.\nPress enter key to exit updater.\n$"))) << r.out;
     }
 
-    static TempDir* keys_;
+    static inline std::unique_ptr<TempDir> keys_;
     TempDir dir_;
 };
-
-TempDir* EndToEnd::keys_ = nullptr;
 
 const char kProgress[] = "( progress: [0-9]{9} / [0-9]{9}\r)+";
 
 TEST_F(EndToEnd, FullUpdatePrintsEveryStageAndLeavesExactlyTheNewTree)
 {
     MakePackage(package());
-    const Result r = Updater(root());
-    EXPECT_EQ(0, r.exit_code) << r.err;
+    const Result r = ExpectCompletes();
     EXPECT_EQ("", r.err);
     const std::string expected = std::string("Begin Stage 1/4\n") + kProgress + "\n\nStage 1 Completed!\n" +
                                  "Begin Stage 2/4\n" + kProgress + "\nStage 2 Completed!\n" +
@@ -244,7 +238,6 @@ TEST_F(EndToEnd, FullUpdatePrintsEveryStageAndLeavesExactlyTheNewTree)
     EXPECT_TRUE(std::regex_match(r.out, std::regex(expected))) << r.out;
     // The last progress line of a stage reaches the total.
     EXPECT_TRUE(std::regex_search(r.out, std::regex(" progress: ([0-9]{9}) / \\1\r\n\nStage 1"))) << r.out;
-    ExpectUpdatedAndClean();
     EXPECT_TRUE(fs::exists(root() / "docs" / kJapaneseName));
 }
 
@@ -304,16 +297,14 @@ TEST_F(EndToEnd, PackageNamedWithoutDirectoryRunsFromTheInstallationRoot)
     // by name before anything is made.
     const std::string wave = "up\xE3\x80\x9C" "1.kwp";
     fs::copy_file(package(), root() / wave);
-    const Result refused = RunIn(root(), {KW_UPDATER_EXE, wave});
+    const Result refused = Updater(root(), wave);
     EXPECT_EQ(1, refused.exit_code);
     EXPECT_EQ(0u, refused.err.find("Error: cannot convert \"")) << refused.err;
     EXPECT_NE(std::string::npos, refused.err.find("exactly")) << refused.err;
     EXPECT_FALSE(fs::exists(root() / ".update"));
     fs::remove(root() / wave);
 
-    const Result r = RunIn(root(), {KW_UPDATER_EXE, "up.kwp"});
-    EXPECT_EQ(0, r.exit_code) << r.err;
-    ExpectUpdatedAndClean();
+    ExpectCompletes("up.kwp");
 }
 
 TEST_F(EndToEnd, CorruptPackagesStopStageOneAndAGoodPackageThenCompletes)
@@ -361,9 +352,7 @@ TEST_F(EndToEnd, CorruptPackagesStopStageOneAndAGoodPackageThenCompletes)
         // The same name with a good package (and key) then completes.
         WriteFile(package(), good);
         Put(root(), "bin/lmfile", ReadFile(dir_ / "lmfile"), 1500000000);
-        const Result again = Updater(root());
-        EXPECT_EQ(0, again.exit_code) << again.err;
-        ExpectUpdatedAndClean();
+        ExpectCompletes();
     }
 }
 
@@ -372,7 +361,7 @@ TEST_F(EndToEnd, BrokenDecryptedDataStopsStageTwo)
     MakePackage(package());
     // Stage 1 done, as a first run leaves it, then the temporary file damaged.
     fs::create_directories(root() / ".update");
-    WriteFile(root() / ".update/up.stage", std::string("\x01\x00\x00\x00", 4));
+    WriteFile(root() / ".update/up.stage", Le32(1));
 
     WriteFile(root() / ".update/up.pkg.bz2", "BZh91AY&SY this is not bzip2 data at all");
     const Result corrupt = Updater(root());
@@ -380,14 +369,13 @@ TEST_F(EndToEnd, BrokenDecryptedDataStopsStageTwo)
     EXPECT_EQ("Error: invalid input data\n", corrupt.err);
 
     // A bzip2 stream that is whole but holds a cut archive.
-    const std::string cut_archive = "KWUP0111" + std::string(20, '\x01');
-    WriteFile(dir_ / "cut", cut_archive);
+    WriteFile(dir_ / "cut", "KWUP0111" + std::string(20, '\x01'));
     if (!testsupport::HasHostTools()) GTEST_SKIP() << "needs the bzip2 tool of a Linux host";
     const Result packed = testsupport::RunHostTool({"bzip2", "-c", "cut"}, dir_.path());
     ASSERT_EQ(0, packed.exit_code) << packed.err;
     WriteFile(root() / ".update/up.pkg.bz2", packed.out);
     ExpectFailure(Updater(root()), "At Decompression\\.cpp\\([0-9]+\\) in expand_bzip2\\(\\)\nan error occurred while decompression");
-    EXPECT_EQ(std::string("\x01\x00\x00\x00", 4), ReadFile(root() / ".update/up.stage"));
+    EXPECT_EQ(Le32(1), ReadFile(root() / ".update/up.stage"));
 }
 
 TEST_F(EndToEnd, EachStageResumesAfterItsFailureIsMended)
@@ -428,7 +416,7 @@ TEST_F(EndToEnd, CheckAndTheUpdaterAgreeOnEveryRecordedStage)
             Mend(std::min(recorded, 3));
         }
         if (recorded > 3 || recorded < 0) WriteFile(root() / ".update/up.stage", Le32(recorded));
-        const Result check = RunIn(root(), {KWPACK_EXE, "check", "up.kwp", ".", "--lmfile", "../lmfile"});
+        const Result check = RunProgram({KWPACK_EXE, "check", "up.kwp", ".", "--lmfile", "../lmfile"}, root());
         const Result update = Updater(root());
         EXPECT_EQ(update.exit_code == 0 ? 0 : 3, check.exit_code) << check.out << update.err;
         EXPECT_EQ(update.err.find("unknown stage") != std::string::npos,
@@ -448,9 +436,7 @@ TEST_F(EndToEnd, LinksPlantedInTheWorkingTreeAreReplacedNeverFollowed)
     fs::create_symlink(dir_ / "outside/victim.txt", root() / ".update/up.pkg.bz2");
     fs::create_symlink(dir_ / "outside/victim.txt", root() / ".update/up/readme.txt");
     fs::create_directory_symlink(dir_ / "outside", root() / ".update/up/bin");
-    const Result r = Updater(root());
-    EXPECT_EQ(0, r.exit_code) << r.err;
-    ExpectUpdatedAndClean();
+    ExpectCompletes();
     EXPECT_EQ("outside", ReadFile(dir_ / "outside/victim.txt"));
     EXPECT_EQ(1, std::distance(fs::directory_iterator(dir_ / "outside"), fs::directory_iterator()));
 }
@@ -463,8 +449,9 @@ TEST_F(EndToEnd, TheSameTreesGiveTheSamePackageBytes)
     const auto make = [&](const std::string& copy) {
         testsupport::CopyTree(old_tree(), dir_ / copy / "old");
         testsupport::CopyTree(new_tree(), dir_ / copy / "new");
-        const Result r = RunIn(dir_ / copy, {KWPACK_EXE, "make", "old", "new", "p.kwp", "--key",
-                                             (keys_->path() / "key.pem").string(), "--from", "1.0", "--to", "1.1"});
+        const Result r = RunProgram({KWPACK_EXE, "make", "old", "new", "p.kwp", "--key",
+                                     (keys_->path() / "key.pem").string(), "--from", "1.0", "--to", "1.1"},
+                                    dir_ / copy);
         EXPECT_EQ(0, r.exit_code) << r.err;
         return ReadFile(dir_ / copy / "p.kwp");
     };
@@ -485,17 +472,16 @@ TEST_F(EndToEnd, TheSameTreesGiveTheSamePackageBytes)
 TEST_F(EndToEnd, CheckPredictsTheUpdateAndChangesNothing)
 {
     MakePackage(package());
-    const auto state = [&] { return Files(root()); };
     // Runs the check as text and as JSON; both must carry the same facts.
     const auto check = [&](int expected_exit) {
-        const auto before = state();
+        const auto before = Files(root());
         const std::vector<std::string> command = {KWPACK_EXE, "check", "up.kwp", ".", "--lmfile", "../lmfile"};
         std::vector<std::string> json_command = command;
         json_command.push_back("--json");
-        const Result text = RunIn(root(), command), json = RunIn(root(), json_command);
+        const Result text = RunProgram(command, root()), json = RunProgram(json_command, root());
         EXPECT_EQ(expected_exit, text.exit_code) << text.out << text.err;
         EXPECT_EQ(expected_exit, json.exit_code) << json.err;
-        EXPECT_EQ(before, state()) << "the check changed the installation";
+        EXPECT_EQ(before, Files(root())) << "the check changed the installation";
         const nlohmann::json report = nlohmann::json::parse(json.out);
         EXPECT_EQ(expected_exit == 0, report.at("would_complete").get<bool>());
         EXPECT_NE(std::string::npos, text.out.find(expected_exit == 0 ? "\nthe update would complete\n"
@@ -588,7 +574,7 @@ TEST_F(EndToEnd, ARunEndedDuringStageFourCompletesWhenStartedAgain)
         run.Kill();
         EXPECT_EQ(std::string::npos, run.Wait().out.find("Stage 4 Completed")) << "ended too late";
     }
-    EXPECT_EQ(std::string("\x03\x00\x00\x00", 4), ReadFile(root() / ".update/up.stage"));
+    EXPECT_EQ(Le32(3), ReadFile(root() / ".update/up.stage"));
     ExpectResumedAt(4);
 }
 
@@ -640,7 +626,7 @@ TEST_F(EndToEnd, NamesThatDifferOnlyInCaseFollowWindows)
     fs::remove(new_tree() / "readme.txt");
     Put(new_tree(), "README.txt", "readme 1.1, renamed\n", 1600000000);
     MakePackage(package());
-    const Result check = RunIn(root(), {KWPACK_EXE, "check", "up.kwp", ".", "--lmfile", "../lmfile"});
+    const Result check = RunProgram({KWPACK_EXE, "check", "up.kwp", ".", "--lmfile", "../lmfile"}, root());
     EXPECT_NE(std::string::npos, check.out.find("  replace           README.txt\n")) << check.out;
     const Result r = Updater(root());
     EXPECT_EQ(0, r.exit_code) << r.err;
@@ -666,14 +652,13 @@ TEST_F(EndToEnd, NamesThatDifferOnlyInCaseFollowWindows)
     const auto before = Files(root());
     ExpectFailure(Updater(root()), "At ArchiveExpansion\\.cpp\\([0-9]+\\) in construct_tree\\(\\)\n"
                                    "names in package that Windows cannot tell apart: \"Readme.txt\" and \"README.txt\"");
-    auto after = Files(root());
-    for (auto it = after.begin(); it != after.end();) it = it->first.rfind(".update", 0) == 0 ? after.erase(it) : ++it;
-    EXPECT_EQ(before, after);
+    EXPECT_EQ(before, testsupport::SnapshotTree(root(), {".update"}));
 
     if (testsupport::UnderWine()) GTEST_SKIP() << "a Windows folder cannot hold two such names";
     Put(new_tree(), "readme.TXT", "a twin\n", 1600000000);
-    const Result refused = RunIn(dir_.path(), {KWPACK_EXE, "make", "old", "new", "twins.kwp", "--key",
-                                               (keys_->path() / "key.pem").string(), "--from", "1.0", "--to", "1.1"});
+    const Result refused = RunProgram({KWPACK_EXE, "make", "old", "new", "twins.kwp", "--key",
+                                       (keys_->path() / "key.pem").string(), "--from", "1.0", "--to", "1.1"},
+                                      dir_.path());
     EXPECT_EQ(1, refused.exit_code);
     EXPECT_NE(std::string::npos, refused.err.find("README.txt and ")) << refused.err;
     EXPECT_NE(std::string::npos, refused.err.find("readme.TXT differ only in case")) << refused.err;
@@ -685,10 +670,7 @@ TEST_F(EndToEnd, AReadOnlyInstalledFileIsReplacedAndKeepsTheFlag)
 {
     MakePackage(package());
     testsupport::SystemEnv().SetReadOnly(root() / "readme.txt", true);
-    const Result r = Updater(root());
-    EXPECT_EQ(0, r.exit_code) << r.err;
-    EXPECT_EQ("", r.err);
-    ExpectUpdatedAndClean();
+    EXPECT_EQ("", ExpectCompletes().err);
     EXPECT_TRUE(testsupport::SystemEnv().Status(root() / "readme.txt", false).read_only);
     EXPECT_FALSE(testsupport::SystemEnv().Status(root() / "news.txt", false).read_only);
 }
@@ -709,9 +691,7 @@ TEST_F(EndToEnd, DeepInstallationsUpdateCompletely)
         Put(new_tree(), folder + "added.txt", "added\n", 1600000100);
         Install();
         MakePackage(package(), std::string(20, '9'));
-        const Result r = Updater(root());
-        EXPECT_EQ(0, r.exit_code) << r.err;
-        ExpectUpdatedAndClean();
+        ExpectCompletes();
     }
 }
 
@@ -770,10 +750,7 @@ TEST_F(EndToEnd, AFolderOnAnotherVolumeIsUpdatedInPlace)
     const TmpfsMount mount(bin, "16m");
     if (!mount.error.empty()) GTEST_SKIP() << "cannot mount a file system here: " << mount.error;
     testsupport::CopyTree(saved, bin);
-    const Result r = Updater(root());
-    EXPECT_EQ(0, r.exit_code) << r.err;
-    EXPECT_EQ("", r.err);
-    ExpectUpdatedAndClean();
+    EXPECT_EQ("", ExpectCompletes().err);
 #endif
 }
 
@@ -817,18 +794,14 @@ TEST_F(EndToEnd, UnsafeArchiveNamesAreRefusedAndNothingLandsOutside)
                                                         "construct_tree::node_action::operator \\(\\)\\(\\)\nunsafe name")))
             << r.err;
         // Only this package's working area changed, and nothing evil was written.
-        std::vector<std::string> after = Entries(dir_.path());
-        after.erase(std::remove_if(after.begin(), after.end(),
-                                   [](const std::string& e) { return e.rfind("inst/.update", 0) == 0; }),
-                    after.end());
-        EXPECT_EQ(before, after);
+        EXPECT_EQ(before, Entries(dir_.path(), {"inst/.update"}));
         // Ordinary entries may have been written before the unsafe one, but
         // only inside the extraction directory.
         for (const std::string& entry : Entries(root() / ".update"))
             if (entry.find("evil") != std::string::npos) {
                 EXPECT_EQ(0u, entry.find("up/d1/d2/")) << entry;
             }
-        EXPECT_EQ(std::string("\x01\x00\x00\x00", 4), ReadFile(root() / ".update/up.stage"));
+        EXPECT_EQ(Le32(1), ReadFile(root() / ".update/up.stage"));
     }
 
     // A name longer than an archive may carry is a flaw of the stream itself.
@@ -860,9 +833,7 @@ TEST_F(EndToEnd, AFileInUseByAnotherProcessFailsNamingItAndARerunCompletes)
         EXPECT_EQ(1, failed.exit_code);
         EXPECT_NE(std::string::npos, failed.err.find("readme.txt is in use by another process")) << failed.err;
         EXPECT_EQ("readme 1.0\n", ReadFile(root() / "readme.txt"));
-        const Result rerun = Updater(root());
-        EXPECT_EQ(0, rerun.exit_code) << rerun.err;
-        ExpectUpdatedAndClean();
+        ExpectCompletes();
     }
 }
 
