@@ -1,7 +1,5 @@
 #include "CrashRuns.h"
 
-#include "TestSupport.h"
-
 #include <gtest/gtest.h>
 
 #include <boost/filesystem/operations.hpp>
@@ -125,6 +123,14 @@ void KillEverywhere(const Scenario& scenario, const Interruption& interruption, 
     std::cout << "\n";
     for (const auto& o : outcomes) std::cout << tag << o.second << " x " << o.first << "\n";
     std::cout << tag << seconds << " s" << std::endl;
+}
+
+void ExpectCompleted(const Scenario& scenario, const ChildResult& run)
+{
+    EXPECT_EQ(0, run.exit_code) << run.err;
+    EXPECT_EQ("", run.err);
+    EXPECT_EQ("", scenario.Differences());
+    EXPECT_EQ(std::vector<std::string>(), scenario.Temporaries());
 }
 
 } // namespace crash

@@ -32,4 +32,8 @@ struct Interruption {
 void KillEverywhere(const Scenario& scenario, const Interruption& interruption, Loss loss, const std::string& label,
                     long budget);
 
+// Checks that `run` completed the update of `scenario`: success without an
+// error line, exactly the new tree, and no temporary files left.
+void ExpectCompleted(const Scenario& scenario, const ChildResult& run);
+
 } // namespace crash

@@ -6,17 +6,12 @@
 // be neither the old nor the new version.
 #include "CrashRuns.h"
 #include "PowerCut.h"
-#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <boost/filesystem/operations.hpp>
 
-#include <chrono>
 #include <csignal>
-#include <iostream>
-#include <map>
-#include <set>
 
 namespace fs = boost::filesystem;
 
@@ -74,10 +69,7 @@ TEST(CrashInjection, ACleanUpKilledAfterItsStageFileIsGoneFinishesOnTheNextRun)
         scenario.Install();
         ASSERT_EQ(SIGKILL, scenario.RunUpdater({"KW_SHIM_KILL=" + std::to_string(point)}).signal);
         EXPECT_FALSE(boost::filesystem::exists(scenario.root() / ".update/up.stage"));
-        const ChildResult again = scenario.RunUpdater();
-        EXPECT_EQ(0, again.exit_code) << again.err;
-        EXPECT_EQ("", again.err);
-        EXPECT_EQ("", scenario.Differences());
+        ExpectCompleted(scenario, scenario.RunUpdater());
     }
 }
 

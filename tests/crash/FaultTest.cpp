@@ -1,9 +1,7 @@
 // Makes one file-system call of KWUpdater fail (a full disk, a denied
 // access) at every write point of an update: the run must fail plainly and a
 // later run, with the fault gone, must finish the update.
-#include "OperationLog.h"
-#include "Scenario.h"
-#include "TestSupport.h"
+#include "CrashRuns.h"
 
 #include <gtest/gtest.h>
 
@@ -25,11 +23,6 @@ const char kPostProcessFailed[] = "Post porcess was failed.\n";
 
 bool StartsWithErrorLine(const std::string& err) { return err.compare(0, 7, "Error: ") == 0 && err.size() > 8; }
 
-std::string StageFileBytes(const Scenario& scenario)
-{
-    return testsupport::ReadFile(scenario.root() / ".update/up.stage");
-}
-
 struct timespec MTime(const fs::path& path)
 {
     struct stat st;
@@ -40,14 +33,7 @@ struct timespec MTime(const fs::path& path)
 class FaultInjection : public ::testing::Test {
 protected:
     // After a failed run: the next one, undisturbed, finishes the update.
-    void ExpectLaterRunCompletes()
-    {
-        const ChildResult again = scenario_.RunUpdater();
-        EXPECT_EQ(0, again.exit_code) << again.err;
-        EXPECT_EQ("", again.err);
-        EXPECT_EQ("", scenario_.Differences());
-        EXPECT_EQ(std::vector<std::string>(), scenario_.Temporaries());
-    }
+    void ExpectLaterRunCompletes() { ExpectCompleted(scenario_, scenario_.RunUpdater()); }
 
     Scenario scenario_{3, 6};
 };
@@ -77,9 +63,7 @@ TEST_F(FaultInjection, EveryWritePointFailsPlainlyAndALaterRunCompletes)
             if (op.op == "fsync" && before.op == "rename" && before.path.find(".stage") != std::string::npos) {
                 // A stage record stands once renamed: failing to flush its
                 // directory could only make a power cut repeat safe work.
-                EXPECT_EQ(0, r.exit_code) << r.err;
-                EXPECT_EQ("", r.err);
-                EXPECT_EQ("", scenario_.Differences());
+                ExpectCompleted(scenario_, r);
                 ++outcomes["stage record's directory not flushed, update complete"];
                 continue;
             }
@@ -128,37 +112,28 @@ TEST_F(FaultInjection, ATargetThatCannotBeReplacedKeepsItsBackupAndFinishesLater
     const std::string old_content = testsupport::ReadFile(scenario_.old_tree() / Scenario::JapaneseModifiedFile());
     const struct timespec old_time = MTime(scenario_.old_tree() / Scenario::JapaneseModifiedFile());
 
-    struct Denial {
-        const char* what;
-        std::vector<std::string> settings;
-    };
-    const std::vector<Denial> denials = {
-        {"it cannot be renamed over", {"KW_SHIM_FAIL_PATH=" + target.string(), "KW_SHIM_FAIL_OP=rename"}},
-    };
-    for (const Denial& denial : denials) {
-        SCOPED_TRACE(denial.what);
-        scenario_.Install();
-        std::vector<std::string> settings = denial.settings;
-        settings.push_back("KW_SHIM_ERRNO=" + std::to_string(EACCES));
-        const ChildResult r = scenario_.RunUpdater(settings);
-        EXPECT_EQ(1, r.exit_code);
-        EXPECT_TRUE(StartsWithErrorLine(r.err)) << r.err;
-        EXPECT_NE(std::string::npos, r.err.find("Permission denied")) << r.err;
-        // Untouched, with its backup kept and stage 3 recorded.
-        EXPECT_EQ(old_content, testsupport::ReadFile(target));
-        EXPECT_EQ(old_time.tv_sec, MTime(target).tv_sec);
-        EXPECT_EQ(old_time.tv_nsec, MTime(target).tv_nsec);
-        EXPECT_EQ(old_content, testsupport::ReadFile(backup));
-        EXPECT_EQ(std::string("\x03\x00\x00\x00", 4), StageFileBytes(scenario_));
-        EXPECT_EQ(std::vector<std::string>(), scenario_.Temporaries());
+    // It cannot be renamed over.
+    const std::vector<std::string> settings = {"KW_SHIM_FAIL_PATH=" + target.string(), "KW_SHIM_FAIL_OP=rename",
+                                               "KW_SHIM_ERRNO=" + std::to_string(EACCES)};
+    scenario_.Install();
+    const ChildResult r = scenario_.RunUpdater(settings);
+    EXPECT_EQ(1, r.exit_code);
+    EXPECT_TRUE(StartsWithErrorLine(r.err)) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("Permission denied")) << r.err;
+    // Untouched, with its backup kept and stage 3 recorded.
+    EXPECT_EQ(old_content, testsupport::ReadFile(target));
+    EXPECT_EQ(old_time.tv_sec, MTime(target).tv_sec);
+    EXPECT_EQ(old_time.tv_nsec, MTime(target).tv_nsec);
+    EXPECT_EQ(old_content, testsupport::ReadFile(backup));
+    EXPECT_EQ(std::string("\x03\x00\x00\x00", 4), scenario_.StageFileBytes());
+    EXPECT_EQ(std::vector<std::string>(), scenario_.Temporaries());
 
-        // Denied again on a second try: still nothing lost.
-        const ChildResult second = scenario_.RunUpdater(settings);
-        EXPECT_EQ(1, second.exit_code);
-        EXPECT_EQ(old_content, testsupport::ReadFile(target));
-        EXPECT_EQ(old_content, testsupport::ReadFile(backup));
-        ExpectLaterRunCompletes();
-    }
+    // Denied again on a second try: still nothing lost.
+    const ChildResult second = scenario_.RunUpdater(settings);
+    EXPECT_EQ(1, second.exit_code);
+    EXPECT_EQ(old_content, testsupport::ReadFile(target));
+    EXPECT_EQ(old_content, testsupport::ReadFile(backup));
+    ExpectLaterRunCompletes();
 }
 
 TEST_F(FaultInjection, AStaleExtractedFileThatCannotBeRemovedStopsTheExpansion)
@@ -172,7 +147,7 @@ TEST_F(FaultInjection, AStaleExtractedFileThatCannotBeRemovedStopsTheExpansion)
     scenario_.Install();
     const std::string old_content = testsupport::ReadFile(installed);
     const ChildResult first = scenario_.RunUpdater({"KW_SHIM_FAIL_PATH=" + stale.string(), denied});
-    ASSERT_EQ(std::string("\x01\x00\x00\x00", 4), StageFileBytes(scenario_)) << first.err;
+    ASSERT_EQ(std::string("\x01\x00\x00\x00", 4), scenario_.StageFileBytes()) << first.err;
     fs::create_directories(stale.parent_path());
     fs::remove(stale);
     fs::create_hard_link(installed, stale);

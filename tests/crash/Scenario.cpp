@@ -2,7 +2,6 @@
 
 #include "FaultEnv.h"
 #include "KWUpdater.h"
-#include "TestSupport.h"
 
 #include <boost/filesystem/operations.hpp>
 

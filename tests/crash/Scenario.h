@@ -51,6 +51,9 @@ public:
     // neither the old nor the new version of that file, one per line.
     std::string ForeignFiles() const;
 
+    // The bytes of the stage file; empty when there is none.
+    std::string StageFileBytes() const { return testsupport::ReadFile(root_ / ".update/up.stage"); }
+
     const boost::filesystem::path& root() const { return root_; }
     const boost::filesystem::path& package() const { return package_; }
     const boost::filesystem::path& scratch() const { return dir_; }
