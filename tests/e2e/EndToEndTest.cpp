@@ -53,13 +53,14 @@ std::string ConsolePattern(const std::string& utf8)
 }
 
 #ifndef _WIN32
-// A tmpfs mounted at `at` (an empty directory) for the guard's lifetime;
-// `error` says why not where this machine refuses to mount.
+// A tmpfs mounted at `at` (an empty directory, made as needed) for the
+// guard's lifetime; `error` says why not where this machine refuses to mount.
 struct TmpfsMount {
     fs::path at;
     std::string error;
     TmpfsMount(const fs::path& where, const char* size) : at(where)
     {
+        fs::create_directories(at);
         if (::mount("tmpfs", at.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) != 0) {
             error = std::strerror(errno);
             at.clear();
@@ -705,7 +706,6 @@ TEST_F(EndToEnd, AFullDiskStopsTheUpdateUntilSpaceIsFreed)
 #else
     MakePackage(package());
     const fs::path disk = dir_ / "disk";
-    fs::create_directories(disk);
     const TmpfsMount mount(disk, "2m");
     if (!mount.error.empty()) GTEST_SKIP() << "cannot mount a small file system here: " << mount.error;
     const fs::path inst = disk / "inst";
@@ -746,7 +746,6 @@ TEST_F(EndToEnd, AFolderOnAnotherVolumeIsUpdatedInPlace)
     const fs::path bin = root() / "bin", saved = dir_ / "bin-1.0";
     testsupport::CopyTree(bin, saved);
     fs::remove_all(bin);
-    fs::create_directory(bin);
     const TmpfsMount mount(bin, "16m");
     if (!mount.error.empty()) GTEST_SKIP() << "cannot mount a file system here: " << mount.error;
     testsupport::CopyTree(saved, bin);

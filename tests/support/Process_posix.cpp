@@ -60,8 +60,8 @@ void RunningProgram::Kill()
 
 CommandResult RunningProgram::Wait()
 {
+    // Sleeps until the program ends, leaving it to Ended() to collect.
     siginfo_t end;
-    // Sleeps until the program ends (leaving it to Ended() to collect).
     while (!Ended()) ::waitid(P_PID, static_cast<id_t>(process_), &end, WEXITED | WNOWAIT);
     return CommandResult{exit_code_, ReadFile(scratch_ / "out"), ReadFile(scratch_ / "err"), signal_};
 }

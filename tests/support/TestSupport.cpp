@@ -197,7 +197,8 @@ bool RunningProgram::WaitForOutput(const std::string& text)
 CommandResult RunProgram(const std::vector<std::string>& argv, const fs::path& dir,
                          const std::vector<std::string>& environment)
 {
-    // The program inherits the settings; this process takes its own back at once.
+    // The settings reach the program through this process's environment,
+    // which gets its own values back once the program has started.
     std::vector<std::pair<std::string, std::string>> saved;
     for (const std::string& setting : environment) {
         const std::string name = setting.substr(0, setting.find('='));
