@@ -7,6 +7,7 @@
 #include "SafeName.h"
 #include "StageRecord.h"
 #include "TestSupport.h"
+#include "UpdaterTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -18,23 +19,14 @@
 namespace fs = boost::filesystem;
 using namespace kw::updater;
 using kw::FILETIME;
+using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
+using updatertest::ExpectTimes;
+using updatertest::FailureOf;
 
 namespace {
-using testsupport::Ticks;
-using testsupport::TicksOf;
 Env& env = testsupport::SystemEnv();
-
-std::string Failure(void (*f)(const fs::path&), const fs::path& p)
-{
-    try {
-        f(p);
-    } catch (const kw::ModuleError& e) {
-        return e.What();
-    }
-    return "";
-}
 } // namespace
 
 TEST(Env, FileTimesRoundTripAtHundredNanosecondsForFilesAndDirectories)
@@ -43,40 +35,27 @@ TEST(Env, FileTimesRoundTripAtHundredNanosecondsForFilesAndDirectories)
     WriteFile(root / "file", "x");
     fs::create_directory(root / "dir");
     // 2011-06-15 plus an odd count of 100-ns ticks; creation differs from modification.
-    const FILETIME created = Ticks(129526272001234567ULL), modified = Ticks(129526272009876543ULL);
+    const std::uint64_t created = 129526272001234567ULL, modified = 129526272009876543ULL;
     for (const char* name : {"file", "dir"}) {
-        SetFsAttributes(env, root / name, created, modified);
-        FileTimes times;
-        ASSERT_EQ(TimesResult::kDone, env.GetTimes(root / name, true, times)) << name;
-        EXPECT_EQ(TicksOf(modified), TicksOf(times.modified)) << name;
-        if (!testsupport::UnderWine()) {
-            EXPECT_EQ(TicksOf(created), TicksOf(times.created)) << name;
-        }
+        SetFsAttributes(env, root / name, testsupport::Ticks(created), testsupport::Ticks(modified));
+        ExpectTimes(root / name, created, modified, true);
     }
     WriteFile(root / "copy", "y");
     CopyFsAttributes(env, root / "file", root / "copy");
-    FileTimes times;
-    ASSERT_EQ(TimesResult::kDone, env.GetTimes(root / "copy", false, times));
-    EXPECT_EQ(TicksOf(modified), TicksOf(times.modified));
+    ExpectTimes(root / "copy", created, modified);
     if (testsupport::UnderWine()) GTEST_SKIP() << testsupport::kNoCreationTimesUnderWine;
-    EXPECT_EQ(TicksOf(created), TicksOf(times.created));
 }
 
 TEST(Env, TimeOperationsFailWithTheirMessages)
 {
     TempDir root;
     fs::create_directory(root / "dir");
-    EXPECT_EQ("cannot get attributes: CreateFile",
-              Failure([](const fs::path& p) { CopyFsAttributes(env, p / "dir", p / "dir"); }, root.path()));
-    EXPECT_EQ("source file does not exit",
-              Failure([](const fs::path& p) { CopyFsAttributes(env, p / "none", p / "dir"); }, root.path()));
-    EXPECT_EQ("target does not exist", Failure([](const fs::path& p) {
-                  SetFsAttributes(env, p / "none", FILETIME{}, FILETIME{});
-              }, root.path()));
-    EXPECT_EQ("cannot create directory",
-              Failure([](const fs::path& p) { CreateFsDirectory(env, p / "dir"); }, root.path()));
-    EXPECT_EQ("cannot create directory",
-              Failure([](const fs::path& p) { CreateFsDirectory(env, p / "a" / "b"); }, root.path()));
+    const auto failure = [](auto f) { return FailureOf<kw::ModuleError>(f).what; };
+    EXPECT_EQ("cannot get attributes: CreateFile", failure([&] { CopyFsAttributes(env, root / "dir", root / "dir"); }));
+    EXPECT_EQ("source file does not exit", failure([&] { CopyFsAttributes(env, root / "none", root / "dir"); }));
+    EXPECT_EQ("target does not exist", failure([&] { SetFsAttributes(env, root / "none", FILETIME{}, FILETIME{}); }));
+    EXPECT_EQ("cannot create directory", failure([&] { CreateFsDirectory(env, root / "dir"); }));
+    EXPECT_EQ("cannot create directory", failure([&] { CreateFsDirectory(env, root / "a" / "b"); }));
 }
 
 TEST(Env, NarrowTextIsCp932AndMapsToUtf8Names)
@@ -124,7 +103,7 @@ TEST(Backups, BackupsGoBelowTheFromVersionAndCleanUpOnlyTheirOwn)
     backups.BackupFile(root / "bin" / "a.dll", "bin/", "a.dll");
     WriteFile(root / "bin" / "a.dll", "older");
     backups.BackupFile(root / "bin" / "a.dll", "bin/", "a.dll");
-    EXPECT_EQ("older", testsupport::ReadFile(root / ".backup/1.0/bin/a.dll"));
+    EXPECT_EQ("older", ReadFile(root / ".backup/1.0/bin/a.dll"));
 
     fs::create_directories(root / ".backup/0.9");
     backups.RemoveBackup();
@@ -136,12 +115,8 @@ TEST(Backups, BackupsGoBelowTheFromVersionAndCleanUpOnlyTheirOwn)
     EXPECT_NO_THROW(backups.RemoveBackup()) << "an update without backups cleans up quietly";
 
     WriteFile(root / ".backup", "file");
-    try {
-        backups.BackupFile(root / "bin" / "a.dll", "bin/", "a.dll");
-        FAIL();
-    } catch (const KWUpdaterCommonError& e) {
-        EXPECT_STREQ(".backup is not a directory", e.What());
-    }
+    EXPECT_EQ(".backup is not a directory",
+              FailureOf([&] { backups.BackupFile(root / "bin" / "a.dll", "bin/", "a.dll"); }).what);
 }
 
 TEST(StageRecord, RemoveStageKeepsOtherPackagesWork)
@@ -169,7 +144,7 @@ TEST(Env, CopyFileContentsReplacesTheTargetWholeWithTheSourcesPermissions)
     fs::permissions(root / "source", fs::owner_read | fs::owner_write | fs::owner_exe);
     WriteFile(root / "target", std::string(500000, 't'));
     env.CopyFileContents(root / "source", root / "target");
-    EXPECT_TRUE(testsupport::ReadFile(root / "target") == content);
+    EXPECT_TRUE(ReadFile(root / "target") == content);
 #ifndef _WIN32 // Windows keeps no permission bits
     EXPECT_EQ(fs::owner_read | fs::owner_write | fs::owner_exe, fs::status(root / "target").permissions());
 #endif
@@ -201,7 +176,7 @@ TEST(Env, NewFilesOpenOnlyWhereNothingStands)
         EXPECT_FALSE(env.CreateNewFile(root / name, false, error)) << name;
         EXPECT_TRUE(error) << name;
     }
-    EXPECT_EQ("x", testsupport::ReadFile(root / "new"));
+    EXPECT_EQ("x", ReadFile(root / "new"));
     EXPECT_FALSE(fs::exists(root / "elsewhere"));
 }
 
@@ -241,10 +216,10 @@ TEST(Env, RenameRemoveAndLinkKeepTheirWordReadOnlyOrNot)
     boost::system::error_code error;
     env.Rename(root / "a", root / "b", false, error);
     EXPECT_TRUE(error);
-    EXPECT_EQ("new", testsupport::ReadFile(root / "a"));
-    EXPECT_EQ("old", testsupport::ReadFile(root / "b"));
+    EXPECT_EQ("new", ReadFile(root / "a"));
+    EXPECT_EQ("old", ReadFile(root / "b"));
     env.Rename(root / "a", root / "b", true);
-    EXPECT_EQ("new", testsupport::ReadFile(root / "b"));
+    EXPECT_EQ("new", ReadFile(root / "b"));
     EXPECT_FALSE(env.Status(root / "a", false).Exists());
 
     env.HardLink(root / "b", root / "c", error);
@@ -252,7 +227,7 @@ TEST(Env, RenameRemoveAndLinkKeepTheirWordReadOnlyOrNot)
     const FileStatus linked = env.Status(root / "c", true);
     EXPECT_TRUE(linked.IsFile());
     EXPECT_EQ(3u, linked.size);
-    EXPECT_EQ("new", testsupport::ReadFile(root / "c"));
+    EXPECT_EQ("new", ReadFile(root / "c"));
 
     env.SetReadOnly(root / "c", true);
     env.Remove(root / "c");

@@ -5,6 +5,7 @@
 #include "PackageFormat.h"
 #include "PackageReader.h"
 #include "TestSupport.h"
+#include "UpdaterTestSupport.h"
 
 #include <kw/archive/Archive.h>
 #include <kw/archive/Directory.h>
@@ -12,35 +13,24 @@
 #include <kw/bz2/KWCompress.h>
 
 #include <boost/make_shared.hpp>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 namespace fs = boost::filesystem;
 using namespace kw::updater;
-using kw::FILETIME;
 using kw::archive::Directory;
 using kw::archive::File;
+using testing::HasSubstr;
 using testsupport::Capture;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::Ticks;
 using testsupport::WriteFile;
+using updatertest::FailureOf;
 
 namespace {
-
-template <class F>
-std::string FailureOf(F f)
-{
-    try {
-        f();
-    } catch (const KWUpdaterCommonError& e) {
-        return e.Message();
-    }
-    return "no failure";
-}
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 std::string Compress(const std::string& data, int block_size_100k)
 {
@@ -61,6 +51,31 @@ std::uint64_t ModifiedTicks(const fs::path& path)
     return testsupport::TicksOf(times.modified);
 }
 
+// Archive nodes: a file with its content, a directory with its entries, both
+// with their times in 100-ns ticks.
+boost::shared_ptr<File> FileOf(const std::string& content, std::uint64_t created = 0, std::uint64_t modified = 0)
+{
+    auto file = boost::make_shared<File>(Ticks(created), Ticks(modified));
+    file->Add(content.data(), static_cast<unsigned>(content.size()));
+    return file;
+}
+
+typedef std::vector<std::pair<std::string, boost::shared_ptr<kw::archive::Node>>> Entries;
+boost::shared_ptr<Directory> DirectoryOf(const Entries& entries, std::uint64_t created = 0, std::uint64_t modified = 0)
+{
+    auto directory = boost::make_shared<Directory>(Ticks(created), Ticks(modified));
+    for (const auto& entry : entries) directory->AddNode(entry.first, entry.second);
+    return directory;
+}
+
+// Writes an archive whose top "/" is `top` (no top when null) into `extract_dir`.
+void Construct(const boost::shared_ptr<kw::archive::Node>& top, const fs::path& extract_dir)
+{
+    kw::archive::Archive archive;
+    if (top) archive.GetRoot().AddNode("/", top);
+    construct(env, archive, extract_dir);
+}
+
 } // namespace
 
 TEST(PackageHeader, VersionDigitsMagicAndTheNewestAcceptedVersion)
@@ -70,13 +85,14 @@ TEST(PackageHeader, VersionDigitsMagicAndTheNewestAcceptedVersion)
     EXPECT_GT(get_version("pukw", "0112", "pukw"), kNewestPackageVersion);
     EXPECT_GT(get_version("pukw", "0200", "pukw"), kNewestPackageVersion);
     EXPECT_EQ(0x09080706u, get_version("KWUP", "9876", "KWUP"));
-    EXPECT_TRUE(Contains(FailureOf([] { get_version("pukx", "0111", "pukw"); }), "in get_version()\nheader unmatched!!"));
-    EXPECT_TRUE(Contains(FailureOf([] { get_version("pukw", "01a1", "pukw"); }), "illegal version character"));
-    EXPECT_TRUE(Contains(FailureOf([] { get_version("pukw", "011/", "pukw"); }), "illegal version character"));
+    EXPECT_THAT(FailureOf([] { get_version("pukx", "0111", "pukw"); }).message,
+                HasSubstr("in get_version()\nheader unmatched!!"));
+    EXPECT_EQ("illegal version character", FailureOf([] { get_version("pukw", "01a1", "pukw"); }).what);
+    EXPECT_EQ("illegal version character", FailureOf([] { get_version("pukw", "011/", "pukw"); }).what);
 
     std::istringstream short_header("pukw01");
-    EXPECT_TRUE(Contains(FailureOf([&] { read_version(short_header); }),
-                         "in read_version()\nan error occurred while reading header"));
+    EXPECT_THAT(FailureOf([&] { read_version(short_header); }).message,
+                HasSubstr("in read_version()\nan error occurred while reading header"));
     std::istringstream good("pukw0100rest");
     EXPECT_EQ(0x00010000u, read_version(good));
 }
@@ -84,9 +100,10 @@ TEST(PackageHeader, VersionDigitsMagicAndTheNewestAcceptedVersion)
 TEST(PackageHeader, KeyFileIsReadWholeOrRefused)
 {
     TempDir dir;
-    EXPECT_TRUE(Contains(FailureOf([&] { read_key(env, dir / "none"); }), "in read_key()\ncannot open key file"));
+    EXPECT_THAT(FailureOf([&] { read_key(env, dir / "none"); }).message,
+                HasSubstr("in read_key()\ncannot open key file"));
     WriteFile(dir / "empty", "");
-    EXPECT_TRUE(Contains(FailureOf([&] { read_key(env, dir / "empty"); }), "empty key file"));
+    EXPECT_THAT(FailureOf([&] { read_key(env, dir / "empty"); }).message, HasSubstr("empty key file"));
     WriteFile(dir / "key", std::string("\x01\x00\xFF", 3));
     const KeyBytes key = read_key(env, dir / "key");
     ASSERT_EQ(3u, key.length);
@@ -97,7 +114,7 @@ TEST(CamelliaInfo, LengthWordFirstThenOnlyDeclaredBytesAreWrittenAndHashed)
 {
     std::ostringstream out;
     CamelliaInfo info(out);
-    EXPECT_TRUE(Contains(FailureOf([&] { info.Input("abc", 3); }), "something wrong: buffer is too few"));
+    EXPECT_THAT(FailureOf([&] { info.Input("abc", 3); }).message, HasSubstr("something wrong: buffer is too few"));
 
     // With no key at all the digest check fails instead of passing.
     std::ostringstream nothing;
@@ -127,9 +144,9 @@ TEST(DecompressingSource, InnerHeaderIsChecked)
 {
     check_inner_header("KWUP0111rest", 12);
     check_inner_header("KWUP011", 7); // a shorter stream is the loader's to refuse
-    EXPECT_TRUE(Contains(FailureOf([] { check_inner_header("KWUP0112", 8); }),
-                         "in check_inner_header()\nUpdate-file is newer than updater, please update updater"));
-    EXPECT_TRUE(Contains(FailureOf([] { check_inner_header("PKZIP111", 8); }), "header unmatched!!"));
+    EXPECT_THAT(FailureOf([] { check_inner_header("KWUP0112", 8); }).message,
+                HasSubstr("in check_inner_header()\nUpdate-file is newer than updater, please update updater"));
+    EXPECT_THAT(FailureOf([] { check_inner_header("PKZIP111", 8); }).message, HasSubstr("header unmatched!!"));
 }
 
 TEST(DecompressingSource, ManyThreadsDeliverWhatOneDoesWithTheSameProgressAndError)
@@ -169,7 +186,7 @@ TEST(DecompressingSource, ManyThreadsDeliverWhatOneDoesWithTheSameProgressAndErr
     };
     const Run one = run(compressed, 0, 70000);
     EXPECT_TRUE(one.delivered == data);
-    EXPECT_TRUE(Contains(one.console, " progress: ")) << one.console.substr(0, 80);
+    EXPECT_NE(std::string::npos, one.console.find(" progress: ")) << one.console.substr(0, 80);
     for (unsigned request : {1u, 64u, 70000u}) {
         const Run many = run(compressed, 3, request);
         EXPECT_TRUE(many.delivered == data) << "request size " << request;
@@ -186,19 +203,14 @@ TEST(DecompressingSource, ManyThreadsDeliverWhatOneDoesWithTheSameProgressAndErr
 TEST(Expansion, WritesTheTreeWithItsTimesDepthFirst)
 {
     TempDir root;
-    kw::archive::Archive archive;
-    auto top = boost::make_shared<Directory>(Ticks(1), Ticks(2));
-    auto sub = boost::make_shared<Directory>(Ticks(130000000000000000ULL), Ticks(130000000010000000ULL));
-    auto file = boost::make_shared<File>(Ticks(130000000020000000ULL), Ticks(130000000030000000ULL));
     const std::string content(1025, 'q');
-    file->Add(content.data(), static_cast<unsigned>(content.size()));
-    sub->AddNode("a.txt", file);
-    sub->AddNode("empty", boost::make_shared<Directory>(Ticks(0), Ticks(130000000040000000ULL)));
-    top->AddNode("sub", sub);
-    top->AddNode("\x95\x5C.txt", boost::make_shared<File>(Ticks(0), Ticks(130000000050000000ULL))); // 表.txt
-    archive.GetRoot().AddNode("/", top);
+    const auto sub = DirectoryOf({{"a.txt", FileOf(content, 130000000020000000ULL, 130000000030000000ULL)},
+                                  {"empty", DirectoryOf({}, 0, 130000000040000000ULL)}},
+                                 130000000000000000ULL, 130000000010000000ULL);
+    // "\x95\x5C.txt" is 表.txt.
+    const auto top = DirectoryOf({{"sub", sub}, {"\x95\x5C.txt", FileOf("", 0, 130000000050000000ULL)}}, 1, 2);
 
-    construct(env, archive, root / "x");
+    Construct(top, root / "x");
     EXPECT_EQ(content, ReadFile(root / "x/sub/a.txt"));
     EXPECT_TRUE(fs::is_directory(root / "x/sub/empty"));
     EXPECT_TRUE(fs::is_regular_file(root / "x/\xE8\xA1\xA8.txt"));
@@ -210,7 +222,7 @@ TEST(Expansion, WritesTheTreeWithItsTimesDepthFirst)
     // into content that an installed file shares with an extracted one.
     WriteFile(root / "x/sub/a.txt", "stale and longer than before........................");
     fs::create_hard_link(root / "x/sub/a.txt", root / "installed.txt");
-    construct(env, archive, root / "x");
+    Construct(top, root / "x");
     EXPECT_EQ(content, ReadFile(root / "x/sub/a.txt"));
     EXPECT_EQ("stale and longer than before........................", ReadFile(root / "installed.txt"));
 }
@@ -218,15 +230,8 @@ TEST(Expansion, WritesTheTreeWithItsTimesDepthFirst)
 TEST(Expansion, PlantedLinksAreReplacedNeverFollowed)
 {
     TempDir root;
-    kw::archive::Archive archive;
-    auto top = boost::make_shared<Directory>();
-    auto sub = boost::make_shared<Directory>();
-    auto file = boost::make_shared<File>();
-    file->Add("new", 3);
-    sub->AddNode("a.txt", file);
-    top->AddNode("sub", sub);
-    top->AddNode("b.txt", file);
-    archive.GetRoot().AddNode("/", top);
+    const auto file = FileOf("new");
+    const auto top = DirectoryOf({{"sub", DirectoryOf({{"a.txt", file}})}, {"b.txt", file}});
 
     // Links at a file's name, at a directory's name and at the extraction
     // directory itself, all pointing out of the working tree.
@@ -237,7 +242,7 @@ TEST(Expansion, PlantedLinksAreReplacedNeverFollowed)
     fs::create_directory_symlink(root / "outside", root / "y");
     for (const char* extract_dir : {"x", "y"}) {
         SCOPED_TRACE(extract_dir);
-        construct(env, archive, root / extract_dir);
+        Construct(top, root / extract_dir);
         for (const char* name : {"", "/sub", "/sub/a.txt", "/b.txt"})
             EXPECT_FALSE(fs::is_symlink(root / (extract_dir + std::string(name)))) << name;
         EXPECT_EQ("new", ReadFile(root / extract_dir / "sub/a.txt"));
@@ -250,29 +255,20 @@ TEST(Expansion, PlantedLinksAreReplacedNeverFollowed)
 TEST(Expansion, FailuresOfTheTreeAndTheFileSystem)
 {
     TempDir root;
-    kw::archive::Archive no_top;
-    EXPECT_TRUE(Contains(FailureOf([&] { construct(env, no_top, root / "x"); }), "in construct()\nroot is not created"));
+    EXPECT_THAT(FailureOf([&] { Construct(nullptr, root / "x"); }).message,
+                HasSubstr("in construct()\nroot is not created"));
     EXPECT_TRUE(fs::is_directory(root / "x"));
-
-    kw::archive::Archive file_top;
-    file_top.GetRoot().AddNode("/", boost::make_shared<File>());
-    EXPECT_TRUE(Contains(FailureOf([&] { construct(env, file_top, root / "x"); }), "root is not a directory"));
-
+    EXPECT_EQ("root is not a directory", FailureOf([&] { Construct(FileOf(""), root / "x"); }).what);
     WriteFile(root / "plain", "");
-    EXPECT_TRUE(Contains(FailureOf([&] { construct(env, no_top, root / "plain"); }), "base dir is not a directory"));
+    EXPECT_EQ("base dir is not a directory", FailureOf([&] { Construct(nullptr, root / "plain"); }).what);
 
-    kw::archive::Archive clash;
-    auto top = boost::make_shared<Directory>();
-    top->AddNode("d", boost::make_shared<Directory>());
-    top->AddNode("f", boost::make_shared<File>());
-    clash.GetRoot().AddNode("/", top);
+    const auto clash = DirectoryOf({{"d", DirectoryOf({})}, {"f", FileOf("")}});
     fs::create_directories(root / "y/f");
-    EXPECT_TRUE(Contains(FailureOf([&] { construct(env, clash, root / "y"); }), "cannot open file to output"));
+    EXPECT_EQ("cannot open file to output", FailureOf([&] { Construct(clash, root / "y"); }).what);
     fs::create_directories(root / "w");
     WriteFile(root / "w/d", "");
-    EXPECT_TRUE(Contains(FailureOf([&] { construct(env, clash, root / "w"); }),
-                         "in construct_tree::node_action::operator ()()\npath is already created, but it is not a directory"));
-
+    EXPECT_THAT(FailureOf([&] { Construct(clash, root / "w"); }).message,
+                HasSubstr("in construct_tree::node_action::operator ()()\npath is already created, but it is not a directory"));
 }
 
 TEST(Expansion, UnsafeArchiveNamesAreRefusedBeforeAnythingIsWritten)
@@ -282,25 +278,17 @@ TEST(Expansion, UnsafeArchiveNamesAreRefusedBeforeAnythingIsWritten)
                                              "CON.txt", "a.", "...", "x?y", "nul", "a "};
     for (const std::string& name : unsafe) {
         TempDir root;
-        kw::archive::Archive archive;
-        auto top = boost::make_shared<Directory>();
-        auto file = boost::make_shared<File>();
-        file->Add("evil", 4);
-        top->AddNode(name, file);
-        archive.GetRoot().AddNode("/", top);
-        const std::string failure = FailureOf([&] { construct(env, archive, root / "x"); });
-        EXPECT_TRUE(Contains(failure, "unsafe name")) << failure;
+        const auto failure = FailureOf([&] { Construct(DirectoryOf({{name, FileOf("evil")}}), root / "x"); });
+        EXPECT_THAT(failure.what, HasSubstr("unsafe name")) << failure.message;
         EXPECT_TRUE(fs::is_empty(root / "x"));
         EXPECT_EQ(1, std::distance(fs::directory_iterator(root.path()), fs::directory_iterator()));
     }
     // Look-alikes and CP932 names whose second byte is 0x5C are ordinary.
     TempDir root;
-    kw::archive::Archive archive;
-    auto top = boost::make_shared<Directory>();
+    Entries ordinary;
     for (const char* name : {"..x", "a..b.txt", "COM10", "\x83\x5C\x94\x5C"}) // ソ能
-        top->AddNode(name, boost::make_shared<File>());
-    archive.GetRoot().AddNode("/", top);
-    construct(env, archive, root / "x");
+        ordinary.emplace_back(name, FileOf(""));
+    Construct(DirectoryOf(ordinary), root / "x");
     EXPECT_TRUE(fs::exists(root / "x/a..b.txt"));
     EXPECT_TRUE(fs::exists(root / "x/COM10"));
     EXPECT_TRUE(fs::exists(root / "x/\xE3\x82\xBD\xE8\x83\xBD"));

@@ -8,35 +8,32 @@
 #include "StageRecord.h"
 #include "TestSupport.h"
 #include "UpdateScript.h"
+#include "UpdaterTestSupport.h"
 
 #include <kw/xml/XmlDocument.h>
 #include <kw/xml/XmlReader.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <boost/filesystem.hpp>
 
-#include <cstdio>
-#include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
 namespace fs = boost::filesystem;
 using namespace kw::updater;
-using kw::FILETIME;
+using testing::HasSubstr;
 using testsupport::Capture;
 using testsupport::ReadFile;
+using testsupport::SnapshotTree;
 using testsupport::TempDir;
+using updatertest::FailureOf;
 
 namespace {
 
 const auto Sha256 = testsupport::OpenSslSha256Text;
 const auto Write = testsupport::WriteFile;
-
-const auto Snapshot = [](const fs::path& dir) { return testsupport::SnapshotTree(dir); };
-using testsupport::Ticks;
-using testsupport::TicksOf;
 Env& env = testsupport::SystemEnv();
 
 // The message must read "At UpdateScript.cpp(<line>) in <label>()\n<text>".
@@ -62,6 +59,12 @@ XmlElementPtr Parse(const std::string& xml)
     return document.GetRootElement();
 }
 
+// The element that replaces `name`, whose old version holds `old_content`.
+std::string Modify(const std::string& name, const std::string& old_content)
+{
+    return "<modify name='" + name + "' digest='" + Sha256(old_content) + "'/>";
+}
+
 // One installation (inst/) beside a directory that must never change
 // (outside/), with the extraction directory of package "pkg".
 class UpdateScriptTest : public ::testing::Test {
@@ -77,6 +80,8 @@ protected:
     }
 
     void Script(const std::string& xml) { Write(extract / "update.xml", xml); }
+    // A script from 1.0 to 1.1 with `body` inside its root element.
+    void Steps(const std::string& body) { Script("<u from='1.0' to='1.1'>" + body + "</u>"); }
     void Installed(const std::string& name, const std::string& bytes) { Write(base / name, bytes); }
     void Extracted(const std::string& name, const std::string& bytes) { Write(extract / name, bytes); }
     std::string InstalledText(const std::string& name) { return ReadFile(base / name); }
@@ -94,17 +99,19 @@ protected:
     std::string Fail(int stage, std::string* printed = nullptr)
     {
         Capture out(std::cout);
-        try {
-            replace(ScriptRun{context, paths, backups}, stage);
-        } catch (const kw::ModuleError& e) {
-            if (printed) *printed = out.text();
-            return e.Message();
-        }
-        ADD_FAILURE() << "the script did not fail; it printed:\n" << out.text();
-        return std::string();
+        const std::string message =
+            FailureOf<kw::ModuleError>([&] { replace(ScriptRun{context, paths, backups}, stage); }).message;
+        if (printed) *printed = out.text();
+        return message;
     }
 
-    void PostProcess() { post_process(context, paths, backups); }
+    // Cleans up after the update, which must print no error.
+    void PostProcess()
+    {
+        Capture err(std::cerr);
+        post_process(context, paths, backups);
+        EXPECT_EQ("", err.text());
+    }
 
     TempDir temp;
     fs::path base, outside, extract;
@@ -159,8 +166,8 @@ protected:
 TEST_F(FullScriptTest, ChecksVersionsBacksUpReplacesAddsAndCreatesInOrder)
 {
     const std::uint64_t created = 130000000000000000ULL, modified = 131000000000000000ULL;
-    SetFsAttributes(env, extract / "readme.txt", Ticks(created), Ticks(modified));
-    SetFsAttributes(env, extract / "news.txt", Ticks(created + 1), Ticks(modified + 1));
+    SetFsAttributes(env, extract / "readme.txt", testsupport::Ticks(created), testsupport::Ticks(modified));
+    SetFsAttributes(env, extract / "news.txt", testsupport::Ticks(created + 1), testsupport::Ticks(modified + 1));
 
     EXPECT_EQ(kStage3Done +
                   " begin update: ver1.0 => ver1.1\n"
@@ -184,23 +191,15 @@ TEST_F(FullScriptTest, ChecksVersionsBacksUpReplacesAddsAndCreatesInOrder)
     EXPECT_EQ("the user's directory", InstalledText("bin/main.dll.kwtmp/keep.txt"));
 
     // Replaced and added files alike take the extracted file's times.
-    for (const char* name : {"readme.txt", "news.txt"}) {
-        SCOPED_TRACE(name);
-        const std::uint64_t offset = std::string(name) == "news.txt" ? 1 : 0;
-        FileTimes times;
-        ASSERT_EQ(TimesResult::kDone, env.GetTimes(base / name, false, times));
-        EXPECT_EQ(modified + offset, TicksOf(times.modified));
-        if (!testsupport::UnderWine()) {
-            EXPECT_EQ(created + offset, TicksOf(times.created));
-        }
-    }
+    updatertest::ExpectTimes(base / "readme.txt", created, modified);
+    updatertest::ExpectTimes(base / "news.txt", created + 1, modified + 1);
     if (testsupport::UnderWine()) GTEST_SKIP() << testsupport::kNoCreationTimesUnderWine;
 }
 
 TEST_F(FullScriptTest, SecondRunFromStage4OnlySkipsAndChangesNothing)
 {
     Run(3);
-    const auto before = Snapshot(base);
+    const auto before = SnapshotTree(base);
 
     EXPECT_EQ(" begin update: ver1.0 => ver1.1\n"
               " skip file: readme.txt\n"
@@ -209,7 +208,7 @@ TEST_F(FullScriptTest, SecondRunFromStage4OnlySkipsAndChangesNothing)
               " skip directory: bin/plugins\n"
               " skip file: bin/plugins/a.dll\n",
               Run(4));
-    EXPECT_EQ(before, Snapshot(base));
+    EXPECT_EQ(before, SnapshotTree(base));
     EXPECT_EQ(3, Stage());
 }
 
@@ -222,9 +221,7 @@ TEST_F(FullScriptTest, PostProcessRemovesThisUpdatesWorkingFilesAndBackupsOnly)
     Write(base / ".update/other/update.xml", "<x/>");
     Write(base / ".backup/0.9/readme.txt", "older update");
 
-    Capture err(std::cerr);
     PostProcess();
-    EXPECT_EQ("", err.text());
     EXPECT_FALSE(fs::exists(extract));
     EXPECT_FALSE(fs::exists(paths.temp_package));
     EXPECT_FALSE(fs::exists(base / ".update/pkg.stage"));
@@ -239,9 +236,7 @@ TEST_F(FullScriptTest, PostProcessRemovesThisUpdatesWorkingFilesAndBackupsOnly)
 TEST_F(FullScriptTest, PostProcessOfTheOnlyUpdateRemovesBothWorkingDirectories)
 {
     Run(3);
-    Capture err(std::cerr);
     PostProcess();
-    EXPECT_EQ("", err.text());
     EXPECT_FALSE(fs::exists(base / ".update"));
     EXPECT_FALSE(fs::exists(base / ".backup"));
 }
@@ -254,8 +249,7 @@ TEST_F(UpdateScriptTest, HalfCopiedTargetWithGoodBackupIsCopiedAgainWithoutNewBa
     Installed("readme.txt", "readme 1.");                  // cut short by an interruption
     Write(base / ".backup/1.0/readme.txt", "readme 1.0");
     Extracted("readme.txt", "readme 1.1");
-    Script("<u from='1.0' to='1.1'><dir path='/'><modify name='readme.txt' digest='" + Sha256("readme 1.0") +
-           "'/></dir></u>");
+    Steps("<dir path='/'>" + Modify("readme.txt", "readme 1.0") + "</dir>");
 
     EXPECT_EQ(" begin update: ver1.0 => ver1.1\n copy file: readme.txt\n", Run(4));
     EXPECT_EQ("readme 1.1", InstalledText("readme.txt"));
@@ -268,9 +262,7 @@ TEST_F(UpdateScriptTest, LocallyEditedFileStopsTheRunAndEarlierFilesStayReplaced
     Installed("b.txt", "b edited by hand");
     Extracted("a.txt", "a 1.1");
     Extracted("b.txt", "b 1.1");
-    Script("<u from='1.0' to='1.1'><dir path='/'>"
-           "<modify name='a.txt' digest='" + Sha256("a 1.0") + "'/>"
-           "<modify name='b.txt' digest='" + Sha256("b 1.0") + "'/></dir></u>");
+    Steps("<dir path='/'>" + Modify("a.txt", "a 1.0") + Modify("b.txt", "b 1.0") + "</dir>");
 
     std::string printed;
     ExpectLocated(Fail(3, &printed), "UpdateScript.cpp", "modify_file", "unmatch file!");
@@ -291,7 +283,7 @@ TEST_F(UpdateScriptTest, LocallyEditedFileStopsTheRunAndEarlierFilesStayReplaced
 TEST_F(UpdateScriptTest, MissingInstalledFileFailsWithTheHashingError)
 {
     Extracted("gone.txt", "new");
-    Script("<u from='1.0' to='1.1'><dir path='/'><modify name='gone.txt' digest='" + Sha256("old") + "'/></dir></u>");
+    Steps("<dir path='/'>" + Modify("gone.txt", "old") + "</dir>");
     ExpectLocated(Fail(4), "Sha256Utils.cpp", "sha256utils::hash_from_file", "cannot open file");
     EXPECT_FALSE(fs::exists(base / "gone.txt"));
 }
@@ -300,7 +292,7 @@ TEST_F(UpdateScriptTest, ExistingAdditionIsSkippedEvenWithOtherContent)
 {
     Installed("news.txt", "local news");
     Extracted("news.txt", "news");
-    Script("<u from='1.0' to='1.1'><dir path='/'><add name='news.txt'/></dir></u>");
+    Steps("<dir path='/'><add name='news.txt'/></dir>");
     EXPECT_EQ(" begin update: ver1.0 => ver1.1\n skip file: news.txt\n", Run(4));
     EXPECT_EQ("local news", InstalledText("news.txt"));
 }
@@ -328,15 +320,11 @@ TEST_F(UpdateScriptTest, ElementsWithOtherAttributeSetsAreIgnoredWithoutMessage)
            "<dir path='bin' x='y'><add name='news.txt'/></dir>"
            "<dir><add name='news.txt'/></dir>"
            "</u>");
-    const auto before = Snapshot(base);
+    // The stage file changes; the rest must not.
+    const auto before = SnapshotTree(base, {".update/pkg.stage"});
 
     EXPECT_EQ(kStage3Done + " begin update: ver1.0 => ver1.1\n", Run(3));
-    // The stage file changed; the rest must not.
-    auto after = Snapshot(base);
-    after.erase(".update/pkg.stage");
-    auto expected = before;
-    expected.erase(".update/pkg.stage");
-    EXPECT_EQ(expected, after);
+    EXPECT_EQ(before, SnapshotTree(base, {".update/pkg.stage"}));
     EXPECT_EQ(3, Stage());
 }
 
@@ -345,13 +333,12 @@ TEST_F(UpdateScriptTest, UpperCaseDigestsNeverMatch)
     Installed("bin/main.dll", "main 1.0");
     std::string upper = Sha256("main 1.0");
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    Script("<u from='1.0' to='1.1'><version_check><digest file='bin/main.dll'>" + upper +
-           "</digest></version_check></u>");
+    Steps("<version_check><digest file='bin/main.dll'>" + upper + "</digest></version_check>");
     ExpectLocated(Fail(3), "UpdateScript.cpp", "check_version_tag", "version unmatched!");
     EXPECT_EQ(2, Stage());
 
     Extracted("bin/main.dll", "main 1.1");
-    Script("<u from='1.0' to='1.1'><dir path='bin'><modify name='main.dll' digest='" + upper + "'/></dir></u>");
+    Steps("<dir path='bin'><modify name='main.dll' digest='" + upper + "'/></dir>");
     ExpectLocated(Fail(4), "UpdateScript.cpp", "modify_file", "unmatch file!");
     EXPECT_EQ("main 1.0", InstalledText("bin/main.dll"));
 }
@@ -404,9 +391,8 @@ TEST_F(UpdateScriptTest, VersionCheckFailureLeavesStageTwo)
 {
     Installed("bin/main.dll", "main 1.1");
     Extracted("news.txt", "news");
-    const std::string script = "<u from='1.0' to='1.1'><version_check><digest file='bin/main.dll'>" +
-                               Sha256("main 1.0") + "</digest></version_check><dir path='/'><add name='news.txt'/></dir></u>";
-    Script(script);
+    Steps("<version_check><digest file='bin/main.dll'>" + Sha256("main 1.0") +
+          "</digest></version_check><dir path='/'><add name='news.txt'/></dir>");
     std::string printed;
     ExpectLocated(Fail(3, &printed), "UpdateScript.cpp", "check_version_tag", "version unmatched!"); // no backup
     EXPECT_EQ("", printed);
@@ -419,7 +405,7 @@ TEST_F(UpdateScriptTest, VersionCheckFailureLeavesStageTwo)
 TEST_F(UpdateScriptTest, MkdirOverAFileFailsAfterSayingSo)
 {
     Installed("bin/plugins", "a file");
-    Script("<u from='1.0' to='1.1'><dir path='bin'><mkdir name='plugins'/></dir></u>");
+    Steps("<dir path='bin'><mkdir name='plugins'/></dir>");
     std::string printed;
     ExpectLocated(Fail(3, &printed), "UpdateScript.cpp", "make_directory", "not a directory for <mkdir>");
     EXPECT_EQ(kStage3Done + " begin update: ver1.0 => ver1.1\n not a directory: bin/plugins\n", printed);
@@ -435,20 +421,16 @@ TEST_F(UpdateScriptTest, StepsGuardAgainstMissingAttributes)
                           kw::xml::XmlElement::TextCallback());
     ASSERT_EQ(4u, children.size());
     const std::string path;
-    const auto expect = [](const std::function<void()>& step, const char* label, const char* text) {
-        try {
-            step();
-            ADD_FAILURE() << label << " did not fail";
-        } catch (const KWUpdaterCommonError& e) {
-            ExpectLocated(e.Message(), "UpdateScript.cpp", label, text);
-        }
-    };
     const ScriptRun run{context, paths, backups};
-    expect([&] { proc_dir(run, children[0]); }, "proc_dir", "has not path attribute(?)");
-    expect([&] { modify_file(run, extract, base, path, children[1]); }, "modify_file",
+    const auto expect = [](const updatertest::Failure& failure, const char* label, const char* text) {
+        ExpectLocated(failure.message, "UpdateScript.cpp", label, text);
+    };
+    expect(FailureOf([&] { proc_dir(run, children[0]); }), "proc_dir", "has not path attribute(?)");
+    expect(FailureOf([&] { modify_file(run, extract, base, path, children[1]); }), "modify_file",
            "has not name and/or digest attribute(?)");
-    expect([&] { add_file(run, extract, base, path, children[2]); }, "add_file", "has not name attribute(?)");
-    expect([&] { make_directory(run, base, path, children[3]); }, "make_directory",
+    expect(FailureOf([&] { add_file(run, extract, base, path, children[2]); }), "add_file",
+           "has not name attribute(?)");
+    expect(FailureOf([&] { make_directory(run, base, path, children[3]); }), "make_directory",
            "has not name attribute(?) for <mkdir>");
 }
 
@@ -462,12 +444,10 @@ TEST_F(UpdateScriptTest, JapaneseNamesAndPathsNameTheRightFiles)
     Extracted("データ/表.txt", "表 1.1");
     Extracted("ソ能.txt", "ソ");
     Extracted("新フォルダ/能.dat", "能");
-    Script("<u from='1.0' to='1.1'>"
-           "<version_check><digest file='データ/表.txt'>" + Sha256("表 1.0") + "</digest></version_check>"
-           "<dir path='/'><mkdir name='新フォルダ'/><add name='ソ能.txt'/></dir>"
-           "<dir path='データ'><modify name='表.txt' digest='" + Sha256("表 1.0") + "'/></dir>"
-           "<dir path='新フォルダ'><add name='能.dat'/></dir>"
-           "</u>");
+    Steps("<version_check><digest file='データ/表.txt'>" + Sha256("表 1.0") + "</digest></version_check>"
+          "<dir path='/'><mkdir name='新フォルダ'/><add name='ソ能.txt'/></dir>"
+          "<dir path='データ'>" + Modify("表.txt", "表 1.0") + "</dir>"
+          "<dir path='新フォルダ'><add name='能.dat'/></dir>");
 
     EXPECT_EQ(kStage3Done + testsupport::ConsoleText(" begin update: ver1.0 => ver1.1\n"
                                                      " copy file: ソ能.txt\n"
@@ -485,8 +465,8 @@ TEST_F(UpdateScriptTest, JapaneseNamesAndPathsNameTheRightFiles)
 TEST_F(UpdateScriptTest, LookAlikeNamesAreOrdinary)
 {
     for (const char* name : {"..x", "a..b.txt", "COM10.txt"}) Extracted(name, name);
-    Script("<u from='1.0' to='1.1'><dir path='/'><add name='..x'/><add name='a..b.txt'/><add name='COM10.txt'/>"
-           "</dir><dir path='/sub'><mkdir name='..d'/></dir></u>");
+    Steps("<dir path='/'><add name='..x'/><add name='a..b.txt'/><add name='COM10.txt'/></dir>"
+          "<dir path='/sub'><mkdir name='..d'/></dir>");
     EXPECT_EQ(" begin update: ver1.0 => ver1.1\n copy file: ..x\n copy file: a..b.txt\n copy file: COM10.txt\n"
               " create directory: sub/..d\n",
               Run(4));
@@ -497,34 +477,31 @@ TEST_F(UpdateScriptTest, LookAlikeNamesAreOrdinary)
 TEST_F(UpdateScriptTest, UnsafeNamesAreRefusedAndNothingOutsideChanges)
 {
     const std::string victim = Sha256("outside");
-    struct Case {
-        int stage;
-        std::string body;
-    };
-    const std::vector<Case> cases = {
-        {4, "<dir path='/'><add name='..'/></dir>"},
-        {4, "<dir path='/'><add name='.'/></dir>"},
-        {4, "<dir path='/'><add name=''/></dir>"},
-        {4, "<dir path='/'><add name='../outside/evil.txt'/></dir>"},
-        {4, "<dir path='/'><add name='..\\evil.txt'/></dir>"},
-        {4, "<dir path='/'><add name='c:evil.txt'/></dir>"},
-        {4, "<dir path='/'><mkdir name='../outside/new'/></dir>"},
+    // Version checks are made from stage 3 only; the other steps run from stage 4.
+    const std::vector<std::string> bodies = {
+        "<dir path='/'><add name='..'/></dir>",
+        "<dir path='/'><add name='.'/></dir>",
+        "<dir path='/'><add name=''/></dir>",
+        "<dir path='/'><add name='../outside/evil.txt'/></dir>",
+        "<dir path='/'><add name='..\\evil.txt'/></dir>",
+        "<dir path='/'><add name='c:evil.txt'/></dir>",
+        "<dir path='/'><mkdir name='../outside/new'/></dir>",
         // Names that Windows cannot hold.
-        {4, "<dir path='/'><add name='aux'/></dir>"},
-        {4, "<dir path='/'><add name='CON.txt'/></dir>"},
-        {4, "<dir path='/'><mkdir name='new.'/></dir>"},
-        {4, "<dir path='bin/x?y'><add name='evil.txt'/></dir>"},
-        {4, "<dir path='/'><modify name='../outside/victim.txt' digest='" + victim + "'/></dir>"},
-        {4, "<dir path='../outside'><modify name='victim.txt' digest='" + victim + "'/></dir>"},
-        {4, "<dir path='bin/../../outside'><add name='evil.txt'/></dir>"},
-        {4, "<dir path='./bin'><add name='evil.txt'/></dir>"},
-        {4, "<dir path='bin//x'><add name='evil.txt'/></dir>"},
-        {4, "<dir path='//outside'><add name='evil.txt'/></dir>"},
-        {4, "<dir path='\\outside'><add name='evil.txt'/></dir>"},
-        {4, "<dir path='C:/outside'><add name='evil.txt'/></dir>"},
-        {3, "<version_check><digest file='../outside/victim.txt'>" + victim + "</digest></version_check>"},
-        {3, "<version_check><digest file=''>" + victim + "</digest></version_check>"},
-        {3, "<version_check><digest file='/'>" + victim + "</digest></version_check>"},
+        "<dir path='/'><add name='aux'/></dir>",
+        "<dir path='/'><add name='CON.txt'/></dir>",
+        "<dir path='/'><mkdir name='new.'/></dir>",
+        "<dir path='bin/x?y'><add name='evil.txt'/></dir>",
+        "<dir path='/'><modify name='../outside/victim.txt' digest='" + victim + "'/></dir>",
+        "<dir path='../outside'><modify name='victim.txt' digest='" + victim + "'/></dir>",
+        "<dir path='bin/../../outside'><add name='evil.txt'/></dir>",
+        "<dir path='./bin'><add name='evil.txt'/></dir>",
+        "<dir path='bin//x'><add name='evil.txt'/></dir>",
+        "<dir path='//outside'><add name='evil.txt'/></dir>",
+        "<dir path='\\outside'><add name='evil.txt'/></dir>",
+        "<dir path='C:/outside'><add name='evil.txt'/></dir>",
+        "<version_check><digest file='../outside/victim.txt'>" + victim + "</digest></version_check>",
+        "<version_check><digest file=''>" + victim + "</digest></version_check>",
+        "<version_check><digest file='/'>" + victim + "</digest></version_check>",
     };
     Installed("bin/keep.txt", "keep");
     Installed("victim.txt", "outside");
@@ -533,23 +510,18 @@ TEST_F(UpdateScriptTest, UnsafeNamesAreRefusedAndNothingOutsideChanges)
     Write(base / ".update/outside/victim.txt", "evil");
     Write(extract / "evil.txt", "evil");
     for (const char* name : {"..\\evil.txt", "c:evil.txt", "..\\evil.txt", "bin/x/evil.txt"}) Write(extract / name, "evil");
-    const auto outside_before = Snapshot(temp.path() / "outside");
-    const auto base_before = Snapshot(base);
+    const auto outside_before = SnapshotTree(outside);
+    const auto base_before = SnapshotTree(base, {".update/pkg/update.xml"});
 
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.body);
-        Script("<u from='1.0' to='1.1'>" + c.body + "</u>");
+    for (const std::string& body : bodies) {
+        SCOPED_TRACE(body);
+        Steps(body);
         std::string printed;
-        const std::string message = Fail(c.stage, &printed);
-        EXPECT_NE(std::string::npos, message.find("\nunsafe ")) << message;
-        EXPECT_EQ(std::string::npos, printed.find("copy")) << printed;
+        EXPECT_THAT(Fail(body.compare(0, 15, "<version_check>") == 0 ? 3 : 4, &printed), HasSubstr("\nunsafe "));
+        EXPECT_THAT(printed, testing::Not(HasSubstr("copy")));
         EXPECT_EQ(2, Stage());
-        EXPECT_EQ(outside_before, Snapshot(temp.path() / "outside"));
-        auto base_after = Snapshot(base);
-        base_after.erase(".update/pkg/update.xml");
-        auto expected = base_before;
-        expected.erase(".update/pkg/update.xml");
-        EXPECT_EQ(expected, base_after);
+        EXPECT_EQ(outside_before, SnapshotTree(outside));
+        EXPECT_EQ(base_before, SnapshotTree(base, {".update/pkg/update.xml"}));
     }
 }
 
@@ -562,7 +534,7 @@ TEST_F(UpdateScriptTest, LinksAreBackedUpByContentAndNeverPlaced)
     // is backed up by its content and replaced itself, not written through.
     fs::create_symlink("../outside/victim.txt", base / "readme.txt");
     Extracted("readme.txt", "readme 1.1");
-    Script("<u from='1.0' to='1.1'><dir path='/'><modify name='readme.txt' digest='" + Sha256("outside") + "'/></dir></u>");
+    Steps("<dir path='/'>" + Modify("readme.txt", "outside") + "</dir>");
     EXPECT_EQ(" begin update: ver1.0 => ver1.1\n copy file: readme.txt\n", Run(4));
     EXPECT_FALSE(fs::is_symlink(base / ".backup/1.0/readme.txt"));
     EXPECT_EQ("outside", ReadFile(base / ".backup/1.0/readme.txt"));
@@ -572,7 +544,7 @@ TEST_F(UpdateScriptTest, LinksAreBackedUpByContentAndNeverPlaced)
 
     // A link planted in the extraction directory is refused.
     fs::create_symlink(outside / "victim.txt", extract / "news.txt");
-    Script("<u from='1.0' to='1.1'><dir path='/'><add name='news.txt'/></dir></u>");
+    Steps("<dir path='/'><add name='news.txt'/></dir>");
     ExpectLocated(Fail(4), "UpdateScript.cpp", "PlaceFile",
                   "extracted file \"" + (extract / "news.txt").string() + "\" is a link");
     EXPECT_FALSE(fs::exists(fs::symlink_status(base / "news.txt")));
@@ -584,10 +556,8 @@ TEST_F(UpdateScriptTest, UnsafeFromVersionIsRefusedBeforeAnyBackup)
     Extracted("a.txt", "a 1.1");
     for (const char* from : {"../../outside", "", "1.0/x", "1.0 "}) {
         SCOPED_TRACE(from);
-        Script(std::string("<u from='") + from + "' to='1.1'><dir path='/'><modify name='a.txt' digest='" +
-               Sha256("a 1.0") + "'/></dir></u>");
-        const std::string message = Fail(4);
-        EXPECT_NE(std::string::npos, message.find("in replace_files()\nunsafe from version")) << message;
+        Script(std::string("<u from='") + from + "' to='1.1'><dir path='/'>" + Modify("a.txt", "a 1.0") + "</dir></u>");
+        EXPECT_THAT(Fail(4), HasSubstr("in replace_files()\nunsafe from version"));
         EXPECT_EQ("a 1.0", InstalledText("a.txt"));
         EXPECT_FALSE(fs::exists(base / ".backup"));
         EXPECT_FALSE(fs::exists(temp.path() / "outside" / "a.txt"));
@@ -600,13 +570,9 @@ TEST_F(UpdateScriptTest, NameWithoutExactCp932FormStopsTheRun)
     // and ¥ as a backslash, naming other files.
     Extracted("up\xEF\xBD\x9E" "1.txt", "new");
     for (const std::string name : {"\xF0\x9F\x98\x80.txt", "up\xE3\x80\x9C" "1.txt", "..\xC2\xA5" "evil.txt"}) {
-        Script("<u from='1.0' to='1.1'><dir path='/'><add name='" + name + "'/></dir></u>");
-        try {
-            Run(4);
-            ADD_FAILURE() << "no failure for " << name;
-        } catch (const std::invalid_argument& e) {
-            EXPECT_NE(std::string::npos, std::string(e.what()).find("cannot convert \"" + name + "\"")) << e.what();
-        }
+        Steps("<dir path='/'><add name='" + name + "'/></dir>");
+        EXPECT_THAT(FailureOf<std::invalid_argument>([&] { Run(4); }).what,
+                    HasSubstr("cannot convert \"" + name + "\""));
     }
     EXPECT_FALSE(fs::exists(base / "up\xEF\xBD\x9E" "1.txt"));
 }
@@ -617,9 +583,7 @@ TEST_F(UpdateScriptTest, NameWithoutExactCp932FormStopsTheRun)
 TEST_F(UpdateScriptTest, PostProcessWithoutBackupsSucceeds)
 {
     backups.SetFrom("1.0");
-    Capture err(std::cerr);
     PostProcess();
-    EXPECT_EQ("", err.text());
     EXPECT_FALSE(fs::exists(base / ".update"));
 }
 
@@ -630,12 +594,8 @@ TEST_F(UpdateScriptTest, PostProcessReportsAFailureBeforePassingItOn)
     const UpdatePaths broken(env, temp / "missing-andr\xC3\xA9" / "pkg.kwp");
     backups.SetFrom("1.0");
     Capture err(std::cerr);
-    try {
-        post_process(context, broken, backups);
-        ADD_FAILURE() << "no failure";
-    } catch (const fs::filesystem_error& e) {
-        EXPECT_EQ(std::string("Error: ") + e.what() + "\n", err.text());
-    }
+    const std::string failure = FailureOf<fs::filesystem_error>([&] { post_process(context, broken, backups); }).what;
+    EXPECT_EQ("Error: " + failure + "\n", err.text());
 }
 
 } // namespace
