@@ -4,13 +4,11 @@
 #include "KWUpdaterError.h"
 
 #include "TestSupport.h"
+#include "UpdaterTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
-#include <boost/bind/bind.hpp>
-
-#include <random>
 #include <string>
 #include <vector>
 
@@ -55,7 +53,10 @@ struct Collector {
         bytes.insert(bytes.end(), data, data + count);
         counts.push_back(count);
     }
-    kw::CamelliaUtils::Sink Sink() { return boost::bind(&Collector::operator(), this, boost::placeholders::_1, boost::placeholders::_2); }
+    kw::CamelliaUtils::Sink Sink()
+    {
+        return [this](const unsigned char* data, unsigned count) { (*this)(data, count); };
+    }
 };
 
 Collector DecryptInPieces(const Bytes& key, const Bytes& cipher, std::size_t piece)
@@ -149,13 +150,9 @@ TEST(CamelliaUtils, RefusesUnsupportedKeyLengths)
 {
     const Bytes key(64, 0x5A);
     for (int length : {-1, 0, 8, 15, 17, 20, 31, 33, 64}) {
-        SCOPED_TRACE(length);
-        try {
-            kw::CamelliaUtils camellia(length, key.data());
-            ADD_FAILURE() << "accepted";
-        } catch (const KWUpdaterCommonError& e) {
-            EXPECT_STREQ("unsupported key length", e.what());
-        }
+        EXPECT_EQ("unsupported key length",
+                  updatertest::FailureOf([&] { kw::CamelliaUtils camellia(length, key.data()); }).what)
+            << length;
     }
 }
 

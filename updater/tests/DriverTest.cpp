@@ -3,15 +3,17 @@
 #include "StageRecord.h"
 #include "TestSupport.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <iterator>
 #include <vector>
 
 namespace fs = boost::filesystem;
 using namespace kw::updater;
-using kw::FILETIME;
+using testing::HasSubstr;
 using testsupport::Capture;
 using testsupport::ReadFile;
 using testsupport::TempDir;
@@ -78,13 +80,13 @@ struct RunResult {
     std::string err;
 };
 
-RunResult RunDriver(const std::string& package, FakeStages& fake, const std::string& input = "")
+RunResult RunDriver(const std::string& package, const StageOperations& operations)
 {
-    std::istringstream in(input);
+    std::istringstream in;
     std::string program = "KWUpdater";
     std::vector<char*> argv = {&program[0], const_cast<char*>(package.c_str())};
     Capture out(std::cout), err(std::cerr);
-    const int code = RunUpdater(2, argv.data(), fake.Operations(), &in);
+    const int code = RunUpdater(2, argv.data(), operations, &in);
     return {code, out.text(), err.text()};
 }
 
@@ -118,7 +120,7 @@ TEST(Driver, FullRunPrintsEveryStageAndCleansUp)
     const std::string package = (root / "pkg.kwp").string();
     WriteFile(package, "package");
     FakeStages fake;
-    const RunResult r = RunDriver(package, fake);
+    const RunResult r = RunDriver(package, fake.Operations());
 
     EXPECT_EQ(0, r.code);
     EXPECT_EQ("Begin Stage 1/4\n\nStage 1 Completed!\n"
@@ -141,7 +143,7 @@ TEST(Driver, FirstRunCreatesUpdateDirectoryAndRecordsStageOneAsFourBytes)
     const std::string package = (root / "pkg.kwp").string();
     FakeStages fake;
     fake.fail_in = "expand";
-    const RunResult r = RunDriver(package, fake);
+    const RunResult r = RunDriver(package, fake.Operations());
 
     EXPECT_EQ(1, r.code);
     EXPECT_TRUE(fs::is_directory(root / ".update"));
@@ -149,7 +151,7 @@ TEST(Driver, FirstRunCreatesUpdateDirectoryAndRecordsStageOneAsFourBytes)
     EXPECT_FALSE(fs::exists(root / ".update" / "pkg.kwtmp"));
     EXPECT_EQ("Begin Stage 1/4\n\nStage 1 Completed!\nBegin Stage 2/4\nUpdate failed.\nPress enter key to exit updater.\n",
               r.out);
-    EXPECT_NE(std::string::npos, r.err.find("Error: stand-in failure\n"));
+    EXPECT_THAT(r.err, HasSubstr("Error: stand-in failure\n"));
 }
 
 TEST(Driver, ResumesAfterTheRecordedStage)
@@ -171,7 +173,7 @@ TEST(Driver, ResumesAfterTheRecordedStage)
         TempDir root;
         StoreStage(root.path(), Le32(c.stored));
         FakeStages fake;
-        const RunResult r = RunDriver((root / "pkg.kwp").string(), fake);
+        const RunResult r = RunDriver((root / "pkg.kwp").string(), fake.Operations());
         EXPECT_EQ(0, r.code) << c.stored;
         EXPECT_EQ(c.calls, fake.calls) << c.stored;
         EXPECT_EQ(c.first_line, r.out.substr(0, r.out.find('\n'))) << c.stored;
@@ -184,42 +186,32 @@ TEST(Driver, UnknownStageValuesStopTheRun)
         TempDir root;
         StoreStage(root.path(), Le32(stored));
         FakeStages fake;
-        const RunResult r = RunDriver((root / "pkg.kwp").string(), fake);
+        const RunResult r = RunDriver((root / "pkg.kwp").string(), fake.Operations());
         EXPECT_EQ(1, r.code);
         EXPECT_TRUE(fake.calls.empty());
-        EXPECT_NE(std::string::npos, r.err.find("in update()\nunknown stage\n")) << r.err;
+        EXPECT_THAT(r.err, HasSubstr("in update()\nunknown stage\n"));
         EXPECT_EQ("Update failed.\nPress enter key to exit updater.\n", r.out);
     }
 }
 
 TEST(Driver, BrokenStageFilesAndUpdateDirectoryAreReported)
 {
-    {
+    const std::vector<std::pair<std::function<void(const fs::path&)>, std::string>> cases = {
+        {[](const fs::path& root) { StoreStage(root, std::string("\x01\x00", 2)); }, "cannot read stage-file"},
+        {[](const fs::path& root) { WriteFile(root / ".update", "not a directory"); }, ".update is not a directory"},
+        {[](const fs::path& root) { fs::create_directories(root / ".update" / "pkg.stage"); },
+         "stage-file is not a regular file"},
+    };
+    for (const auto& c : cases) {
         TempDir root;
-        StoreStage(root.path(), std::string("\x01\x00", 2));
-        FakeStages fake;
-        EXPECT_NE(std::string::npos, RunDriver((root / "pkg.kwp").string(), fake).err.find("cannot read stage-file"));
+        c.first(root.path());
+        EXPECT_THAT(RunDriver((root / "pkg.kwp").string(), FakeStages().Operations()).err, HasSubstr(c.second));
     }
-    {
-        TempDir root;
-        WriteFile(root / ".update", "not a directory");
-        FakeStages fake;
-        EXPECT_NE(std::string::npos, RunDriver((root / "pkg.kwp").string(), fake).err.find(".update is not a directory"));
-    }
-    {
-        TempDir root;
-        fs::create_directories(root / ".update" / "pkg.stage");
-        FakeStages fake;
-        EXPECT_NE(std::string::npos,
-                  RunDriver((root / "pkg.kwp").string(), fake).err.find("stage-file is not a regular file"));
-    }
-    {
-        // An existing update directory without a record gets one holding 0.
-        TempDir root;
-        fs::create_directories(root / ".update");
-        EXPECT_EQ(0, CheckStage(testsupport::SystemEnv(), root / ".update", root / ".update" / "pkg.stage"));
-        EXPECT_EQ(Le32(0), ReadFile(root / ".update" / "pkg.stage"));
-    }
+    // An existing update directory without a record gets one holding 0.
+    TempDir root;
+    fs::create_directories(root / ".update");
+    EXPECT_EQ(0, CheckStage(testsupport::SystemEnv(), root / ".update", root / ".update" / "pkg.stage"));
+    EXPECT_EQ(Le32(0), ReadFile(root / ".update" / "pkg.stage"));
 }
 
 TEST(Driver, ErrorTextsAreConvertedOnceFromTheirOwnEncoding)
@@ -245,12 +237,9 @@ TEST(Driver, ErrorTextsAreConvertedOnceFromTheirOwnEncoding)
     const std::vector<std::string> shown_texts = {"andr\xC3\xA9/pkg.kwp", "\xE8\xA1\xA8"};
 #endif
     for (const std::string& shown : shown_texts) {
-        std::istringstream in;
-        std::string program = "KWUpdater";
-        std::vector<char*> argv = {&program[0], const_cast<char*>(package.c_str())};
-        Capture out(std::cout), err(std::cerr);
-        EXPECT_EQ(1, RunUpdater(2, argv.data(), op, &in));
-        EXPECT_NE(std::string::npos, err.text().find(shown)) << err.text();
+        const RunResult r = RunDriver(package, op);
+        EXPECT_EQ(1, r.code);
+        EXPECT_THAT(r.err, HasSubstr(shown));
         native_failure = false;
     }
 }
@@ -264,11 +253,10 @@ TEST(Driver, APackageNameWithoutAStemIsRefusedBeforeAnythingIsTouched)
         WriteFile(root / ".update" / "pkg.pkg.bz2", "decrypted");
         WriteFile(root / name, "package");
         FakeStages fake;
-        const RunResult r = RunDriver((root / name).string(), fake);
+        const RunResult r = RunDriver((root / name).string(), fake.Operations());
         EXPECT_EQ(1, r.code);
         EXPECT_TRUE(fake.calls.empty());
-        EXPECT_NE(std::string::npos, r.err.find(std::string("in update()\nunusable package name \"") + name + "\""))
-            << r.err;
+        EXPECT_THAT(r.err, HasSubstr(std::string("in update()\nunusable package name \"") + name + "\""));
         EXPECT_EQ(Le32(1), ReadFile(root / ".update" / "pkg.stage"));
         EXPECT_EQ("decrypted", ReadFile(root / ".update" / "pkg.pkg.bz2"));
         EXPECT_EQ(4u, std::distance(fs::recursive_directory_iterator(root.path()), fs::recursive_directory_iterator()))
@@ -283,10 +271,10 @@ TEST(Driver, FailedCleanUpStillReportsSuccessWithTwoLines)
     WriteFile(package, "package");
     FakeStages fake;
     fake.cleanup_fails = true;
-    const RunResult r = RunDriver(package, fake);
+    const RunResult r = RunDriver(package, fake.Operations());
     EXPECT_EQ(0, r.code);
     EXPECT_EQ("Post porcess was failed.\nYou can delete '.update', '.backup' and 'pkg.kwp' manually.\n", r.err);
-    EXPECT_NE(std::string::npos, r.out.find("Update was completed successfully.\n"));
+    EXPECT_THAT(r.out, HasSubstr("Update was completed successfully.\n"));
     EXPECT_TRUE(fs::exists(package));
 }
 
@@ -296,7 +284,7 @@ TEST(Driver, PackageWithoutDirectoryPartUsesTheCurrentDirectory)
     const fs::path saved = fs::current_path();
     fs::current_path(root.path());
     FakeStages fake;
-    const RunResult r = RunDriver("pkg.kwp", fake);
+    const RunResult r = RunDriver("pkg.kwp", fake.Operations());
     fs::current_path(saved);
     EXPECT_EQ(0, r.code);
     EXPECT_EQ("bin/lmfile", fake.key_file);

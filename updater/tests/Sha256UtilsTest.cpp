@@ -4,7 +4,9 @@
 #include "Sha256Compress.h"
 #include "Sha256Utils.h"
 #include "TestSupport.h"
+#include "UpdaterTestSupport.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
 
@@ -20,8 +22,10 @@
 
 namespace {
 
+using testing::HasSubstr;
 using testsupport::Bytes;
 using testsupport::RandomBytes;
+using updatertest::FailureOf;
 
 std::string OpenSslDigest(const unsigned char* data, std::size_t size)
 {
@@ -75,12 +79,8 @@ TEST_P(Sha256Utils, EveryLengthUpTo1000MatchesOpenSsl)
     // Covers the padding boundaries (55, 56, 63, 64, 65 bytes and their
     // multiples-of-64 counterparts) and the raw digest form.
     const Bytes data = RandomBytes(1000, 1);
-    for (std::size_t size = 0; size <= data.size(); ++size) {
-        const auto context = sha256utils::create_context();
-        sha256utils::update_context(data.data(), data.data() + size, context);
-        const boost::shared_array<unsigned char> digest = sha256utils::get_digest(context);
-        ASSERT_EQ(OpenSslDigest(data.data(), size), sha256utils::digest_to_text(digest.get())) << size << " bytes";
-    }
+    for (std::size_t size = 0; size <= data.size(); ++size)
+        ASSERT_EQ(OpenSslDigest(data.data(), size), HashInChunks(data.data(), size, size)) << size << " bytes";
 }
 
 TEST_P(Sha256Utils, ChunkingDoesNotChangeTheDigest)
@@ -120,13 +120,9 @@ TEST_P(Sha256Utils, HashesFilesAndRefusesWhatCannotBeOpened)
               sha256utils::hash_from_file(testsupport::SystemEnv(), dir / "empty.bin"));
 
     for (const boost::filesystem::path& path : {dir / "missing.bin", dir.path()}) {
-        try {
-            sha256utils::hash_from_file(testsupport::SystemEnv(), path);
-            ADD_FAILURE() << path << " was hashed";
-        } catch (const KWUpdaterCommonError& e) {
-            EXPECT_STREQ("cannot open file", e.what());
-            EXPECT_NE(std::string::npos, std::string(e.Message()).find(" in sha256utils::hash_from_file()\n"));
-        }
+        const auto failure = FailureOf([&] { sha256utils::hash_from_file(testsupport::SystemEnv(), path); });
+        EXPECT_EQ("cannot open file", failure.what) << path;
+        EXPECT_THAT(failure.message, HasSubstr(" in sha256utils::hash_from_file()\n"));
     }
 #ifdef _WIN32
     // A file held open without sharing: a hold that stays is named, one that
@@ -134,13 +130,10 @@ TEST_P(Sha256Utils, HashesFilesAndRefusesWhatCannotBeOpened)
     const boost::filesystem::path held_path = dir / "data.bin";
     const HANDLE held = ::CreateFileW((dir / "data.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
-    try {
-        sha256utils::hash_from_file(testsupport::SystemEnv(), held_path);
-        ADD_FAILURE() << "a held file was hashed";
-    } catch (const KWUpdaterCommonError& e) {
-        EXPECT_NE(std::string::npos, std::string(e.what()).find("cannot open file: ")) << e.what();
-        EXPECT_NE(std::string::npos, std::string(e.what()).find("data.bin is in use by another process")) << e.what();
-    }
+    const std::string held_failure =
+        FailureOf([&] { sha256utils::hash_from_file(testsupport::SystemEnv(), held_path); }).what;
+    EXPECT_THAT(held_failure, HasSubstr("cannot open file: "));
+    EXPECT_THAT(held_failure, HasSubstr("data.bin is in use by another process"));
     std::thread release([held] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         ::CloseHandle(held);
