@@ -2,6 +2,7 @@
 #include "PackError.h"
 #include "PackTestSupport.h"
 
+#include <kw/archive/ArchiveFormat.h>
 #include <kw/archive/ArchiveLoader.h>
 #include <kw/archive/Directory.h>
 #include <kw/archive/File.h>
@@ -36,9 +37,7 @@ std::string StreamOf(const fs::path& dir, const std::string& prologue = "KWUP011
 
 std::uint32_t WordAt(const std::string& stream, std::size_t offset)
 {
-    unsigned char b[4];
-    std::memcpy(b, stream.data() + offset, 4);
-    return std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24;
+    return kw::archive::format::LoadLe32(reinterpret_cast<const unsigned char*>(stream.data()) + offset);
 }
 
 // Compares a loaded node with the disk tree it came from, times included.

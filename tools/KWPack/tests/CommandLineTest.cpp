@@ -3,6 +3,7 @@
 
 #include <boost/filesystem/operations.hpp>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -10,9 +11,7 @@
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
-#include <openssl/pem.h>
 
-#include <cstdio>
 #ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,25 +19,18 @@
 
 namespace fs = boost::filesystem;
 using namespace kwpack_test;
-
-namespace {
-
-bool Contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
-
-} // namespace
+using testing::HasSubstr;
+using testing::Not;
 
 TEST(CommandLine, EverySubcommandHasHelpAndBadUsageFails)
 {
     for (const char* command : {"keygen", "script", "build", "make", "inspect", "check"}) {
         RunResult help = RunKWPack({command, "--help"});
         EXPECT_EQ(help.exit_code, 0) << command;
-        EXPECT_TRUE(Contains(help.out, std::string("usage: KWPack ") + command)) << help.out;
+        EXPECT_THAT(help.out, HasSubstr(std::string("usage: KWPack ") + command));
         RunResult bad = RunKWPack({command});
         EXPECT_NE(bad.exit_code, 0) << command;
-        EXPECT_TRUE(Contains(bad.err, "usage:")) << bad.err;
+        EXPECT_THAT(bad.err, HasSubstr("usage:"));
     }
     EXPECT_EQ(RunKWPack({"--help"}).exit_code, 0);
     EXPECT_NE(RunKWPack({}).exit_code, 0);
@@ -52,7 +44,7 @@ TEST(CommandLine, EverySubcommandHasHelpAndBadUsageFails)
         testsupport::SetEnvironment("SOURCE_DATE_EPOCH", epoch);
         RunResult bad = RunKWPack({"script", "no-old", "no-new", "out", "--from", "1.0", "--to", "1.1"});
         EXPECT_EQ(bad.exit_code, 2) << epoch;
-        EXPECT_TRUE(Contains(bad.err, "SOURCE_DATE_EPOCH must be a count of seconds, not \"" + epoch + "\"")) << bad.err;
+        EXPECT_THAT(bad.err, HasSubstr("SOURCE_DATE_EPOCH must be a count of seconds, not \"" + epoch + "\""));
     }
     testsupport::SetEnvironment("SOURCE_DATE_EPOCH", "");
 }
@@ -86,7 +78,7 @@ TEST(CommandLine, KeygenWritesAPrivateKeyForOwnerOnlyAndTheModulusLittleEndian)
     const std::string pem = ReadFile(dir / "k.pem");
     run = RunKWPack({"keygen", (dir / "k.pem").string(), (dir / "other").string(), "--bits", "1024"});
     EXPECT_EQ(run.exit_code, 1);
-    EXPECT_TRUE(Contains(run.err, "exists; use --force")) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("exists; use --force"));
     EXPECT_FALSE(fs::exists(dir / "other"));
     run = RunKWPack({"keygen", (dir / "k.pem").string(), (dir / "lmfile").string(), "--bits", "1024", "--force"});
     EXPECT_EQ(run.exit_code, 0) << run.err;
@@ -108,14 +100,14 @@ TEST(CommandLine, RefusesMissingKeyNamesWithoutCp932FormAndUnreadableFiles)
     RunResult run = RunKWPack({"make", (dir / "old").string(), (dir / "new").string(), (dir / "p.kwu").string(), "--key",
                                (dir / "none.pem").string(), "--from", "1", "--to", "2"});
     EXPECT_EQ(run.exit_code, 1);
-    EXPECT_TRUE(Contains(run.err, "cannot open private key")) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("cannot open private key"));
 
     // Hangul has no CP932 form: the name cannot travel in a package.
     WriteFile(dir / "new/한국어.txt", "k");
     run = RunKWPack({"make", (dir / "old").string(), (dir / "new").string(), (dir / "p.kwu").string(), "--key", key,
                      "--from", "1", "--to", "2"});
     EXPECT_EQ(run.exit_code, 1);
-    EXPECT_TRUE(Contains(run.err, "has no CP932 form")) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("has no CP932 form"));
     fs::remove(dir / "new/한국어.txt");
 #ifndef _WIN32
     // Nor can a name that Windows cannot hold (a name Windows cannot even make).
@@ -123,9 +115,8 @@ TEST(CommandLine, RefusesMissingKeyNamesWithoutCp932FormAndUnreadableFiles)
     run = RunKWPack({"make", (dir / "old").string(), (dir / "new").string(), (dir / "p.kwu").string(), "--key", key,
                      "--from", "1", "--to", "2"});
     EXPECT_EQ(run.exit_code, 1);
-    EXPECT_TRUE(Contains(run.err, "the name of " + (dir / "new/sub/nul.txt").string() +
-                                      " is refused by the updater: it is a device name of Windows"))
-        << run.err;
+    EXPECT_THAT(run.err, HasSubstr("the name of " + (dir / "new/sub/nul.txt").string() +
+                                   " is refused by the updater: it is a device name of Windows"));
     EXPECT_FALSE(fs::exists(dir / "p.kwu"));
     fs::remove_all(dir / "new/sub");
 #endif
@@ -137,7 +128,7 @@ TEST(CommandLine, RefusesMissingKeyNamesWithoutCp932FormAndUnreadableFiles)
     run = RunKWPack({"make", (dir / "old").string(), (dir / "new").string(), (dir / "p.kwu").string(), "--key", key,
                      "--from", "1", "--to", "2"});
     EXPECT_EQ(run.exit_code, 1);
-    EXPECT_TRUE(Contains(run.err, "exists; use --force")) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("exists; use --force"));
 
 #ifndef _WIN32
     // An unreadable file, for a user who cannot read it (root reads anything).
@@ -158,8 +149,8 @@ TEST(CommandLine, RefusesMissingKeyNamesWithoutCp932FormAndUnreadableFiles)
     run = RunKWPack({"build", (dir / "src").string(), (dir / "q.kwu").string(), "--key", (dir / "key.pem").string()},
                     prefix);
     EXPECT_EQ(run.exit_code, 1);
-    EXPECT_TRUE(Contains(run.err, "cannot read")) << run.err;
-    EXPECT_TRUE(Contains(run.err, "secret.txt")) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("cannot read"));
+    EXPECT_THAT(run.err, HasSubstr("secret.txt"));
     EXPECT_FALSE(fs::exists(dir / "q.kwu"));
 #endif
 }
@@ -178,19 +169,19 @@ TEST(CommandLine, InspectAcceptsWhatMakeBuiltAndRefusesTamperedPackages)
 
     run = RunKWPack({"inspect", package, "--lmfile", lmfile});
     ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_TRUE(Contains(run.out, "version 0111, content key verified")) << run.out;
-    EXPECT_TRUE(Contains(run.out, "           8  created ")) << run.out;  // readme.txt's size
-    EXPECT_TRUE(Contains(run.out, "日本語/説明.txt")) << run.out;
-    EXPECT_TRUE(Contains(run.out, "<update from=\"1.0\" to=\"1.1\">")) << run.out;
-    EXPECT_FALSE(Contains(run.out, "progress:")) << run.out;
+    EXPECT_THAT(run.out, HasSubstr("version 0111, content key verified"));
+    EXPECT_THAT(run.out, HasSubstr("           8  created "));  // readme.txt's size
+    EXPECT_THAT(run.out, HasSubstr("日本語/説明.txt"));
+    EXPECT_THAT(run.out, HasSubstr("<update from=\"1.0\" to=\"1.1\">"));
+    EXPECT_THAT(run.out, Not(HasSubstr("progress:")));
     // The same facts as JSON, names in UTF-8.
     run = RunKWPack({"inspect", package, "--lmfile", lmfile, "--json"});
     ASSERT_EQ(run.exit_code, 0) << run.err;
     const nlohmann::json report = nlohmann::json::parse(run.out);
     EXPECT_EQ(report.at("version"), "0111");
     EXPECT_EQ(report.at("files"), 3);  // readme.txt, 説明.txt, update.xml
-    EXPECT_TRUE(Contains(run.out, "\"path\": \"日本語/説明.txt\"")) << run.out;
-    EXPECT_TRUE(Contains(report.at("script").get<std::string>(), "<update from=\"1.0\" to=\"1.1\">"));
+    EXPECT_THAT(run.out, HasSubstr("\"path\": \"日本語/説明.txt\""));
+    EXPECT_THAT(report.at("script").get<std::string>(), HasSubstr("<update from=\"1.0\" to=\"1.1\">"));
 
     // One flipped ciphertext byte, a wrong key file, a cut package: refused.
     std::string bytes = ReadFile(package);
@@ -198,7 +189,7 @@ TEST(CommandLine, InspectAcceptsWhatMakeBuiltAndRefusesTamperedPackages)
     WriteFile(dir / "flipped.kwu", bytes);
     run = RunKWPack({"inspect", (dir / "flipped.kwu").string(), "--lmfile", lmfile});
     EXPECT_EQ(run.exit_code, 1);
-    EXPECT_TRUE(Contains(run.err, "hash unmatched")) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("hash unmatched"));
 
     ASSERT_EQ(RunKWPack({"keygen", (dir / "o.pem").string(), (dir / "o.lm").string(), "--bits", "1024"}).exit_code, 0);
     EXPECT_EQ(RunKWPack({"inspect", package, "--lmfile", (dir / "o.lm").string()}).exit_code, 1);

@@ -17,15 +17,11 @@
 
 #include <gtest/gtest.h>
 
-#include <openssl/bn.h>
-#include <openssl/core_names.h>
 #include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <openssl/rsa.h>
 #include <openssl/sha.h>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace fs = boost::filesystem;
 using namespace kwpack;

@@ -11,10 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <openssl/sha.h>
-
-#include <cstdio>
-
 namespace fs = boost::filesystem;
 using namespace kwpack;
 using namespace kwpack_test;
