@@ -11,7 +11,6 @@
 #include "UpdaterTestSupport.h"
 
 #include <kw/xml/XmlDocument.h>
-#include <kw/xml/XmlReader.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -45,18 +44,6 @@ void ExpectLocated(const std::string& message, const std::string& file, const st
     EXPECT_EQ(head, message.substr(0, head.size())) << message;
     ASSERT_GE(message.size(), tail.size()) << message;
     EXPECT_EQ(tail, message.substr(message.size() - tail.size())) << message;
-}
-
-// A parsed element tree, for calling the script steps directly.
-XmlElementPtr Parse(const std::string& xml)
-{
-    kw::xml::XmlDocument document;
-    kw::xml::XmlReader reader;
-    reader.Prepare(document);
-    reader << xml;
-    reader.Finish();
-    document.Optimize();
-    return document.GetRootElement();
 }
 
 // The element that replaces `name`, whose old version holds `old_content`.
@@ -415,7 +402,8 @@ TEST_F(UpdateScriptTest, MkdirOverAFileFailsAfterSayingSo)
 
 TEST_F(UpdateScriptTest, StepsGuardAgainstMissingAttributes)
 {
-    const XmlElementPtr root = Parse("<r><dir/><modify name='x'/><add/><mkdir/></r>");
+    Script("<r><dir/><modify name='x'/><add/><mkdir/></r>");
+    const XmlElementPtr root = read_script(env, extract)->GetRootElement();
     std::vector<XmlElementPtr> children;
     root->ForeachChildren([&](const XmlElementPtr& e) { children.push_back(e); },
                           kw::xml::XmlElement::TextCallback());

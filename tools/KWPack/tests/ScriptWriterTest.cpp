@@ -1,10 +1,10 @@
 #include "PackError.h"
 #include "ScriptWriter.h"
 #include "PackTestSupport.h"
+#include "UpdateScript.h"
 
 #include <kw/xml/XmlDocument.h>
 #include <kw/xml/XmlNode.h>
-#include <kw/xml/XmlReader.h>
 #include <kw/xml/XmlSearch.h>
 
 #include <boost/filesystem/operations.hpp>
@@ -43,24 +43,19 @@ unsigned ChildCount(const boost::shared_ptr<XmlElement>& element)
     return count;
 }
 
-// What the updater would do with the script, selected with its exact
-// attribute sets, as lines "<kind> <dir>:<name>[:<digest>]" in the order the
-// updater acts; an element it would not select is reported as "unselected".
+// What the updater would do with the script in `out_dir`, read as the
+// updater reads it and selected with its exact attribute sets, as lines
+// "<kind> <dir>:<name>[:<digest>]" in the order the updater acts; an element
+// it would not select is reported as "unselected".
 struct ReadScript {
     std::string from, to;
     std::vector<std::string> checks;
     std::vector<std::string> actions;
 };
 
-ReadScript ReadBack(const fs::path& script)
+ReadScript ReadBack(const fs::path& out_dir)
 {
-    kw::xml::XmlDocument document;
-    kw::xml::XmlReader reader;
-    reader.Prepare(document);
-    reader << ReadFile(script);
-    reader.Finish();
-    document.Optimize();
-    const boost::shared_ptr<XmlElement> root = document.GetRootElement();
+    const auto root = kw::updater::read_script(testsupport::SystemEnv(), out_dir)->GetRootElement();
 
     ReadScript read;
     read.from = Attribute(root, "from");
@@ -142,7 +137,7 @@ TEST(ScriptWriter, ListsEveryChangeSelectableAsTheUpdaterSelects)
     WriteTimes(testsupport::SystemEnv(), trees.new_dir / "news.txt", created, Ticks(newest));
 
     const ScriptSummary summary = WriteUpdateDirectory(testsupport::SystemEnv(), trees.Options());
-    const ReadScript script = ReadBack(trees.out_dir / "update.xml");
+    const ReadScript script = ReadBack(trees.out_dir);
 
     EXPECT_EQ(script.from, "1.0");
     EXPECT_EQ(script.to, "1.1");
@@ -208,7 +203,7 @@ TEST(ScriptWriter, ChecksNamedFilesOnlyAndRefusesNamesThatAreNoInstalledFile)
     ScriptOptions options = trees.Options();
     options.checks = {"/bin/same.dll", "readme.txt", "bin/same.dll"};
     WriteUpdateDirectory(testsupport::SystemEnv(), options);
-    EXPECT_EQ(ReadBack(trees.out_dir / "update.xml").checks,
+    EXPECT_EQ(ReadBack(trees.out_dir).checks,
               (std::vector<std::string>{"bin/same.dll:" + Sha256Text("same"), "readme.txt:" + Sha256Text("old readme")}));
 
     options.force = true;
