@@ -53,10 +53,7 @@ struct Collector {
         bytes.insert(bytes.end(), data, data + count);
         counts.push_back(count);
     }
-    kw::CamelliaUtils::Sink Sink()
-    {
-        return [this](const unsigned char* data, unsigned count) { (*this)(data, count); };
-    }
+    kw::CamelliaUtils::Sink Sink() { return [this](const unsigned char* data, unsigned n) { (*this)(data, n); }; }
 };
 
 Collector DecryptInPieces(const Bytes& key, const Bytes& cipher, std::size_t piece)
