@@ -1,7 +1,6 @@
 // Camellia decryption against the RFC 3713 vectors and against OpenSSL's
 // encryption of random data, fed in pieces of many sizes.
 #include "CamelliaUtils.h"
-#include "KWUpdaterError.h"
 
 #include "TestSupport.h"
 #include "UpdaterTestSupport.h"

@@ -1,7 +1,6 @@
 #include "Backups.h"
 #include "ConsoleListener.h"
 #include "FileAttributes.h"
-#include "KWUpdaterError.h"
 #include "LongPath.h"
 #include "NativeText.h"
 #include "SafeName.h"

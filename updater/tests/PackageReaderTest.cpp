@@ -1,7 +1,6 @@
 #include "ArchiveExpansion.h"
 #include "ConsoleListener.h"
 #include "Decompression.h"
-#include "KWUpdaterError.h"
 #include "PackageFormat.h"
 #include "PackageReader.h"
 #include "TestSupport.h"

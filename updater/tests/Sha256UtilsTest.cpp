@@ -1,6 +1,5 @@
 // SHA-256 against the FIPS 180-4 examples and OpenSSL, on both compression
 // paths (the processor's SHA extensions and the portable code).
-#include "KWUpdaterError.h"
 #include "Sha256Compress.h"
 #include "Sha256Utils.h"
 #include "TestSupport.h"

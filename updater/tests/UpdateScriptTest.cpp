@@ -4,7 +4,6 @@
 #include "CleanUp.h"
 #include "ConsoleListener.h"
 #include "FileAttributes.h"
-#include "KWUpdaterError.h"
 #include "StageRecord.h"
 #include "TestSupport.h"
 #include "UpdateScript.h"
