@@ -38,11 +38,8 @@ Env& env = testsupport::SystemEnv();
 void ExpectLocated(const std::string& message, const std::string& file, const std::string& label,
                    const std::string& text)
 {
-    const std::string head = "At " + file + "(";
-    const std::string tail = ") in " + label + "()\n" + text;
-    EXPECT_EQ(head, message.substr(0, head.size())) << message;
-    ASSERT_GE(message.size(), tail.size()) << message;
-    EXPECT_EQ(tail, message.substr(message.size() - tail.size())) << message;
+    EXPECT_THAT(message, testing::AllOf(testing::StartsWith("At " + file + "("),
+                                        testing::EndsWith(") in " + label + "()\n" + text)));
 }
 
 // The element that replaces `name`, whose old version holds `old_content`.
