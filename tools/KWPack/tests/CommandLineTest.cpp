@@ -136,15 +136,13 @@ TEST(CommandLine, RefusesMissingKeyNamesWithoutCp932FormAndUnreadableFiles)
     WriteFile(dir / "src/secret.txt", "secret");
     ::chmod((dir / "src/secret.txt").c_str(), 0);
     std::vector<std::string> prefix;
+    fs::copy_file(key, dir / "key.pem");
     if (::geteuid() == 0) {
         if (testsupport::RunProgram({"setpriv", "--version"}).exit_code != 0) GTEST_SKIP() << "needs setpriv to drop root";
         fs::permissions(dir.path(), fs::perms::all_all);
         prefix = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
         // The key must be readable by that user.
-        fs::copy_file(key, dir / "key.pem");
         ::chmod((dir / "key.pem").c_str(), 0644);
-    } else {
-        fs::copy_file(key, dir / "key.pem");
     }
     run = RunKWPack({"build", (dir / "src").string(), (dir / "q.kwu").string(), "--key", (dir / "key.pem").string()},
                     prefix);

@@ -218,11 +218,8 @@ TEST(Package, DecryptsWithStandardToolsToABzip2StreamWhoseDigestIsTheKey)
 
     if (!testsupport::HasHostTools()) GTEST_SKIP() << "needs the openssl and bzip2 tools of a Linux host";
     WriteFile(dir / "body.enc", ciphertext);
-    ASSERT_EQ(testsupport::RunHostTool({"openssl", "enc", "-d", "-camellia-256-ecb", "-nopad", "-K", Hex(content_key), "-in",
-                                       "body.enc", "-out", "body.dec"},
-                                      dir.path())
-                  .exit_code,
-              0);
+    ASSERT_EQ(testsupport::RunHostTool({"openssl", "enc", "-d", "-camellia-256-ecb", "-nopad", "-K", Hex(content_key),
+                                        "-in", "body.enc", "-out", "body.dec"}, dir.path()).exit_code, 0);
     const std::string decrypted = ReadFile(dir / "body.dec");
     const std::string plain = decrypted.substr(0, length);
     Bytes digest(SHA256_DIGEST_LENGTH);
