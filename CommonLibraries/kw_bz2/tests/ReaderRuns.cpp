@@ -1,5 +1,7 @@
 #include "ReaderRuns.h"
 
+#include "TestSupport.h"
+
 #include <kw/bz2/KWParallelDecompress.h>
 
 #include <boost/exception/diagnostic_information.hpp>
@@ -21,18 +23,6 @@ struct SourceFailure : std::runtime_error {
 struct CallerStop : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
-
-std::string Hex(const void* bytes, unsigned count)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned i = 0; i < count; ++i) {
-        const unsigned char c = static_cast<const unsigned char*>(bytes)[i];
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
 
 } // namespace
 
@@ -59,7 +49,8 @@ ReaderRun RunReader(const std::string& stream, unsigned workers, const ReaderOpt
         ++run.rewinds;
     };
     const kw::bz2::Bz2HeadCheck headCheck = [&](const void* bytes, unsigned count) {
-        run.log += "head " + Hex(bytes, count) + " at " + std::to_string(run.bytes.size()) + "\n";
+        run.log += "head " + testsupport::HexText(static_cast<const unsigned char*>(bytes), count) + " at " +
+                   std::to_string(run.bytes.size()) + "\n";
         if (options.headCheckThrows) throw CallerStop("head refused");
     };
     const kw::bz2::Bz2ReadHook hook = [&](std::uint64_t read) {
