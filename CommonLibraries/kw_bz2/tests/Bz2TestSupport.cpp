@@ -1,10 +1,10 @@
 #include "Bz2TestSupport.h"
 
 #include "../src/StreamBits.h"
+#include "MixedData.h"
 #include "TestSupport.h"
 
-#include <gtest/gtest.h>
-
+#include <random>
 #include <stdexcept>
 
 namespace kw_bz2_test {
@@ -13,6 +13,27 @@ using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
+std::string Mixed(std::size_t size, unsigned seed, double randomShare)
+{
+    std::mt19937 rng(seed);
+    std::string s;
+    AppendMixedData(s, size, rng, randomShare);
+    return s;
+}
+
+std::string RandomBytes(std::size_t size, unsigned seed)
+{
+    const testsupport::Bytes bytes = testsupport::RandomBytes(size, seed);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string Flipped(std::string data, std::uint64_t at, unsigned mask)
+{
+    char& byte = data[static_cast<std::size_t>(at)];
+    byte = static_cast<char>(byte ^ mask);
+    return data;
+}
+
 kw::bz2::Bz2Sink Recorder::Sink()
 {
     return [this](const void* data, unsigned count) {
@@ -20,6 +41,23 @@ kw::bz2::Bz2Sink Recorder::Sink()
         if (count == 0) ++emptyCalls;
         if (count > largestPiece) largestPiece = count;
         bytes.append(static_cast<const char*>(data), count);
+    };
+}
+
+kw::bz2::Bz2AllocateFunction BlockLedger::Allocate()
+{
+    return [this](unsigned size) -> boost::shared_ptr<void> {
+        ++requests;
+        if (size > refuseAbove) {
+            if (throwInstead) throw std::bad_alloc();
+            return boost::shared_ptr<void>();
+        }
+        char* block = new char[size];
+        live[block] = size;
+        return boost::shared_ptr<void>(block, [this](char* p) {
+            live.erase(p);
+            delete[] p;
+        });
     };
 }
 

@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 using namespace kw::bz2;
 
 namespace {
@@ -36,13 +34,11 @@ std::vector<std::uint64_t> RealCalls(const std::string& stream, unsigned piece, 
 {
     KWDecompress decompress(output, 0, 0);
     std::vector<std::uint64_t> calls;
-    for (std::size_t at = 0; at < stream.size(); at += piece) {
-        const std::size_t n = std::min<std::size_t>(piece, stream.size() - at);
+    kw_bz2_test::InPieces(stream, piece, [&](const char* bytes, unsigned n, bool last) {
         std::uint64_t produced = 0;
-        decompress.Decompress(stream.data() + at, static_cast<unsigned>(n), at + n == stream.size(),
-                              [&produced](const void*, unsigned count) { produced += count; });
+        decompress.Decompress(bytes, n, last, [&produced](const void*, unsigned count) { produced += count; });
         calls.push_back(produced);
-    }
+    });
     return calls;
 }
 
@@ -69,9 +65,7 @@ std::vector<std::uint64_t> ModelCalls(const Layout& layout, std::uint64_t plainS
 
 TEST(CallModel, GivesEachDecompressCallsOutputWhereverPiecesAndBuffersEnd)
 {
-    std::mt19937 rng(11);
-    std::string plain(4 * kBlockOutput + 12345, '\0');
-    for (char& c : plain) c = static_cast<char>(rng());
+    const std::string plain = kw_bz2_test::RandomBytes(4 * kBlockOutput + 12345, 11);
     const std::string stream = kw_bz2_test::ToolCompress(plain, "-1");
     const Layout layout = BlockLayout(stream);
     ASSERT_EQ(5u, layout.blockLastBytes.size());

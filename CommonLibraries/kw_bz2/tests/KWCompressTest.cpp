@@ -1,14 +1,9 @@
 #include "Bz2TestSupport.h"
-#include "MixedData.h"
 
 #include <kw/bz2/KWCompress.h>
 #include <kw/bz2/KWDecompress.h>
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <random>
-#include <set>
 
 using namespace kw::bz2;
 using namespace kw_bz2_test;
@@ -17,12 +12,7 @@ namespace {
 
 const std::string& Plain()
 {
-    static const std::string plain = [] {
-        std::mt19937 rng(4242);
-        std::string s;
-        AppendMixedData(s, 300 * 1024, rng);
-        return s;
-    }();
+    static const std::string plain = Mixed(300 * 1024, 4242);
     return plain;
 }
 
@@ -30,10 +20,7 @@ std::string CompressInPieces(const std::string& plain, std::size_t piece, int bl
                              Recorder& r)
 {
     KWCompress c(bufferSize, blockSize100k, 0, 0);
-    for (std::size_t at = 0; at < plain.size(); at += piece) {
-        const std::size_t n = std::min(piece, plain.size() - at);
-        c.Compress(plain.data() + at, static_cast<unsigned>(n), at + n == plain.size(), r.Sink());
-    }
+    InPieces(plain, piece, [&](const char* bytes, unsigned n, bool last) { c.Compress(bytes, n, last, r.Sink()); });
     return r.bytes;
 }
 
@@ -65,9 +52,7 @@ TEST(KWCompress, FullOutputBufferLosesNoInput)
 {
     // Random bytes do not shrink: one non-final call must pass the sink far
     // more than one small buffer's worth before it returns.
-    std::mt19937 rng(99);
-    std::string plain;
-    AppendMixedData(plain, 600 * 1024, rng, 1.0);
+    const std::string plain = Mixed(600 * 1024, 99, 1.0);
     KWCompress c(1000, 1, 0, 0);
     Recorder r;
     c.Compress(plain.data(), static_cast<unsigned>(plain.size()), false, r.Sink());
@@ -87,68 +72,39 @@ TEST(KWCompress, FinishWithNoBytesEndsTheStreamAndLaterCallsAreSequenceErrors)
     c.Compress(nullptr, 0, true, r.Sink());
     EXPECT_TRUE(OwnDecompress(r.bytes) == Plain().substr(0, 5000));
     EXPECT_TRUE(ToolDecompress(r.bytes) == Plain().substr(0, 5000));
-    try {
-        c.Compress(Plain().data(), 10, false, r.Sink());
-        FAIL() << "compressed after the end";
-    } catch (const Bz2InvalidDataBase& e) {
-        EXPECT_STREQ("sequence error", e.what());
-        EXPECT_NE(nullptr, dynamic_cast<const Bz2CompressInvalidData*>(&e));
-    }
+    ExpectError<Bz2CompressInvalidData, Bz2InvalidDataBase>([&] { c.Compress(Plain().data(), 10, false, r.Sink()); },
+                                                            "sequence error");
 }
 
 TEST(KWCompress, NoBytesOnANewCompressorIsAParameterError)
 {
     KWCompress c(65536, 9, 0, 0);
     Recorder r;
-    try {
-        c.Compress(Plain().data(), 0, false, r.Sink());
-        FAIL() << "empty run step accepted";
-    } catch (const std::invalid_argument& e) {
-        EXPECT_STREQ("parameter error", e.what());
-        EXPECT_NE(nullptr, dynamic_cast<const Bz2CompressParamError*>(&e));
-    }
+    ExpectError<Bz2CompressParamError, std::invalid_argument>([&] { c.Compress(Plain().data(), 0, false, r.Sink()); },
+                                                              "parameter error");
     EXPECT_EQ(0u, r.calls);
 }
 
 TEST(KWCompress, InitRefusesBlockSizeTenAndZeroBuffers)
 {
-    try {
-        KWCompress c(65536, 10, 0, 0);
-        FAIL() << "block size 10 accepted";
-    } catch (const Bz2CompressParamError& e) {
-        EXPECT_STREQ("BZ2_bzCompressInit", e.what());
-    }
+    ExpectError<Bz2CompressParamError>([] { KWCompress(65536, 10, 0, 0); }, "BZ2_bzCompressInit");
     EXPECT_THROW(KWCompress(0, 9, 0, 0), Bz2CompressParamError);
 }
 
 TEST(KWCompress, AllocationFunctionBlocksAreAllReleasedByDestruction)
 {
-    std::set<void*> live;
-    unsigned requests = 0;
-    Bz2AllocateFunction allocate = [&](unsigned size) -> boost::shared_ptr<void> {
-        ++requests;
-        char* block = new char[size];
-        live.insert(block);
-        return boost::shared_ptr<void>(block, [&live](char* p) {
-            live.erase(p);
-            delete[] p;
-        });
-    };
+    BlockLedger ledger;
     {
-        KWCompress c(allocate, Bz2ReleaseFunction(), 65536, 9, 0, 0);
-        EXPECT_GE(live.size(), 3u); // the block arrays are made with the stream
+        KWCompress c(ledger.Allocate(), Bz2ReleaseFunction(), 65536, 9, 0, 0);
+        EXPECT_GE(ledger.live.size(), 3u); // the block arrays are made with the stream
         Recorder r;
         c.Compress(Plain().data(), 1000, false, r.Sink());
     }
-    EXPECT_GE(requests, 3u);
-    EXPECT_TRUE(live.empty());
+    EXPECT_GE(ledger.requests, 3u);
+    EXPECT_TRUE(ledger.live.empty());
 
     // A refusing allocation function fails the construction.
-    try {
-        KWCompress c([](unsigned) { return boost::shared_ptr<void>(); }, Bz2ReleaseFunction(), 65536, 9, 0, 0);
-        FAIL() << "constructed without memory";
-    } catch (const std::bad_alloc& e) {
-        EXPECT_STREQ("BZ2_bzCompressInit", e.what());
-        EXPECT_NE(nullptr, dynamic_cast<const Bz2CompressBadAllocation*>(&e));
-    }
+    BlockLedger none(0);
+    ExpectError<Bz2CompressBadAllocation, std::bad_alloc>(
+        [&] { KWCompress(none.Allocate(), Bz2ReleaseFunction(), 65536, 9, 0, 0); }, "BZ2_bzCompressInit");
 }

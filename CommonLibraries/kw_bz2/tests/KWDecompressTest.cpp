@@ -1,5 +1,4 @@
 #include "Bz2TestSupport.h"
-#include "MixedData.h"
 
 #include <kw/bz2/KWDecompress.h>
 
@@ -8,9 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
-#include <map>
 #include <random>
 
 using namespace kw::bz2;
@@ -21,12 +18,7 @@ namespace {
 // Spans several 100k blocks (the tool runs with -1) and every kind of data.
 const std::string& Plain()
 {
-    static const std::string plain = [] {
-        std::mt19937 rng(20240601);
-        std::string s;
-        AppendMixedData(s, 350 * 1024, rng);
-        return s;
-    }();
+    static const std::string plain = Mixed(350 * 1024, 20240601);
     return plain;
 }
 
@@ -36,33 +28,19 @@ const std::string& ToolStream()
     return stream;
 }
 
-// Pushes `stream` in pieces of `piece` bytes, the last one final.
-void PushInPieces(KWDecompress& d, const std::string& stream, std::size_t piece, const Bz2Sink& sink)
+// Pushes `stream` in pieces of `piece` bytes (whole by default), the last one final.
+void Push(KWDecompress& d, const std::string& stream, const Bz2Sink& sink, std::size_t piece = ~std::size_t(0))
 {
-    for (std::size_t at = 0; at < stream.size(); at += piece) {
-        const std::size_t n = std::min(piece, stream.size() - at);
-        d.Decompress(stream.data() + at, static_cast<unsigned>(n), at + n == stream.size(), sink);
-    }
+    InPieces(stream, piece, [&](const char* bytes, unsigned n, bool last) { d.Decompress(bytes, n, last, sink); });
 }
 
-// Runs one final call and returns what it raised, checking class and text.
+// Runs one call that must raise `Error`, caught by the direction tag, with the text `text`.
 template <class Error>
 void ExpectDecompressError(KWDecompress& d, const std::string& data, bool finish, const char* text)
 {
     Recorder r;
-    try {
-        d.Decompress(data.data(), static_cast<unsigned>(data.size()), finish, r.Sink());
-        ADD_FAILURE() << "no error, expected: " << text;
-    } catch (const Bz2DecompressException&) {
-        // Caught by the direction tag; the concrete class gives the text.
-        try {
-            throw;
-        } catch (const Error& e) {
-            EXPECT_STREQ(text, e.what());
-        } catch (...) {
-            ADD_FAILURE() << "wrong error class, expected: " << text;
-        }
-    }
+    ExpectError<Error, Bz2DecompressException>(
+        [&] { d.Decompress(data.data(), static_cast<unsigned>(data.size()), finish, r.Sink()); }, text);
 }
 
 } // namespace
@@ -71,7 +49,7 @@ TEST(KWDecompress, ToolStreamInOneCallComesOutInBufferSizedPieces)
 {
     KWDecompress d(4096, 0, 0);
     Recorder r;
-    d.Decompress(ToolStream().data(), static_cast<unsigned>(ToolStream().size()), true, r.Sink());
+    Push(d, ToolStream(), r.Sink());
     EXPECT_TRUE(r.bytes == Plain());
     EXPECT_EQ(4096u, r.largestPiece);
     EXPECT_GE(r.calls, Plain().size() / 4096);
@@ -84,7 +62,7 @@ TEST(KWDecompress, PiecesOfAnySizeYieldTheSameBytes)
             SCOPED_TRACE(testing::Message() << "piece " << piece << " small " << small);
             KWDecompress d(65536, 0, small);
             Recorder r;
-            PushInPieces(d, ToolStream(), piece, r.Sink());
+            Push(d, ToolStream(), r.Sink(), piece);
             EXPECT_TRUE(r.bytes == Plain());
         }
     }
@@ -102,23 +80,19 @@ TEST(KWDecompress, SinkIsCalledWithZeroBytesWhenAStepProducesNothing)
 TEST(KWDecompress, StreamEndInTheWrongCallIsSomethingWrong)
 {
     const std::string& stream = ToolStream();
-    {
-        SCOPED_TRACE("final call ends before the stream");
+    struct Case {
+        const char* label;
+        std::string data;
+        bool finish;
+    };
+    const Case cases[] = {{"final call ends before the stream", stream.substr(0, stream.size() - 1), true},
+                          {"non-final call reaches the end", stream, false},
+                          {"bytes after the end", stream + "x", true},
+                          {"a second stream is not read either", stream + stream, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
         KWDecompress d(65536, 0, 0);
-        ExpectDecompressError<Bz2DecompressUnknownError>(d, stream.substr(0, stream.size() - 1), true,
-                                                         "something wrong");
-    }
-    {
-        SCOPED_TRACE("non-final call reaches the end");
-        KWDecompress d(65536, 0, 0);
-        ExpectDecompressError<Bz2DecompressUnknownError>(d, stream, false, "something wrong");
-    }
-    {
-        SCOPED_TRACE("bytes after the end; a second stream is not read either");
-        KWDecompress d(65536, 0, 0);
-        ExpectDecompressError<Bz2DecompressUnknownError>(d, stream + "x", true, "something wrong");
-        KWDecompress e(65536, 0, 0);
-        ExpectDecompressError<Bz2DecompressUnknownError>(e, stream + stream, true, "something wrong");
+        ExpectDecompressError<Bz2DecompressUnknownError>(d, c.data, c.finish, "something wrong");
     }
 }
 
@@ -134,8 +108,7 @@ TEST(KWDecompress, CorruptInputIsInvalidData)
     // A flipped byte anywhere in the block data is caught by decoding or by the CRC.
     for (std::size_t at : {std::size_t(20), stream.size() / 3, stream.size() / 2, stream.size() - 20}) {
         SCOPED_TRACE(testing::Message() << "byte flipped at " << at);
-        std::string corrupt = stream;
-        corrupt[at] = static_cast<char>(corrupt[at] ^ 0x5a);
+        const std::string corrupt = Flipped(stream, at, 0x5a);
         for (int small : {0, 1}) {
             KWDecompress d(65536, 0, small);
             ExpectDecompressError<Bz2DecompressInvalidData>(d, corrupt, true, "invalid input data");
@@ -160,7 +133,7 @@ TEST(KWDecompress, EndedStreamRejectsFurtherCallsAsUnknownError)
 {
     KWDecompress d(65536, 0, 0);
     Recorder r;
-    d.Decompress(ToolStream().data(), static_cast<unsigned>(ToolStream().size()), true, r.Sink());
+    Push(d, ToolStream(), r.Sink());
     ExpectDecompressError<Bz2DecompressUnknownError>(d, ToolStream(), true, "unknown error");
 }
 
@@ -210,31 +183,6 @@ TEST(KWDecompress, EmptySinkFailsAtTheFirstSinkCall)
     EXPECT_THROW(d.Decompress(ToolStream().data(), 4, false, Bz2Sink()), boost::bad_function_call);
 }
 
-// Counts the blocks an allocation function hands out that are still alive.
-struct BlockLedger {
-    std::map<void*, unsigned> live;
-    unsigned requests = 0;
-    unsigned refuseAbove = ~0u; // sizes above this are refused
-    bool throwInstead = false;
-
-    Bz2AllocateFunction Allocate()
-    {
-        return [this](unsigned size) -> boost::shared_ptr<void> {
-            ++requests;
-            if (size > refuseAbove) {
-                if (throwInstead) throw std::bad_alloc();
-                return boost::shared_ptr<void>();
-            }
-            char* block = new char[size];
-            live[block] = size;
-            return boost::shared_ptr<void>(block, [this](char* p) {
-                live.erase(p);
-                delete[] p;
-            });
-        };
-    }
-};
-
 TEST(KWDecompress, AllocationFunctionBlocksAreAllReleasedByDestruction)
 {
     BlockLedger ledger;
@@ -255,30 +203,17 @@ TEST(KWDecompress, FailingAllocationBecomesBadAllocation)
 {
     for (bool throwInstead : {false, true}) {
         SCOPED_TRACE(throwInstead ? "allocation function throws" : "allocation function returns nothing");
-        BlockLedger none;
-        none.refuseAbove = 0;
-        none.throwInstead = throwInstead;
-        try {
-            KWDecompress d(none.Allocate(), Bz2ReleaseFunction(), 65536, 0, 0);
-            ADD_FAILURE() << "constructed without memory";
-        } catch (const Bz2DecompressBadAllocation& e) {
-            EXPECT_STREQ("BZ2_bzDecompressInit", e.what());
-        }
+        BlockLedger none(0, throwInstead);
+        const auto construct = [&] { KWDecompress(none.Allocate(), Bz2ReleaseFunction(), 65536, 0, 0); };
+        ExpectError<Bz2DecompressBadAllocation>(construct, "BZ2_bzDecompressInit");
 
         // The stream state fits, the block arrays do not.
-        BlockLedger small;
-        small.refuseAbove = 256 * 1024;
-        small.throwInstead = throwInstead;
+        BlockLedger small(256 * 1024, throwInstead);
         {
             KWDecompress d(small.Allocate(), Bz2ReleaseFunction(), 65536, 0, 0);
             Recorder r;
-            try {
-                d.Decompress(ToolStream().data(), static_cast<unsigned>(ToolStream().size()), true, r.Sink());
-                ADD_FAILURE() << "decompressed without memory";
-            } catch (const std::bad_alloc& e) {
-                EXPECT_STREQ("out of memory", e.what());
-                EXPECT_NE(nullptr, dynamic_cast<const Bz2DecompressBadAllocation*>(&e));
-            }
+            ExpectError<Bz2DecompressBadAllocation, std::bad_alloc>([&] { Push(d, ToolStream(), r.Sink()); },
+                                                                    "out of memory");
         }
         EXPECT_TRUE(small.live.empty());
     }
@@ -291,10 +226,5 @@ TEST(KWDecompress, ZeroBufferSizeIsRefused)
 
 TEST(KWDecompress, OutOfRangeInitParametersAreParamErrors)
 {
-    try {
-        KWDecompress d(65536, 0, 2);
-        FAIL() << "small = 2 accepted";
-    } catch (const Bz2DecompressParamError& e) {
-        EXPECT_STREQ("BZ2_bzDecompressInit", e.what());
-    }
+    ExpectError<Bz2DecompressParamError>([] { KWDecompress(65536, 0, 2); }, "BZ2_bzDecompressInit");
 }

@@ -3,7 +3,6 @@
 #include "../src/MagicScanner.h"
 #include "../src/StreamBits.h"
 #include "Bz2TestSupport.h"
-#include "MixedData.h"
 #include "ReaderRuns.h"
 
 #include <gtest/gtest.h>
@@ -15,22 +14,6 @@ using namespace kw::bz2;
 using namespace kw_bz2_test;
 
 namespace {
-
-std::string Mixed(std::size_t size, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::string s;
-    AppendMixedData(s, size, rng);
-    return s;
-}
-
-std::string RandomBytes(std::size_t size, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::string s(size, '\0');
-    for (char& c : s) c = static_cast<char>(rng());
-    return s;
-}
 
 // Bytes drawn only from the set that makes each block's symbol map spell
 // `magic`: the map is 16 bits of which 16-byte groups are used, then 16 bits
@@ -180,26 +163,18 @@ TEST(KWParallelDecompress, BrokenStreamsFailLikeTheSequentialPipeline)
     const std::string good = Streams()[1].bytes; // several blocks
     const std::vector<MagicHit> hits = ScanWhole(good);
     ASSERT_GE(hits.size(), 4u);
-    std::vector<std::pair<std::string, std::string>> cases;
-    std::string s = good;
-    s[s.size() / 2] ^= 0x55;
-    cases.emplace_back("corrupt block", s);
-    s = good;
-    s[static_cast<std::size_t>(hits[2].bit / 8 + 8)] ^= 0x01; // the stored CRC of the third block
-    cases.emplace_back("block CRC", s);
-    s = good;
-    s[s.size() - 2] ^= 0x10;
-    cases.emplace_back("combined CRC", s);
-    s = good;
     const std::uint64_t randomisedBit = hits[1].bit + 80;
-    s[static_cast<std::size_t>(randomisedBit / 8)] ^= static_cast<char>(0x80 >> (randomisedBit % 8));
-    cases.emplace_back("randomised block", s);
-    cases.emplace_back("truncated", good.substr(0, good.size() * 2 / 3));
-    cases.emplace_back("bytes after", good + "junk");
-    cases.emplace_back("a piece after", good + std::string(70000, 'x'));
-    cases.emplace_back("two streams", good + good);
-    cases.emplace_back("bad level", "BZh0" + good.substr(4));
-    cases.emplace_back("not bzip2", std::string(5000, 'x'));
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"corrupt block", Flipped(good, good.size() / 2, 0x55)},
+        {"block CRC", Flipped(good, hits[2].bit / 8 + 8, 0x01)}, // the stored CRC of the third block
+        {"combined CRC", Flipped(good, good.size() - 2, 0x10)},
+        {"randomised block", Flipped(good, randomisedBit / 8, 0x80 >> (randomisedBit % 8))},
+        {"truncated", good.substr(0, good.size() * 2 / 3)},
+        {"bytes after", good + "junk"},
+        {"a piece after", good + std::string(70000, 'x')},
+        {"two streams", good + good},
+        {"bad level", "BZh0" + good.substr(4)},
+        {"not bzip2", std::string(5000, 'x')}};
     for (const auto& c : cases)
         for (const unsigned piece : {65536u, 777u}) {
             ReaderOptions options;

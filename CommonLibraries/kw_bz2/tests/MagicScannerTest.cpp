@@ -1,18 +1,17 @@
 // The block finder's bit scanner against a plain bit-by-bit search.
 #include "../src/MagicScanner.h"
 #include "../src/StreamBits.h"
+#include "Bz2TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <random>
 #include <vector>
 
 using namespace kw::bz2;
 
 namespace {
 
-void Plant(std::vector<char>& bytes, std::uint64_t bit, std::uint64_t magic)
+void Plant(std::string& bytes, std::uint64_t bit, std::uint64_t magic)
 {
     for (unsigned i = 0; i < kMagicBits; ++i) {
         const std::uint64_t at = bit + i;
@@ -25,7 +24,7 @@ void Plant(std::vector<char>& bytes, std::uint64_t bit, std::uint64_t magic)
     }
 }
 
-std::vector<MagicHit> NaiveSearch(const std::vector<char>& bytes)
+std::vector<MagicHit> NaiveSearch(const std::string& bytes)
 {
     std::vector<MagicHit> hits;
     std::uint64_t window = 0;
@@ -44,9 +43,7 @@ std::vector<MagicHit> NaiveSearch(const std::vector<char>& bytes)
 
 TEST(MagicScanner, FindsBothMagicsAtEveryBitOffsetWhateverTheChunks)
 {
-    std::mt19937 rng(7);
-    std::vector<char> bytes(64 * 1024);
-    for (char& c : bytes) c = static_cast<char>(rng());
+    std::string bytes = kw_bz2_test::RandomBytes(64 * 1024, 7);
     std::vector<std::uint64_t> planted;
     for (unsigned shift = 0; shift < 8; ++shift) {
         planted.push_back(1000 * 8 * (shift + 1) + shift);
@@ -65,12 +62,12 @@ TEST(MagicScanner, FindsBothMagicsAtEveryBitOffsetWhateverTheChunks)
         InputWindow window;
         MagicScanner scanner;
         std::vector<MagicHit> hits;
-        for (std::size_t at = 0; at < bytes.size(); at += chunk) {
-            window.Append(bytes.data() + at, std::min(chunk, bytes.size() - at));
+        kw_bz2_test::InPieces(bytes, chunk, [&](const char* piece, unsigned n, bool) {
+            window.Append(piece, n);
             scanner.Scan(window, false, hits);
             // What was scanned may leave the window.
             window.DropBefore(scanner.Position());
-        }
+        });
         scanner.Scan(window, true, hits);
         EXPECT_TRUE(hits == expected) << "chunk " << chunk << ": " << hits.size() << " hits";
     }
