@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -14,19 +15,11 @@ namespace {
 // Records every sink call as one line and returns its byte count.
 struct Lines {
     std::vector<std::string> calls;
-    XmlWriter::Sink Sink()
-    {
-        return [this](const void* data, unsigned int size) {
-            calls.emplace_back(static_cast<const char*>(data), size);
-            return size;
-        };
-    }
-    std::string Joined() const
-    {
-        std::string all;
-        for (const std::string& c : calls) all += c;
-        return all;
-    }
+    const XmlWriter::Sink sink = [this](const void* data, unsigned int size) {
+        calls.emplace_back(static_cast<const char*>(data), size);
+        return size;
+    };
+    std::string Joined() const { return std::accumulate(calls.begin(), calls.end(), std::string()); }
 };
 
 XmlAttributes Attr(const std::string& name, const std::string& value)
@@ -41,12 +34,11 @@ XmlAttributes Attr(const std::string& name, const std::string& value)
 TEST(XmlWriter, OutputExampleByteForByte)
 {
     Lines lines;
-    const XmlWriter::Sink sink = lines.Sink();
     XmlWriter writer("  ");
-    const unsigned int total = writer.Write(sink, "root", [&](XmlWriter& w) {
+    const unsigned int total = writer.Write(lines.sink, "root", [&](XmlWriter& w) {
         XmlAttributes a;
         a.AddAttribute("id", 7);
-        return w.WriteTag(sink, "item", a, "a<b");
+        return w.WriteTag(lines.sink, "item", a, "a<b");
     });
     EXPECT_EQ(lines.calls, (std::vector<std::string>{"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n", "<root>\n",
                                                       "  <item id=\"7\">a&lt;b</item>\n", "</root>\n"}));
@@ -58,8 +50,8 @@ TEST(XmlWriter, EscapingAppliesToValuesAndTextsOnly)
 {
     Lines lines;
     XmlWriter writer;
-    writer.WriteText(lines.Sink(), "&lt; \"q\" 'a' <b> \t");
-    writer.WriteTag(lines.Sink(), "t&g", Attr("n<", "&amp;\">"), "x");
+    writer.WriteText(lines.sink, "&lt; \"q\" 'a' <b> \t");
+    writer.WriteTag(lines.sink, "t&g", Attr("n<", "&amp;\">"), "x");
     EXPECT_EQ(lines.calls, (std::vector<std::string>{"&amp;lt; &quot;q&quot; 'a' &lt;b&gt; \t\n",
                                                       "<t&g n<=\"&amp;amp;&quot;&gt;\">x</t&g>\n"}));
 }
@@ -75,7 +67,7 @@ TEST(XmlWriter, AttributesSortedByNameDuplicatesInInsertionOrder)
     a.AddAttribute("n", -5);
     Lines lines;
     XmlWriter writer;
-    writer.WriteTag(lines.Sink(), "e", a, "");
+    writer.WriteTag(lines.sink, "e", a, "");
     EXPECT_EQ(lines.calls,
               std::vector<std::string>{"<e B=\"4\" a=\"3\" b=\"2\" b=\"5\" c=\"1\" n=\"-5\" />\n"});
 
@@ -95,31 +87,26 @@ TEST(XmlWriter, AttributesSortedByNameDuplicatesInInsertionOrder)
 TEST(XmlWriter, IndentationOfEachConstructor)
 {
     // Two nested levels written with each constructor.
-    const auto nested = [](XmlWriter& writer) {
+    const auto nested = [](XmlWriter&& writer) {
         Lines lines;
-        const XmlWriter::Sink sink = lines.Sink();
-        writer.Write(sink, "a", [&](XmlWriter& w) {
-            return w.WriteTag(sink, [&](XmlWriter& inner) { return inner.WriteText(sink, "t"); }, "b",
+        writer.Write(lines.sink, "a", [&](XmlWriter& w) {
+            return w.WriteTag(lines.sink, [&](XmlWriter& inner) { return inner.WriteText(lines.sink, "t"); }, "b",
                               XmlAttributes()) +
-                   w.WriteTag(sink, XmlWriter::Body(), "c", XmlAttributes());
+                   w.WriteTag(lines.sink, XmlWriter::Body(), "c", XmlAttributes());
         });
         return lines.Joined();
     };
     const std::string decl = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    XmlWriter plain;
-    EXPECT_EQ(nested(plain), decl + "<a>\n<b>\nt\n</b>\n<c />\n</a>\n");
-    XmlWriter blanks(2, ' ');
-    EXPECT_EQ(nested(blanks), decl + "<a>\n  <b>\n    t\n  </b>\n  <c />\n</a>\n");
-    XmlWriter tab(1, '\t');
-    EXPECT_EQ(nested(tab), decl + "<a>\n\t<b>\n\t\tt\n\t</b>\n\t<c />\n</a>\n");
-    XmlWriter unit("--");
-    EXPECT_EQ(nested(unit), decl + "<a>\n--<b>\n----t\n--</b>\n--<c />\n</a>\n");
+    EXPECT_EQ(nested(XmlWriter()), decl + "<a>\n<b>\nt\n</b>\n<c />\n</a>\n");
+    EXPECT_EQ(nested(XmlWriter(2, ' ')), decl + "<a>\n  <b>\n    t\n  </b>\n  <c />\n</a>\n");
+    EXPECT_EQ(nested(XmlWriter(1, '\t')), decl + "<a>\n\t<b>\n\t\tt\n\t</b>\n\t<c />\n</a>\n");
+    EXPECT_EQ(nested(XmlWriter("--")), decl + "<a>\n--<b>\n----t\n--</b>\n--<c />\n</a>\n");
 }
 
 TEST(XmlWriter, HeaderAndBodyVariants)
 {
     Lines lines;
-    const XmlWriter::Sink sink = lines.Sink();
+    const XmlWriter::Sink& sink = lines.sink;
     XmlWriter writer(" ");
     unsigned int total = writer.Write(sink, [&](XmlWriter& w) { return w.WriteText(sink, "x"); }, "<!-- h -->");
     total += writer.Write(sink, XmlWriter::Body());
