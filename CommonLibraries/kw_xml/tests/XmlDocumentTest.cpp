@@ -171,12 +171,7 @@ TEST(XmlDocument, NotCompletedUntilFinished)
 {
     XmlDocument document;
     EXPECT_FALSE(document.IsCompleted());
-    try {
-        document.GetRootElement();
-        FAIL() << "no error";
-    } catch (const XmlException& e) {
-        EXPECT_STREQ(e.Message(), "not completed");
-    }
+    EXPECT_EQ(kw::xml::test::ErrorMessage<XmlException>([&] { document.GetRootElement(); }), "not completed");
     EXPECT_THROW(document.Optimize(), XmlException);
 
     XmlReader reader;

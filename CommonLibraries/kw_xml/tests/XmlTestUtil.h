@@ -1,4 +1,4 @@
-// Parsing helpers shared by the tests.
+// Parsing and error helpers shared by the tests.
 #pragma once
 
 #include <kw/xml/XmlDocument.h>
@@ -28,6 +28,18 @@ inline boost::shared_ptr<XmlElement> ParseRoot(const std::string& text, bool opt
     std::unique_ptr<XmlDocument> document = Parse(text);
     if (optimize) document->Optimize();
     return document->GetRootElement();
+}
+
+// The message of the error, caught as `Error`, that `step` throws; "no error" when it throws none.
+template <class Error, class Step>
+std::string ErrorMessage(const Step& step)
+{
+    try {
+        step();
+    } catch (const Error& e) {
+        return e.Message();
+    }
+    return "no error";
 }
 
 } // namespace test
