@@ -15,21 +15,18 @@ StreamWriter& StreamWriter::U32(std::uint32_t value)
 
 StreamWriter& StreamWriter::U64(std::uint64_t value)
 {
-    U32(static_cast<std::uint32_t>(value));
-    return U32(static_cast<std::uint32_t>(value >> 32));
+    return U32(static_cast<std::uint32_t>(value)).U32(static_cast<std::uint32_t>(value >> 32));
 }
 
 StreamWriter& StreamWriter::NodeRecord(std::uint32_t length, std::uint32_t type, std::uint64_t created,
                                        std::uint64_t modified)
 {
-    U32(length).U32(type).U64(created);
-    return U64(modified);
+    return U32(length).U32(type).U64(created).U64(modified);
 }
 
 StreamWriter& StreamWriter::Entry(std::uint32_t type, std::uint32_t offset, const std::string& name)
 {
-    U32(type).U32(offset).U32(static_cast<std::uint32_t>(name.size()));
-    return Padded(name);
+    return U32(type).U32(offset).U32(static_cast<std::uint32_t>(name.size())).Padded(name);
 }
 
 StreamWriter& StreamWriter::Padded(const std::string& bytes)
@@ -45,23 +42,11 @@ StreamWriter& StreamWriter::Raw(const std::string& bytes)
     return *this;
 }
 
-TreeSpec TreeSpec::Dir(std::uint64_t created, std::uint64_t modified)
-{
-    TreeSpec shape;
-    shape.type = 1;
-    shape.created = created;
-    shape.modified = modified;
-    return shape;
-}
+TreeSpec TreeSpec::Dir(std::uint64_t created, std::uint64_t modified) { return TreeSpec{1, created, modified, {}, {}}; }
 
 TreeSpec TreeSpec::FileOf(const std::string& content, std::uint64_t created, std::uint64_t modified)
 {
-    TreeSpec shape;
-    shape.type = 2;
-    shape.content = content;
-    shape.created = created;
-    shape.modified = modified;
-    return shape;
+    return TreeSpec{2, created, modified, content, {}};
 }
 
 TreeSpec& TreeSpec::Add(const std::string& name, TreeSpec child)
