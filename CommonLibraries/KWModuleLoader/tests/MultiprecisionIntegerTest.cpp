@@ -1,7 +1,7 @@
 #include <kw/MultiprecisionInteger.h>
 
 #include "BigNum.h"
-#include "ExpectError.h"
+#include "../../common/tests/ExpectError.h"
 
 #include <gtest/gtest.h>
 

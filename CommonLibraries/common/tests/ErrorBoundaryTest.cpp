@@ -1,6 +1,8 @@
 #include <kw/ErrorBoundary.h>
 #include <kw/ModuleLoaderError.h>
 
+#include "ExpectError.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -36,39 +38,28 @@ void ProgramStep(void (*body)())
 
 TEST(ErrorBoundary, LibraryFormLocatesUnlocatedOwnErrorsAndKeepsInnerLocations)
 {
-    try {
-        LibraryStep(false, [] { throw kw::ModuleRangeError("unlocated"); });
-    } catch (const kw::ModuleRangeError& e) {
-        EXPECT_EQ(0u, std::string(e.Message()).find("At Lib.cpp("));
-    }
-    try {
-        LibraryStep(false, [] { KW_RAISE(kw::ModuleRangeError("inner"), "inner"); });
-    } catch (const kw::ModuleRangeError& e) {
-        EXPECT_NE(std::string::npos, std::string(e.Message()).find("in inner()"));
-    }
+    const std::string unlocated = kwtest::ExpectError<kw::ModuleRangeError>(
+        [] { LibraryStep(false, [] { throw kw::ModuleRangeError("unlocated"); }); }, "unlocated");
+    EXPECT_EQ(0u, unlocated.find("At Lib.cpp("));
+    const std::string inner = kwtest::ExpectError<kw::ModuleRangeError>(
+        [] { LibraryStep(false, [] { KW_RAISE(kw::ModuleRangeError("inner"), "inner"); }); }, "inner");
+    EXPECT_NE(std::string::npos, inner.find("in inner()"));
 }
 
 TEST(ErrorBoundary, LibraryFormConvertsStandardExceptionsOnlyWhenAsked)
 {
     EXPECT_THROW(LibraryStep(false, [] { throw std::runtime_error("plain"); }), std::runtime_error);
-    try {
-        LibraryStep(true, [] { throw std::runtime_error("plain"); });
-        FAIL();
-    } catch (const kw::ModuleLoaderCommonError& e) {
-        EXPECT_EQ(0u, std::string(e.Message()).find("At Lib.cpp("));
-        EXPECT_STREQ("plain", e.What());
-    }
+    const std::string converted = kwtest::ExpectError<kw::ModuleLoaderCommonError>(
+        [] { LibraryStep(true, [] { throw std::runtime_error("plain"); }); }, "plain");
+    EXPECT_EQ(0u, converted.find("At Lib.cpp("));
     EXPECT_THROW(LibraryStep(true, [] { throw std::bad_alloc(); }), kw::ModuleLoaderBadAllocation);
 }
 
 TEST(ErrorBoundary, ProgramFormConvertsEverythingAtTheNotedLine)
 {
-    try {
-        ProgramStep([] { KW_RAISE(kw::ModuleRangeError("deep"), "deep"); });
-        FAIL();
-    } catch (const AppCommonError& e) {
-        EXPECT_STREQ("At App.cpp(77) in app()\ndeep", e.Message());
-    }
+    EXPECT_EQ("At App.cpp(77) in app()\ndeep",
+              kwtest::ExpectError<AppCommonError>(
+                  [] { ProgramStep([] { KW_RAISE(kw::ModuleRangeError("deep"), "deep"); }); }, "deep"));
     try {
         ProgramStep([] { throw std::bad_alloc(); });
         FAIL();

@@ -1,10 +1,10 @@
 #include "ErrorProbe.h"
+#include "ExpectError.h"
 
 #include <kw/ModuleError.h>
 #include <kw/ModuleLoaderError.h>
 
 #include <boost/exception_ptr.hpp>
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -14,28 +14,19 @@ namespace {
 class TestErrorBase : public kw::ModuleError {};
 KW_DEFINE_ERROR(TestError, std::domain_error, TestErrorBase);
 
-template <class F>
-std::string MessageOf(F raise)
+// The message of an error "t" raised at the given location.
+std::string RaisedAt(const char* file, int line, const char* function)
 {
-    try {
-        raise();
-    } catch (const kw::ModuleError& e) {
-        return e.Message();
-    }
-    return "nothing thrown";
+    return kwtest::ExpectError<TestError>([&] { kw::RaiseWithLocation(file, TestError("t"), line, function); }, "t");
 }
 } // namespace
 
 TEST(ModuleError, FormatsLocationWithBaseNameOfEitherSeparator)
 {
-    EXPECT_EQ("At e.cpp(12) in f()\nt",
-              MessageOf([] { kw::RaiseWithLocation("..\\src\\dir\\e.cpp", TestError("t"), 12, "f"); }));
-    EXPECT_EQ("At e.cpp(3) in g()\nt",
-              MessageOf([] { kw::RaiseWithLocation("a/b\\c/e.cpp", TestError("t"), 3, "g"); }));
-    EXPECT_EQ("At e.cpp(3) in g()\nt",
-              MessageOf([] { kw::RaiseWithLocation("a\\b/c\\e.cpp", TestError("t"), 3, "g"); }));
-    EXPECT_EQ("At plain.cpp(1) in h()\nt",
-              MessageOf([] { kw::RaiseWithLocation("plain.cpp", TestError("t"), 1, "h"); }));
+    EXPECT_EQ("At e.cpp(12) in f()\nt", RaisedAt("..\\src\\dir\\e.cpp", 12, "f"));
+    EXPECT_EQ("At e.cpp(3) in g()\nt", RaisedAt("a/b\\c/e.cpp", 3, "g"));
+    EXPECT_EQ("At e.cpp(3) in g()\nt", RaisedAt("a\\b/c\\e.cpp", 3, "g"));
+    EXPECT_EQ("At plain.cpp(1) in h()\nt", RaisedAt("plain.cpp", 1, "h"));
 }
 
 TEST(ModuleError, UnlocatedErrorGivesBareTextEveryTime)
@@ -79,13 +70,10 @@ TEST(ModuleError, RaisedObjectCanBeCapturedAndRethrown)
         captured = boost::current_exception();
     }
     ASSERT_TRUE(captured);
-    try {
-        boost::rethrow_exception(captured);
-    } catch (const TestErrorBase& e) {
-        EXPECT_NE(std::string::npos, std::string(e.Message()).find("again"));
-        return;
-    }
-    FAIL() << "the captured error lost its class";
+    // An error that lost its class shows as an unexpected exception.
+    const std::string message =
+        kwtest::ExpectError<TestErrorBase>([&] { boost::rethrow_exception(captured); }, "again");
+    EXPECT_NE(std::string::npos, message.find("again"));
 }
 
 TEST(ModuleError, BadAllocationClassesSitWhereTheFamiliesPutThem)
@@ -106,12 +94,8 @@ TEST(ModuleError, BadAllocationClassesSitWhereTheFamiliesPutThem)
 
 TEST(ModuleError, ErrorThrownInsideASharedLibraryIsCaughtThroughTheInterface)
 {
-    try {
-        kw_probe_throw_located();
-        FAIL() << "nothing thrown";
-    } catch (const kw::ModuleError& e) {
-        // std::regex: GoogleTest's own expressions are too simple on Windows.
-        EXPECT_TRUE(std::regex_match(e.Message(), std::regex("At ErrorProbe\\.cpp\\([0-9]+\\) in probe\\(\\)\nthrown inside the probe")))
-            << e.Message();
-    }
+    const std::string message = kwtest::ExpectError<kw::ModuleError>(kw_probe_throw_located, "thrown inside the probe");
+    // std::regex: GoogleTest's own expressions are too simple on Windows.
+    EXPECT_TRUE(std::regex_match(message, std::regex("At ErrorProbe\\.cpp\\([0-9]+\\) in probe\\(\\)\nthrown inside the probe")))
+        << message;
 }
