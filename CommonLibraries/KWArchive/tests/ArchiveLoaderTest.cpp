@@ -2,13 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
-#include <ostream>
 #include <stdexcept>
 
 using namespace kw::archive;
 using kwtest::Dump;
+using kwtest::ExpectTimes;
 using kwtest::Load;
 using kwtest::Order;
 using kwtest::StreamWriter;
@@ -58,48 +56,38 @@ TEST(ArchiveLoaderTest, LoadsTheWorkedExample)
     const boost::shared_ptr<Directory> top = Top(before);
     ASSERT_TRUE(top);
     EXPECT_EQ(1u, before->GetRoot().GetCount());
-    EXPECT_EQ(0x1111u, kwtest::Ticks(top->GetCreated()));
-    EXPECT_EQ(0x2222u, kwtest::Ticks(top->GetModified()));
+    ExpectTimes(*top, 0x1111, 0x2222);
     const boost::shared_ptr<File> a = boost::dynamic_pointer_cast<File>(top->GetChildNode("a"));
     ASSERT_TRUE(a);
-    EXPECT_EQ(5u, a->GetSize());
-    EXPECT_EQ("hello", kwtest::Content(*a));
-    EXPECT_EQ(0x01D0000000000001ull, kwtest::Ticks(a->GetCreated()));
-    EXPECT_EQ(0x3333u, kwtest::Ticks(a->GetModified()));
+    kwtest::ExpectBlocks(*a, {5}, "hello");
+    ExpectTimes(*a, 0x01D0000000000001ull, 0x3333);
 }
 
 TEST(ArchiveLoaderTest, ArchiveOutlivesItsLoader)
 {
-    boost::shared_ptr<Archive> archive;
-    {
-        ArchiveLoader loader;
-        kwtest::StringSource source(WorkedExample());
-        ASSERT_TRUE(loader.ReadFromStream(boost::ref(source)));
-        archive = loader.GetBody();
-    }
-    EXPECT_EQ("hello", kwtest::Content(*boost::dynamic_pointer_cast<File>(Top(archive)->GetChildNode("a"))));
+    // Load's loader is gone when it returns the archive.
+    const kwtest::LoadResult result = Load(WorkedExample());
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ("hello", kwtest::Content(*boost::dynamic_pointer_cast<File>(Top(result.archive)->GetChildNode("a"))));
 }
 
 TEST(ArchiveLoaderTest, EmptyAndShortStreams)
 {
     const std::string empty_top = StreamWriter().NodeRecord(0, 1).Bytes();
     ASSERT_EQ(32u, empty_top.size());
-    kwtest::LoadResult result = Load(empty_top);
-    EXPECT_TRUE(result.ok);
-    EXPECT_EQ(32u, result.offset);
-    ASSERT_TRUE(Top(result.archive));
-    EXPECT_EQ(0u, Top(result.archive)->GetCount());
-
-    result = Load(empty_top.substr(0, 7));
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(7u, result.offset);
-    EXPECT_EQ(0u, result.archive->GetRoot().GetCount()) << "no top directory before a whole prologue";
-
-    result = Load(empty_top.substr(0, 8));
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(8u, result.offset);
-    ASSERT_TRUE(Top(result.archive));
-    EXPECT_EQ(0u, Top(result.archive)->GetCount());
+    // The whole stream, a cut prologue and a bare prologue.
+    for (const unsigned length : {32u, 7u, 8u}) {
+        SCOPED_TRACE(length);
+        const kwtest::LoadResult result = Load(empty_top.substr(0, length));
+        EXPECT_EQ(length == 32u, result.ok);
+        EXPECT_EQ(length, result.offset);
+        const bool has_top = length >= 8u; // no top directory before a whole prologue
+        EXPECT_EQ(has_top ? 1u : 0u, result.archive->GetRoot().GetCount());
+        if (has_top) {
+            ASSERT_TRUE(Top(result.archive));
+            EXPECT_EQ(0u, Top(result.archive)->GetCount());
+        }
+    }
 
     // The top record must be a directory.
     EXPECT_FALSE(Load(StreamWriter().NodeRecord(0, 2).Bytes()).ok);
@@ -153,8 +141,7 @@ TEST(ArchiveLoaderTest, DuplicateNamesAndOffsetsFail)
     shared.NodeRecord(2, 1).Entry(1, 64, "d").Entry(2, 104, "f"); // top: 8..63
     shared.NodeRecord(1, 1).Entry(2, 104, "g");                    // d: 64..103
     shared.NodeRecord(0, 2);                                       // f: 104..127
-    result = Load(shared.Bytes());
-    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(Load(shared.Bytes()).ok);
 
     // Distinct names at distinct offsets load.
     StreamWriter fine;
@@ -180,13 +167,11 @@ TEST(ArchiveLoaderTest, RecordsMustStartAtAPendingOffset)
 
 TEST(ArchiveLoaderTest, TrailingBytesAreIgnoredAndBarelyRead)
 {
-    const std::string bytes = WorkedExample() + std::string(1000, '\x5A');
-    ArchiveLoader loader;
-    kwtest::StringSource source(bytes);
-    EXPECT_TRUE(loader.ReadFromStream(boost::ref(source)));
-    EXPECT_EQ(80u, loader.GetReadingOffset());
-    EXPECT_LE(source.Consumed(), 80u + 64u) << "the read-ahead holds at most 64 bytes";
-    for (unsigned capacity : source.Capacities()) {
+    const kwtest::LoadResult result = Load(WorkedExample() + std::string(1000, '\x5A'));
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(80u, result.offset);
+    EXPECT_LE(result.source.Consumed(), 80u + 64u) << "the read-ahead holds at most 64 bytes";
+    for (unsigned capacity : result.source.Capacities()) {
         EXPECT_GT(capacity, 0u);
         EXPECT_LE(capacity, 64u);
     }
@@ -204,15 +189,7 @@ TEST(ArchiveLoaderTest, FileBodiesBecome512ByteBlocks)
     EXPECT_EQ(bytes.size(), result.offset);
     const boost::shared_ptr<File> file = boost::dynamic_pointer_cast<File>(Top(result.archive)->GetChildNode("f"));
     ASSERT_TRUE(file);
-    EXPECT_EQ(1025u, file->GetSize());
-    kwtest::RecordingBuffer buffer;
-    std::ostream out(&buffer);
-    EXPECT_EQ(1025u, file->Write(out));
-    ASSERT_EQ(3u, buffer.pieces.size());
-    EXPECT_EQ(512u, buffer.pieces[0].size());
-    EXPECT_EQ(512u, buffer.pieces[1].size());
-    EXPECT_EQ(1u, buffer.pieces[2].size());
-    EXPECT_EQ(content, buffer.pieces[0] + buffer.pieces[1] + buffer.pieces[2]);
+    kwtest::ExpectBlocks(*file, {512, 512, 1}, content);
 }
 
 TEST(ArchiveLoaderTest, DeliveryStepAndRecordOrderDoNotMatter)
@@ -253,12 +230,10 @@ TEST(ArchiveLoaderTest, SourceFailuresPassThrough)
 
     ArchiveLoader loader;
     unsigned calls = 0;
-    const std::string bytes = WorkedExample();
+    kwtest::StringSource source(WorkedExample(), 40);
     ArchiveLoader::Source failing = [&](void* destination, unsigned capacity) -> unsigned {
         if (++calls == 2) throw std::runtime_error("source broke");
-        const unsigned count = std::min<unsigned>(capacity, 40);
-        std::memcpy(destination, bytes.data(), count);
-        return count;
+        return source(destination, capacity);
     };
     EXPECT_THROW(loader.ReadFromStream(failing), std::runtime_error);
 }
@@ -269,8 +244,7 @@ TEST(ArchiveLoaderTest, ReadAheadTopsUpAfterEveryServedRequest)
     // name 4, file record 24, body 8. The first request finds the buffer
     // empty and fills it; every request served from the buffer is followed
     // by one call for the room it freed.
-    kwtest::StringSource source(WorkedExample());
-    ArchiveLoader loader;
-    ASSERT_TRUE(loader.ReadFromStream(boost::ref(source)));
-    EXPECT_EQ((std::vector<unsigned>{64, 8, 24, 28, 32, 56, 64}), source.Capacities());
+    const kwtest::LoadResult result = Load(WorkedExample());
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ((std::vector<unsigned>{64, 8, 24, 28, 32, 56, 64}), result.source.Capacities());
 }

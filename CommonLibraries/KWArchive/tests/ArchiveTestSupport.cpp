@@ -1,9 +1,11 @@
 #include "ArchiveTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <map>
+#include <ostream>
 #include <sstream>
 
 namespace kwtest {
@@ -26,17 +28,20 @@ LoadResult Load(const std::string& bytes, unsigned step)
     kw::archive::ArchiveLoader loader;
     StringSource source(bytes, step);
     const bool ok = loader.ReadFromStream(boost::ref(source));
-    return LoadResult{ok, loader.GetReadingOffset(), loader.GetBody()};
+    return LoadResult{ok, loader.GetReadingOffset(), loader.GetBody(), std::move(source)};
 }
 
 std::uint64_t Ticks(const FILETIME& time) { return std::uint64_t(time.dwHighDateTime) << 32 | time.dwLowDateTime; }
 
 FILETIME MakeFileTime(std::uint64_t ticks)
 {
-    FILETIME time;
-    time.dwLowDateTime = static_cast<std::uint32_t>(ticks);
-    time.dwHighDateTime = static_cast<std::uint32_t>(ticks >> 32);
-    return time;
+    return FILETIME{static_cast<std::uint32_t>(ticks), static_cast<std::uint32_t>(ticks >> 32)};
+}
+
+void ExpectTimes(const kw::archive::NodeIf& node, std::uint64_t created, std::uint64_t modified)
+{
+    EXPECT_EQ(created, Ticks(node.GetCreated())) << "created";
+    EXPECT_EQ(modified, Ticks(node.GetModified())) << "modified";
 }
 
 namespace {
@@ -61,20 +66,21 @@ std::string Line(const std::string& path, std::uint32_t type, std::uint64_t crea
     return out.str();
 }
 
-void DumpInto(const Directory& directory, const std::string& path, std::string& out)
+// A loaded tree as the shape that would serialize to it, so one dump serves both.
+TreeSpec ShapeOf(const Directory& directory)
 {
-    Directory::NodeCallback visit = [&](const std::string& name, const boost::shared_ptr<Node>& node) {
-        const std::string child_path = path + "/" + Printable(name);
+    TreeSpec shape = TreeSpec::Dir(Ticks(directory.GetCreated()), Ticks(directory.GetModified()));
+    Directory::NodeCallback add = [&](const std::string& name, const boost::shared_ptr<Node>& node) {
         if (node->GetType() == kw::archive::NodeFile) {
-            const std::string content = Content(static_cast<const File&>(*node));
-            out += Line(child_path, 2, Ticks(node->GetCreated()), Ticks(node->GetModified()), &content);
+            shape.Add(name, TreeSpec::FileOf(Content(static_cast<const File&>(*node)), Ticks(node->GetCreated()),
+                                             Ticks(node->GetModified())));
         } else {
-            out += Line(child_path, 1, Ticks(node->GetCreated()), Ticks(node->GetModified()), nullptr);
-            DumpInto(static_cast<const Directory&>(*node), child_path, out);
+            shape.Add(name, ShapeOf(static_cast<const Directory&>(*node)));
         }
         return true;
     };
-    directory.ForeachNode(visit);
+    directory.ForeachNode(add);
+    return shape;
 }
 
 void DumpInto(const TreeSpec& shape, const std::string& path, std::string& out)
@@ -91,12 +97,7 @@ void DumpInto(const TreeSpec& shape, const std::string& path, std::string& out)
 
 } // namespace
 
-std::string Dump(const Directory& directory)
-{
-    std::string out = Line("", 1, Ticks(directory.GetCreated()), Ticks(directory.GetModified()), nullptr);
-    DumpInto(directory, "", out);
-    return out;
-}
+std::string Dump(const Directory& directory) { return Dump(ShapeOf(directory)); }
 
 std::string Dump(const TreeSpec& shape)
 {
@@ -122,6 +123,27 @@ std::streamsize RecordingBuffer::xsputn(const char* data, std::streamsize count)
     if (fail_at_ >= 0 && pieces.size() >= static_cast<std::size_t>(fail_at_)) return 0;
     pieces.emplace_back(data, static_cast<std::size_t>(count));
     return count;
+}
+
+unsigned WriteInto(RecordingBuffer& buffer, const File& file)
+{
+    std::ostream out(&buffer);
+    return file.Write(out);
+}
+
+void ExpectBlocks(const File& file, const std::vector<std::size_t>& sizes, const std::string& content)
+{
+    EXPECT_EQ(content.size(), file.GetSize());
+    RecordingBuffer buffer;
+    EXPECT_EQ(content.size(), WriteInto(buffer, file));
+    std::vector<std::size_t> written_sizes;
+    std::string written;
+    for (const std::string& piece : buffer.pieces) {
+        written_sizes.push_back(piece.size());
+        written += piece;
+    }
+    EXPECT_EQ(sizes, written_sizes);
+    EXPECT_EQ(content, written);
 }
 
 RecordingBuffer::int_type RecordingBuffer::overflow(int_type c)

@@ -32,16 +32,20 @@ private:
     std::vector<unsigned> capacities_;
 };
 
-// Loads the bytes through a fresh loader with the given delivery step.
+// Loads the bytes through a fresh loader with the given delivery step; the
+// archive outlives the loader, the source keeps its record of the calls.
 struct LoadResult {
     bool ok;
     unsigned offset;
     boost::shared_ptr<kw::archive::Archive> archive;
+    StringSource source;
 };
 LoadResult Load(const std::string& bytes, unsigned step = 64);
 
 std::uint64_t Ticks(const FILETIME& time);
 FILETIME MakeFileTime(std::uint64_t ticks);
+// Expects the node's created and modified times in ticks.
+void ExpectTimes(const kw::archive::NodeIf& node, std::uint64_t created, std::uint64_t modified);
 
 // One line per node, children in name order: path, type, both times and, for
 // files, the size and content. Names are shown with unprintable bytes escaped.
@@ -65,5 +69,10 @@ protected:
 private:
     int fail_at_;
 };
+
+// Writes the file into the buffer and returns what Write reports.
+unsigned WriteInto(RecordingBuffer& buffer, const kw::archive::File& file);
+// Expects the file to hold `content` and to write it in pieces of the given sizes.
+void ExpectBlocks(const kw::archive::File& file, const std::vector<std::size_t>& sizes, const std::string& content);
 
 } // namespace kwtest

@@ -5,8 +5,29 @@
 #include <boost/make_shared.hpp>
 
 using namespace kw::archive;
+using kwtest::ExpectTimes;
 using kwtest::MakeFileTime;
 using kwtest::Ticks;
+
+namespace {
+
+typedef std::vector<std::pair<std::string, boost::shared_ptr<Node>>> Visits;
+
+// Runs one of the Foreach calls with a callback that records every child it
+// is handed and goes on; the call must report that it ran to the end.
+template <class Callback>
+Visits VisitAll(const Directory& directory, bool (Directory::*foreach)(Callback&) const)
+{
+    Visits visits;
+    Callback record = [&](const std::string& name, const auto& node) {
+        visits.emplace_back(name, node);
+        return true;
+    };
+    EXPECT_TRUE((directory.*foreach)(record));
+    return visits;
+}
+
+} // namespace
 
 TEST(NodeTest, TypesAndTimestamps)
 {
@@ -14,25 +35,18 @@ TEST(NodeTest, TypesAndTimestamps)
     File file;
     EXPECT_EQ(1u, directory.GetType());
     EXPECT_EQ(2u, file.GetType());
-    EXPECT_EQ(0u, Ticks(directory.GetCreated()));
-    EXPECT_EQ(0u, Ticks(directory.GetModified()));
-    EXPECT_EQ(0u, Ticks(file.GetCreated()));
-    EXPECT_EQ(0u, Ticks(file.GetModified()));
+    ExpectTimes(directory, 0, 0);
+    ExpectTimes(file, 0, 0);
     EXPECT_EQ(0u, file.GetSize());
 
     // The first argument is the created time, the second the modified time.
-    const Directory dated_directory(MakeFileTime(0x0123456789ABCDEFull), MakeFileTime(42));
-    const File dated_file(MakeFileTime(7), MakeFileTime(0xFFFFFFFF00000001ull));
-    EXPECT_EQ(0x0123456789ABCDEFull, Ticks(dated_directory.GetCreated()));
-    EXPECT_EQ(42u, Ticks(dated_directory.GetModified()));
-    EXPECT_EQ(7u, Ticks(dated_file.GetCreated()));
-    EXPECT_EQ(0xFFFFFFFF00000001ull, Ticks(dated_file.GetModified()));
+    ExpectTimes(Directory(MakeFileTime(0x0123456789ABCDEFull), MakeFileTime(42)), 0x0123456789ABCDEFull, 42);
+    ExpectTimes(File(MakeFileTime(7), MakeFileTime(0xFFFFFFFF00000001ull)), 7, 0xFFFFFFFF00000001ull);
 
     NodeIf& node = file;
     node.SetCreated(MakeFileTime(100));
     node.SetModified(MakeFileTime(200));
-    EXPECT_EQ(100u, Ticks(file.GetCreated()));
-    EXPECT_EQ(200u, Ticks(file.GetModified()));
+    ExpectTimes(file, 100, 200);
 }
 
 TEST(DirectoryTest, AddNodeKeepsTheFirstChildOfAName)
@@ -68,11 +82,7 @@ TEST(DirectoryTest, ChildrenAreVisitedInUnsignedByteOrder)
     for (const char* name : {"b", "\xE3\x81\x82", "B", "a\x80", "ab", "a", "a\x7F"})
         directory.AddNode(name, boost::make_shared<File>());
     std::vector<std::string> names;
-    Directory::NodeCallback collect = [&](const std::string& name, const boost::shared_ptr<Node>&) {
-        names.push_back(name);
-        return true;
-    };
-    EXPECT_TRUE(directory.ForeachNode(collect));
+    for (const auto& visit : VisitAll(directory, &Directory::ForeachNode)) names.push_back(visit.first);
     const std::vector<std::string> expected{"B", "a", "ab", "a\x7F", "a\x80", "b", "\xE3\x81\x82"};
     EXPECT_EQ(expected, names);
 }
@@ -80,13 +90,7 @@ TEST(DirectoryTest, ChildrenAreVisitedInUnsignedByteOrder)
 TEST(DirectoryTest, IterationStopsAtTheFirstFalse)
 {
     Directory directory;
-    int calls = 0;
-    Directory::NodeCallback count_all = [&](const std::string&, const boost::shared_ptr<Node>&) {
-        ++calls;
-        return true;
-    };
-    EXPECT_TRUE(directory.ForeachNode(count_all));
-    EXPECT_EQ(0, calls);
+    EXPECT_TRUE(VisitAll(directory, &Directory::ForeachNode).empty());
 
     for (const char* name : {"a", "b", "c", "d"}) directory.AddNode(name, boost::make_shared<File>());
     std::vector<std::string> seen;
@@ -108,38 +112,17 @@ TEST(DirectoryTest, TypedIterationsVisitOnlyTheirType)
     Directory only_directories;
     only_directories.AddNode("x", boost::make_shared<Directory>());
     only_directories.AddNode("y", boost::make_shared<Directory>());
-    int file_calls = 0;
-    Directory::FileCallback count_files = [&](const std::string&, const boost::shared_ptr<File>&) {
-        ++file_calls;
-        return false;
-    };
-    EXPECT_TRUE(only_directories.ForeachFile(count_files));
-    EXPECT_EQ(0, file_calls);
+    EXPECT_TRUE(VisitAll(only_directories, &Directory::ForeachFile).empty());
 
     Directory mixed;
     const boost::shared_ptr<File> file = boost::make_shared<File>();
+    const boost::shared_ptr<File> second_file = boost::make_shared<File>();
     const boost::shared_ptr<Directory> sub = boost::make_shared<Directory>();
     mixed.AddNode("f1", file);
     mixed.AddNode("d1", sub);
-    mixed.AddNode("f2", boost::make_shared<File>());
-    std::vector<std::string> files, directories;
-    Directory::FileCallback collect_files = [&](const std::string& name, const boost::shared_ptr<File>& node) {
-        files.push_back(name);
-        if (name == "f1") {
-            EXPECT_EQ(file, node);
-        }
-        return true;
-    };
-    Directory::DirectoryCallback collect_directories = [&](const std::string& name,
-                                                           const boost::shared_ptr<Directory>& node) {
-        directories.push_back(name);
-        EXPECT_EQ(sub, node);
-        return true;
-    };
-    EXPECT_TRUE(mixed.ForeachFile(collect_files));
-    EXPECT_TRUE(mixed.ForeachDirectory(collect_directories));
-    EXPECT_EQ((std::vector<std::string>{"f1", "f2"}), files);
-    EXPECT_EQ((std::vector<std::string>{"d1"}), directories);
+    mixed.AddNode("f2", second_file);
+    EXPECT_EQ((Visits{{"f1", file}, {"f2", second_file}}), VisitAll(mixed, &Directory::ForeachFile));
+    EXPECT_EQ((Visits{{"d1", sub}}), VisitAll(mixed, &Directory::ForeachDirectory));
     EXPECT_EQ(2, file.use_count()) << "the typed pointer is released after the call";
 }
 

@@ -1,3 +1,4 @@
+#include "../../common/tests/ExpectError.h"
 #include "ArchiveTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +9,9 @@
 #include <unistd.h>
 
 using namespace kw::archive;
+using kwtest::ExpectBlocks;
 using kwtest::RecordingBuffer;
+using kwtest::WriteInto;
 
 namespace {
 
@@ -17,13 +20,6 @@ std::string Pattern(std::size_t size, unsigned seed)
     std::string bytes(size, '\0');
     for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + seed) % 251);
     return bytes;
-}
-
-std::vector<std::size_t> PieceSizes(const RecordingBuffer& buffer)
-{
-    std::vector<std::size_t> sizes;
-    for (const std::string& piece : buffer.pieces) sizes.push_back(piece.size());
-    return sizes;
 }
 
 // A disk file in the test's temporary directory, removed afterwards.
@@ -49,37 +45,24 @@ TEST(FileTest, AddSplitsIntoBlocksOfAtMost512Bytes)
 {
     File file;
     file.Add(nullptr, 0);
-    EXPECT_EQ(0u, file.GetSize());
-    RecordingBuffer empty_buffer;
-    std::ostream empty_out(&empty_buffer);
-    EXPECT_EQ(0u, file.Write(empty_out));
-    EXPECT_TRUE(empty_buffer.pieces.empty());
+    ExpectBlocks(file, {}, "");
 
     const std::string bytes = Pattern(1300, 1);
     file.Add(bytes.data(), 1300);
-    EXPECT_EQ(1300u, file.GetSize());
-    RecordingBuffer buffer;
-    std::ostream out(&buffer);
-    EXPECT_EQ(1300u, file.Write(out));
-    EXPECT_EQ((std::vector<std::size_t>{512, 512, 276}), PieceSizes(buffer));
-    EXPECT_EQ(bytes, buffer.pieces[0] + buffer.pieces[1] + buffer.pieces[2]);
+    ExpectBlocks(file, {512, 512, 276}, bytes);
 }
 
 TEST(FileTest, EveryAddStartsNewBlocks)
 {
     File file;
-    const std::string first = Pattern(100, 2);
-    const std::string second = Pattern(600, 3);
-    const std::string third = Pattern(512, 4);
-    file.Add(first.data(), 100);
-    file.Add(second.data(), 600);
-    file.Add(third.data(), 512);
-    EXPECT_EQ(1212u, file.GetSize());
-    RecordingBuffer buffer;
-    std::ostream out(&buffer);
-    EXPECT_EQ(1212u, file.Write(out));
-    EXPECT_EQ((std::vector<std::size_t>{100, 512, 88, 512}), PieceSizes(buffer));
-    EXPECT_EQ(first + second + third, kwtest::Content(file));
+    std::string added;
+    unsigned seed = 2;
+    for (const unsigned size : {100u, 600u, 512u}) {
+        const std::string bytes = Pattern(size, seed++);
+        file.Add(bytes.data(), size);
+        added += bytes;
+    }
+    ExpectBlocks(file, {100, 512, 88, 512}, added);
 }
 
 TEST(FileTest, WriteStopsAtTheFirstFailedBlock)
@@ -89,12 +72,10 @@ TEST(FileTest, WriteStopsAtTheFirstFailedBlock)
     file.Add(bytes.data(), 1300);
 
     RecordingBuffer refuse_first(0);
-    std::ostream first_fails(&refuse_first);
-    EXPECT_EQ(0u, file.Write(first_fails));
+    EXPECT_EQ(0u, WriteInto(refuse_first, file));
 
     RecordingBuffer refuse_third(2);
-    std::ostream third_fails(&refuse_third);
-    EXPECT_EQ(1024u, file.Write(third_fails));
+    EXPECT_EQ(1024u, WriteInto(refuse_third, file));
     EXPECT_EQ(2u, refuse_third.pieces.size());
 
     // A stream that has already failed takes nothing.
@@ -107,41 +88,26 @@ TEST(FileTest, WriteStopsAtTheFirstFailedBlock)
 
 TEST(FileTest, LoadsDiskFilesBlockByBlock)
 {
-    const std::string bytes = Pattern(1024, 6);
-    TempFile full(bytes);
-    File loaded(full.Path());
-    EXPECT_EQ(1024u, loaded.GetSize());
-    EXPECT_EQ(0u, kwtest::Ticks(loaded.GetCreated()));
-    RecordingBuffer buffer;
-    std::ostream out(&buffer);
-    EXPECT_EQ(1024u, loaded.Write(out));
-    // The closing empty block is never written.
-    EXPECT_EQ((std::vector<std::size_t>{512, 512}), PieceSizes(buffer));
-    EXPECT_EQ(bytes, buffer.pieces[0] + buffer.pieces[1]);
-
-    TempFile odd(Pattern(700, 7));
-    File loaded_odd(odd.Path());
-    EXPECT_EQ(700u, loaded_odd.GetSize());
-    EXPECT_EQ(Pattern(700, 7), kwtest::Content(loaded_odd));
-
-    TempFile empty("");
-    File loaded_empty(empty.Path());
-    EXPECT_EQ(0u, loaded_empty.GetSize());
-    EXPECT_EQ("", kwtest::Content(loaded_empty));
+    // A whole number of blocks (the closing empty block is never written), an odd size and an empty file.
+    const std::vector<std::pair<unsigned, std::vector<std::size_t>>> cases{
+        {1024, {512, 512}}, {700, {512, 188}}, {0, {}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        const std::string bytes = Pattern(c.first, 6);
+        const TempFile disk_file(bytes);
+        const File loaded(disk_file.Path());
+        kwtest::ExpectTimes(loaded, 0, 0);
+        ExpectBlocks(loaded, c.second, bytes);
+    }
 }
 
 TEST(FileTest, UnreadableDiskFilesRaiseArchiveErrors)
 {
-    try {
-        File missing(testing::TempDir() + "kwarchive_no_such_file");
-        FAIL() << "a missing file must not load";
-    } catch (const ArchiveCommonError& e) {
-        EXPECT_STREQ("cannot load from file", e.what());
-        const std::string message = e.Message();
-        EXPECT_EQ(0u, message.rfind("At File.cpp(", 0)) << message;
-        EXPECT_NE(std::string::npos, message.find(") in kw::archive::FileImpl::FileImpl()\ncannot load from file"))
-            << message;
-    }
+    const std::string message = kwtest::ExpectError<ArchiveCommonError>(
+        [] { File(testing::TempDir() + "kwarchive_no_such_file"); }, "cannot load from file");
+    EXPECT_EQ(0u, message.rfind("At File.cpp(", 0)) << message;
+    EXPECT_NE(std::string::npos, message.find(") in kw::archive::FileImpl::FileImpl()\ncannot load from file"))
+        << message;
 
     // A directory opens on POSIX but cannot be read: the failure comes from
     // the block read. Windows refuses to open it.
