@@ -38,10 +38,14 @@ std::vector<Bn> Moduli()
 TEST(Montgomery, RelatedNumbersSatisfyTheirDefinitions)
 {
     BnCtx ctx(BN_CTX_new());
-    const std::uint8_t thirteen = 13;
     MultiprecisionInteger r2, n_prime;
-    EXPECT_EQ(4u, kw::CalcRelatedNums(MultiprecisionInteger(&thirteen, 1), r2, n_prime));
-    EXPECT_EQ(11u, n_prime.GetWord(0));
+    // 13 in one byte, and as key-file bytes that carry zero units above the modulus.
+    for (const std::size_t length : {1, 48}) {
+        Bytes thirteen(length, 0);
+        thirteen[0] = 13;
+        EXPECT_EQ(4u, kw::CalcRelatedNums(MultiprecisionInteger(thirteen.data(), thirteen.size()), r2, n_prime));
+        EXPECT_EQ(11u, n_prime.GetWord(0));
+    }
 
     for (const Bn& n : Moduli()) {
         SCOPED_TRACE(Hex(n.get()));
@@ -63,12 +67,6 @@ TEST(Montgomery, RelatedNumbersSatisfyTheirDefinitions)
         BN_mask_bits(product.get(), int(k));
         EXPECT_TRUE(BN_is_zero(product.get()));
     }
-
-    // Key-file bytes may carry zero units above the modulus.
-    Bytes padded(48, 0);
-    padded[0] = 13;
-    EXPECT_EQ(4u, kw::CalcRelatedNums(MultiprecisionInteger(padded.data(), padded.size()), r2, n_prime));
-    EXPECT_EQ(11u, n_prime.GetWord(0));
 }
 
 TEST(Montgomery, MonMulMatchesOpenSsl)

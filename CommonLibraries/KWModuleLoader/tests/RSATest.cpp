@@ -49,7 +49,8 @@ TEST_P(RSAWithKey, PaddedBlocksThroughThePrivateKeyDecodeToThePayload)
     EXPECT_EQ(unsigned(GetParam()), rsa.GetBits());
     const unsigned c = LengthWordIndex(key);
 
-    for (std::size_t length : {std::size_t(32), std::size_t(1), std::size_t(4 * c)}) {
+    // An empty payload, with or without the marker, still calls the output once.
+    for (std::size_t length : {std::size_t(32), std::size_t(1), std::size_t(4 * c), std::size_t(0)}) {
         const Bytes payload = RandomBytes(length);
         for (bool marker : {true, false}) {
             SCOPED_TRACE(testing::Message() << "length " << length << " marker " << marker);
@@ -57,12 +58,6 @@ TEST_P(RSAWithKey, PaddedBlocksThroughThePrivateKeyDecodeToThePayload)
             EXPECT_EQ(1, decoded.calls);
             EXPECT_EQ(payload, decoded.payload);
         }
-    }
-    // An empty payload, with or without the marker, still calls the output once.
-    for (bool marker : {true, false}) {
-        const Decoded decoded = Decode(rsa, PrivateRaw(key, PadBlock(key, Bytes(), marker)));
-        EXPECT_EQ(1, decoded.calls);
-        EXPECT_TRUE(decoded.payload.empty());
     }
 }
 
