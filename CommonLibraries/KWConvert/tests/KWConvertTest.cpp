@@ -1,9 +1,13 @@
 #include <kw/KWConvert.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <string>
+
+using testing::HasSubstr;
+using testing::ThrowsMessage;
 
 namespace {
 std::string ToSjis(const std::string& utf8)
@@ -37,14 +41,8 @@ TEST(KWConvert, AppenderReceivesEveryByte)
 TEST(KWConvert, UnconvertibleTextIsAClearError)
 {
     // An emoji has no CP932 form; 0xFF is not UTF-8; a cut sequence is incomplete.
-    for (const std::string& bad : {std::string("\xF0\x9F\x98\x80"), std::string("a\xFF"), std::string("\xE8\xA1")}) {
-        try {
-            ToSjis(bad);
-            FAIL() << "converted invalid input";
-        } catch (const std::invalid_argument& e) {
-            EXPECT_NE(std::string::npos, std::string(e.what()).find("cannot convert"));
-        }
-    }
+    for (const std::string& bad : {std::string("\xF0\x9F\x98\x80"), std::string("a\xFF"), std::string("\xE8\xA1")})
+        EXPECT_THAT([&] { ToSjis(bad); }, ThrowsMessage<std::invalid_argument>(HasSubstr("cannot convert")));
     EXPECT_THROW(kw::ConvertSjisToUtf8("\x81"), std::invalid_argument);
 }
 
@@ -55,12 +53,8 @@ TEST(KWConvert, TextThatDoesNotComeBackTheSameIsRefusedByName)
     for (const std::string& utf8 : {std::string("up\xE3\x80\x9C" "1.kwp"), std::string("\xE2\x88\x92"),
                                     std::string("\xC2\xA5")}) {
         std::string out;
-        try {
-            kw::ConvertUtf8ToSjis(utf8, out, kw::default_appender());
-            ADD_FAILURE() << "converted " << utf8;
-        } catch (const std::invalid_argument& e) {
-            EXPECT_NE(std::string::npos, std::string(e.what()).find("\"" + utf8 + "\"")) << e.what();
-        }
+        EXPECT_THAT([&] { kw::ConvertUtf8ToSjis(utf8, out, kw::default_appender()); },
+                    ThrowsMessage<std::invalid_argument>(HasSubstr("\"" + utf8 + "\"")));
         EXPECT_EQ("", out);
     }
     EXPECT_THROW(kw::ConvertSjisToUtf8("\xED\x40"), std::invalid_argument);
