@@ -9,6 +9,7 @@
 
 #include <regex>
 #include <string>
+#include <type_traits>
 
 namespace {
 class TestErrorBase : public kw::ModuleError {};
@@ -78,16 +79,10 @@ TEST(ModuleError, RaisedObjectCanBeCapturedAndRethrown)
 
 TEST(ModuleError, BadAllocationClassesSitWhereTheFamiliesPutThem)
 {
-    bool caught_as_family_base = false;
-    try {
-        throw kw::ModuleLoaderBadAllocation("no memory");
-    } catch (const kw::ModuleLoaderCommonErrorBase&) {
-        FAIL() << "ModuleLoaderBadAllocation must not be a common error";
-    } catch (const kw::ModuleLoaderErrorBase& e) {
-        caught_as_family_base = true;
-        EXPECT_STREQ("no memory", e.What());
-    }
-    EXPECT_TRUE(caught_as_family_base);
+    static_assert(!std::is_base_of<kw::ModuleLoaderCommonErrorBase, kw::ModuleLoaderBadAllocation>::value,
+                  "ModuleLoaderBadAllocation must not be a common error");
+    kwtest::ExpectError<kw::ModuleLoaderErrorBase>([] { throw kw::ModuleLoaderBadAllocation("no memory"); },
+                                                   "no memory");
     EXPECT_THROW(throw kw::ModuleLoaderBadAllocation("x"), std::bad_alloc);
     EXPECT_THROW(throw kw::ModuleOutOfRange("x"), std::out_of_range);
 }
