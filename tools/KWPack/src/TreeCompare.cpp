@@ -85,28 +85,17 @@ public:
         // Directories after their parent: a new one is made before it is filled.
         for (const TreeEntry& new_child : new_dir.children) {
             if (!new_child.directory) continue;
-            const std::string child_relative = JoinRelative(relative, new_child.name);
-            // Kinds agree here: a mismatch was refused above.
-            if (const TreeEntry* old_child = old_children.Find(new_child.name))
-                Compare(old_path / old_child->name, *old_child, new_path / new_child.name, new_child, child_relative);
-            else
-                AddAll(new_child, child_relative);
+            // Kinds agree here: a mismatch was refused above. A directory only
+            // in NEW is compared with an empty one: all of its files are added,
+            // its subdirectories created, recursively.
+            static const TreeEntry kEmpty;
+            const TreeEntry* old_child = old_children.Find(new_child.name);
+            Compare(old_child ? old_path / old_child->name : old_path, old_child ? *old_child : kEmpty,
+                    new_path / new_child.name, new_child, JoinRelative(relative, new_child.name));
         }
     }
 
 private:
-    // A directory only in NEW: all of its files are added, its
-    // subdirectories created, recursively.
-    void AddAll(const TreeEntry& new_dir, const std::string& relative)
-    {
-        DirectoryChanges here;
-        here.path = relative;
-        for (const TreeEntry& child : new_dir.children) (child.directory ? here.created : here.added).push_back(&child);
-        if (!here.added.empty() || !here.created.empty()) changes_.directories.push_back(here);
-        for (const TreeEntry& child : new_dir.children)
-            if (child.directory) AddAll(child, JoinRelative(relative, child.name));
-    }
-
     Env& env_;
     TreeChanges& changes_;
     Progress& progress_;
