@@ -10,8 +10,7 @@
 
 #include <kw/xml/XmlWriter.h>
 
-#include <boost/bind/bind.hpp>
-
+#include <algorithm>
 #include <sstream>
 
 using kw::xml::XmlAttributes;
@@ -51,25 +50,12 @@ unsigned WriteRoot(const std::vector<VersionCheck>& checks, const TreeChanges& c
 {
     unsigned written = 0;
     if (!checks.empty())
-        written += writer.WriteTag(sink, boost::bind(WriteChecks, boost::cref(checks), sink, boost::placeholders::_1),
+        written += writer.WriteTag(sink, [&](XmlWriter& inner) { return WriteChecks(checks, sink, inner); },
                                    "version_check", XmlAttributes());
     for (const DirectoryChanges& dir : changes.directories)
-        written += writer.WriteTag(sink, boost::bind(WriteDirectory, boost::cref(dir), sink, boost::placeholders::_1),
-                                   "dir", Attributes({{"path", dir.path.empty() ? std::string("/") : dir.path}}));
+        written += writer.WriteTag(sink, [&](XmlWriter& inner) { return WriteDirectory(dir, sink, inner); }, "dir",
+                                   Attributes({{"path", dir.path.empty() ? std::string("/") : dir.path}}));
     return written;
-}
-
-unsigned WriteDocument(const std::string& from, const std::string& to, const std::vector<VersionCheck>& checks,
-                       const TreeChanges& changes, XmlWriter::Sink sink, XmlWriter& writer)
-{
-    return writer.WriteTag(sink, boost::bind(WriteRoot, boost::cref(checks), boost::cref(changes), sink, boost::placeholders::_1),
-                           "update", Attributes({{"from", from}, {"to", to}}));
-}
-
-unsigned StreamSink(std::ostream& out, const void* data, unsigned size)
-{
-    out.write(static_cast<const char*>(data), size);
-    return size;
 }
 
 // Finds a relative path in a scanned tree; nullptr when absent.
@@ -109,9 +95,8 @@ std::vector<VersionCheck> CollectChecks(Env& env, const ScriptOptions& options, 
         } catch (const std::exception&) {
             throw PackError("--check " + given + ": the name has no CP932 form");
         }
-        bool seen = false;
-        for (const VersionCheck& check : checks) seen = seen || check.file == file;
-        if (seen) continue;
+        if (std::any_of(checks.begin(), checks.end(), [&](const VersionCheck& check) { return check.file == file; }))
+            continue;
         const std::string* known = changes.OldDigest(file);
         checks.push_back({file, known ? *known : FileDigest(env, options.old_dir / file)});
     }
@@ -142,10 +127,16 @@ FILETIME MadeAt(const ScriptOptions& options, const TreeEntry& new_root)
     const std::uint64_t ticks = options.source_date
                                     ? std::uint64_t(*options.source_date + 11644473600LL) * 10000000u
                                     : NewestModification(new_root);
-    FILETIME time;
-    time.dwLowDateTime = std::uint32_t(ticks);
-    time.dwHighDateTime = std::uint32_t(ticks >> 32);
-    return time;
+    return FILETIME{std::uint32_t(ticks), std::uint32_t(ticks >> 32)};
+}
+
+// Visits the files of a directory whose content the update directory carries:
+// the modified, then the added ones.
+template <class Visit>
+void ForEachCopied(const DirectoryChanges& dir, Visit visit)
+{
+    for (const ModifiedFile& file : dir.modified) visit(*file.entry);
+    for (const TreeEntry* file : dir.added) visit(*file);
 }
 
 // The place of the package's own script must stay free.
@@ -154,8 +145,7 @@ void RefuseScriptNameClash(const TreeChanges& changes)
     if (changes.directories.empty() || !changes.directories.front().path.empty()) return;
     const DirectoryChanges& top = changes.directories.front();
     bool clash = false;
-    for (const ModifiedFile& file : top.modified) clash = clash || file.entry->name == kScriptName;
-    for (const TreeEntry* file : top.added) clash = clash || file->name == kScriptName;
+    ForEachCopied(top, [&](const TreeEntry& file) { clash = clash || file.name == kScriptName; });
     if (clash)
         throw PackError(std::string("the new tree changes its top-level ") + kScriptName +
                         ", which the package needs for its own script");
@@ -164,21 +154,9 @@ void RefuseScriptNameClash(const TreeChanges& changes)
 std::uint64_t BytesToCopy(const TreeChanges& changes)
 {
     std::uint64_t total = 0;
-    for (const DirectoryChanges& dir : changes.directories) {
-        for (const ModifiedFile& file : dir.modified) total += file.entry->size;
-        for (const TreeEntry* file : dir.added) total += file->size;
-    }
+    for (const DirectoryChanges& dir : changes.directories)
+        ForEachCopied(dir, [&](const TreeEntry& file) { total += file.size; });
     return total;
-}
-
-void CopyWithTimes(Env& env, const Path& from, const Path& to, const TreeEntry& entry)
-{
-    try {
-        env.CopyFileContents(from, to);
-    } catch (const std::exception& e) {
-        throw PackError("cannot copy " + from.string() + ": " + e.what());
-    }
-    WriteTimes(env, to, entry.created, entry.modified);
 }
 
 // Gives every directory of the output the times of its NEW counterpart,
@@ -203,14 +181,15 @@ void CopyFiles(Env& env, const ScriptOptions& options, const TreeChanges& change
         } catch (const std::exception& e) {
             throw PackError("cannot create " + to.string() + ": " + e.what());
         }
-        for (const ModifiedFile& file : dir.modified) {
-            CopyWithTimes(env, from / file.entry->name, to / file.entry->name, *file.entry);
-            progress.Advance(file.entry->size);
-        }
-        for (const TreeEntry* file : dir.added) {
-            CopyWithTimes(env, from / file->name, to / file->name, *file);
-            progress.Advance(file->size);
-        }
+        ForEachCopied(dir, [&](const TreeEntry& file) {
+            try {
+                env.CopyFileContents(from / file.name, to / file.name);
+            } catch (const std::exception& e) {
+                throw PackError("cannot copy " + (from / file.name).string() + ": " + e.what());
+            }
+            WriteTimes(env, to / file.name, file.created, file.modified);
+            progress.Advance(file.size);
+        });
     }
     progress.Finish();
 }
@@ -221,9 +200,14 @@ void WriteScriptXml(const std::string& from, const std::string& to, const std::v
                     const TreeChanges& changes, std::ostream& out)
 {
     XmlWriter writer(2, ' ');
-    XmlWriter::Sink sink = boost::bind(StreamSink, boost::ref(out), boost::placeholders::_1, boost::placeholders::_2);
-    writer.Write(sink, boost::bind(WriteDocument, boost::cref(from), boost::cref(to), boost::cref(checks),
-                                   boost::cref(changes), sink, boost::placeholders::_1));
+    const XmlWriter::Sink sink = [&out](const void* data, unsigned size) {
+        out.write(static_cast<const char*>(data), size);
+        return size;
+    };
+    writer.Write(sink, [&](XmlWriter& document) {
+        return document.WriteTag(sink, [&](XmlWriter& root) { return WriteRoot(checks, changes, sink, root); },
+                                 "update", Attributes({{"from", from}, {"to", to}}));
+    });
 }
 
 ScriptSummary WriteUpdateDirectory(Env& env, const ScriptOptions& options)
