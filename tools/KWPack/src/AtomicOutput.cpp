@@ -36,6 +36,23 @@ Path OnFreshSibling(const Path& target, const char* what, Attempt attempt)
     throw PackError(std::string(what) + " " + target.string() + ": no free name");
 }
 
+Path FreshDirectoryBeside(Env& env, const Path& target)
+{
+    return OnFreshSibling(target, "cannot create a directory next to",
+                          [&](const Path& name) { return env.MakeDirectory(name); });
+}
+
+// Runs one step on the scratch file; a failure says `what` went wrong with it.
+template <class Step>
+auto OnScratch(const char* what, Step step) -> decltype(step())
+{
+    try {
+        return step();
+    } catch (const std::exception& e) {
+        throw PackError(std::string(what) + " the scratch file: " + e.what());
+    }
+}
+
 } // namespace
 
 void RefuseExisting(Env& env, const Path& target, bool overwrite)
@@ -82,8 +99,7 @@ AtomicDirectory::AtomicDirectory(Env& env, const Path& target, bool overwrite)
     : env_(env), target_(target), overwrite_(overwrite)
 {
     RefuseExisting(env, target, overwrite);
-    temp_ = OnFreshSibling(target, "cannot create a directory next to",
-                           [&](const Path& name) { return env.MakeDirectory(name); });
+    temp_ = FreshDirectoryBeside(env, target);
 }
 
 AtomicDirectory::~AtomicDirectory()
@@ -94,21 +110,19 @@ AtomicDirectory::~AtomicDirectory()
 
 void AtomicDirectory::Commit()
 {
+    boost::system::error_code error;
     if (env_.Status(target_, false).Exists()) {
         if (!overwrite_) Exists(target_);
-        boost::system::error_code error;
         kw::updater::RemoveAll(env_, target_, error);
         if (error) throw PackError("cannot remove " + target_.string() + ": " + error.message());
     }
-    boost::system::error_code error;
     env_.Rename(temp_, target_, false, error);
     if (error) throw PackError("cannot create " + target_.string() + ": " + error.message());
     committed_ = true;
 }
 
 ScratchDirectory::ScratchDirectory(Env& env, const Path& beside)
-    : env_(env), path_(OnFreshSibling(beside, "cannot create a directory next to",
-                                      [&](const Path& name) { return env.MakeDirectory(name); }))
+    : env_(env), path_(FreshDirectoryBeside(env, beside))
 {
 }
 
@@ -129,30 +143,18 @@ ScratchFile::ScratchFile(Env& env, const Path& directory)
 
 void ScratchFile::Write(const void* data, std::size_t size)
 {
-    try {
-        file_->Append(data, size);
-    } catch (const std::exception& e) {
-        throw PackError(std::string("cannot write the scratch file: ") + e.what());
-    }
+    OnScratch("cannot write", [&] { file_->Append(data, size); });
     size_ += size;
 }
 
 void ScratchFile::Rewind()
 {
-    try {
-        file_->Rewind();
-    } catch (const std::exception& e) {
-        throw PackError(std::string("cannot write the scratch file: ") + e.what());
-    }
+    OnScratch("cannot write", [&] { file_->Rewind(); });
 }
 
 std::size_t ScratchFile::Read(void* data, std::size_t size)
 {
-    try {
-        return file_->Read(data, size);
-    } catch (const std::exception& e) {
-        throw PackError(std::string("cannot read the scratch file: ") + e.what());
-    }
+    return OnScratch("cannot read", [&] { return file_->Read(data, size); });
 }
 
 } // namespace kwpack
