@@ -79,26 +79,21 @@ struct Prediction {
             Refuse(list, kw::ConvertSjisToUtf8(prefix) + AttributeText(element, name_attribute), error);
             return;
         }
-        Finding finding;
-        finding.path = kw::ConvertSjisToUtf8(prefix + entry.name);
-        finding.action = ActionText(entry.action);
-        finding.refused = entry.action == EntryPlan::kRefuse;
-        if (finding.refused && entry.installed != entry.expected) {
-            finding.installed = entry.installed;
-            finding.expected = entry.expected;
-        }
-        if (finding.refused && failure.empty()) failure = StepName(list) + finding.path;
-        list.push_back(finding);
+        const bool refused = entry.action == EntryPlan::kRefuse;
+        const bool digests = refused && entry.installed != entry.expected;
+        Add(list, {kw::ConvertSjisToUtf8(prefix + entry.name), ActionText(entry.action),
+                   digests ? entry.installed : "", digests ? entry.expected : "", "", refused}, "");
     }
 
     void Refuse(std::vector<Finding>& list, const std::string& path, const std::string& error)
     {
-        Finding finding;
-        finding.path = path;
-        finding.action = ActionText(EntryPlan::kRefuse);
-        finding.error = error;
-        finding.refused = true;
-        if (failure.empty()) failure = StepName(list) + path + ": " + error;
+        Add(list, {path, ActionText(EntryPlan::kRefuse), "", "", error, true}, ": " + error);
+    }
+
+    // Adds a finding; the first refusal, with `detail` after its path, is the failure.
+    void Add(std::vector<Finding>& list, const Finding& finding, const std::string& detail)
+    {
+        if (finding.refused && failure.empty()) failure = StepName(list) + finding.path + detail;
         list.push_back(finding);
     }
 
@@ -113,14 +108,6 @@ struct Prediction {
         return value ? value->GetText() : std::string();
     }
 };
-
-// The stage a run of the updater with this package would start after. The
-// updater creates a missing stage file holding 0; here nothing is created.
-int RecordedStage(Env& env, const UpdatePaths& paths)
-{
-    if (!kw::updater::Exists(env, paths.stage_file)) return 0;
-    return kw::updater::ReadStage(env, paths.stage_file);
-}
 
 void Predict(Env& env, const VerifiedPackage& verified, const Path& installation, const UpdatePaths& paths,
              int first_stage, Prediction& prediction)
@@ -192,7 +179,9 @@ bool CheckInstallation(Env& env, const Path& package, const Path& installation, 
     const VerifiedPackage verified(env, package, key_file);
     // The layout the updater would use with the package in the installation root.
     const UpdatePaths paths(env, installation / package.filename());
-    const int recorded = RecordedStage(env, paths);
+    // The stage a run of the updater with this package would start after. The
+    // updater creates a missing stage file holding 0; here nothing is created.
+    const int recorded = kw::updater::Exists(env, paths.stage_file) ? kw::updater::ReadStage(env, paths.stage_file) : 0;
     // The updater's own rule says what its run would do.
     const kw::updater::ResumePlan resume = kw::updater::PlanResume(recorded);
     Prediction prediction;
