@@ -59,15 +59,10 @@ ParsedArgs ParseArguments(const CommandSpec& syntax, const std::vector<std::stri
             parsed.help = true;
             continue;
         }
-        std::string name = arg.substr(2);
-        std::string inline_value;
-        bool has_inline = false;
-        std::size_t eq = name.find('=');
-        if (eq != std::string::npos) {
-            inline_value = name.substr(eq + 1);
-            name.resize(eq);
-            has_inline = true;
-        }
+        // "--name=VALUE" carries its value inline.
+        const std::size_t eq = arg.find('=');
+        const bool has_inline = eq != std::string::npos;
+        const std::string name = arg.substr(2, has_inline ? eq - 2 : std::string::npos);
         auto option = std::find_if(syntax.options.begin(), syntax.options.end(),
                                    [&](const OptionSpec& o) { return o.name == name; });
         if (option == syntax.options.end()) throw UsageError("unknown option --" + name + " for " + syntax.name);
@@ -75,7 +70,7 @@ ParsedArgs ParseArguments(const CommandSpec& syntax, const std::vector<std::stri
         if (option->value.empty()) {
             if (has_inline) throw UsageError("option --" + name + " takes no value");
         } else if (has_inline) {
-            value = inline_value;
+            value = arg.substr(eq + 1);
         } else if (i + 1 < args.size()) {
             value = args[++i];
         } else {
