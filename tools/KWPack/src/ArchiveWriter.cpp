@@ -16,8 +16,6 @@ namespace {
 namespace format = kw::archive::format;
 constexpr std::uint32_t kTypeDirectory = kw::archive::NodeDirectory;
 constexpr std::uint32_t kTypeFile = kw::archive::NodeFile;
-constexpr std::size_t kNodeRecord = format::kNodeRecordSize;
-constexpr std::size_t kEntryRecord = format::kEntryRecordSize;
 constexpr std::size_t kBufferSize = 1 << 16;
 
 std::uint64_t Padded(std::uint64_t n)
@@ -28,9 +26,9 @@ std::uint64_t Padded(std::uint64_t n)
 // Bytes of a node's record and body, without its descendants' records.
 std::uint64_t OwnBytes(const TreeEntry& entry)
 {
-    if (!entry.directory) return kNodeRecord + Padded(entry.size);
-    std::uint64_t bytes = kNodeRecord;
-    for (const TreeEntry& child : entry.children) bytes += kEntryRecord + Padded(child.narrow_name.size());
+    if (!entry.directory) return format::kNodeRecordSize + Padded(entry.size);
+    std::uint64_t bytes = format::kNodeRecordSize;
+    for (const TreeEntry& child : entry.children) bytes += format::kEntryRecordSize + Padded(child.narrow_name.size());
     return bytes;
 }
 
