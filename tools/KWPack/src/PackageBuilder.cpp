@@ -44,24 +44,6 @@ std::string CheckedHeader(const char* magic, const std::string& version)
 constexpr unsigned kPieceSize = 1 << 16;  // SHA-256 takes at most 64 KiB per update
 constexpr std::size_t kCipherPiece = 1 << 20;
 
-// Compressed pieces go to the scratch file and into the digest.
-void KeepCompressed(ScratchFile& scratch, const boost::shared_ptr<sha256utils::Sha256UtilsImpl>& digest,
-                    const unsigned char* data, std::size_t size)
-{
-    scratch.Write(data, size);
-    for (std::size_t done = 0; done < size; done += kPieceSize)
-        sha256utils::update_context(data + done, data + std::min<std::size_t>(size, done + kPieceSize), digest);
-}
-
-// The blocks are independent (ECB), so `jobs` threads share each piece.
-void EncryptOnThreads(const unsigned char* key, unsigned jobs, const unsigned char* in, std::size_t size,
-                      unsigned char* out)
-{
-    kw::updater::RunInSlices(size, kCipherBlock, jobs, [&](std::size_t at, std::size_t length) {
-        ContentCipher(key).Encrypt(in + at, length, out + at);
-    });
-}
-
 // Encrypts the scratch file into the package, the last block zero-padded.
 void WriteCiphertext(ScratchFile& scratch, const unsigned char* key, unsigned jobs, OutputFile& package)
 {
@@ -80,7 +62,10 @@ void WriteCiphertext(ScratchFile& scratch, const unsigned char* key, unsigned jo
         progress.Advance(got);
         std::size_t whole = (got + kCipherBlock - 1) / kCipherBlock * kCipherBlock;
         std::memset(&plain[got], 0, whole - got);
-        EncryptOnThreads(key, jobs, plain.data(), whole, encrypted.data());
+        // The blocks are independent (ECB), so `jobs` threads share each piece.
+        kw::updater::RunInSlices(whole, kCipherBlock, jobs, [&](std::size_t at, std::size_t length) {
+            ContentCipher(key).Encrypt(plain.data() + at, length, encrypted.data() + at);
+        });
         package.Write(encrypted.data(), whole);
         if (got < plain.size()) break;
     }
@@ -109,8 +94,11 @@ BuildSummary BuildPackageFromTree(Env& env, const BuildOptions& options, const T
     ScratchFile compressed(env, env.Absolute(options.package).parent_path());
     auto digest_context = sha256utils::create_context();
     {
+        // Compressed pieces go to the scratch file and into the digest.
         ParallelCompressor compressor(jobs, [&](const unsigned char* data, std::size_t size) {
-            KeepCompressed(compressed, digest_context, data, size);
+            compressed.Write(data, size);
+            for (std::size_t done = 0; done < size; done += kPieceSize)
+                sha256utils::update_context(data + done, data + std::min(size, done + kPieceSize), digest_context);
         });
         Progress progress("compressing", summary.archive_bytes);
         WriteArchiveStream(env, options.source, tree, inner_header, [&](const unsigned char* data, std::size_t size) {
