@@ -50,15 +50,14 @@ std::string Required(const ParsedArgs& args, const std::string& option)
 
 int ParseNumber(const std::string& text, const std::string& option)
 {
-    std::size_t used = 0;
-    int number = 0;
     try {
-        number = std::stoi(text, &used);
+        std::size_t used = 0;
+        const int number = std::stoi(text, &used);
+        if (used == text.size()) return number;
     } catch (const std::exception&) {
-        used = 0;
+        // no number at all, or one out of range
     }
-    if (used != text.size() || text.empty()) throw UsageError("--" + option + " needs a number, not \"" + text + "\"");
-    return number;
+    throw UsageError("--" + option + " needs a number, not \"" + text + "\"");
 }
 
 int RunKeygen(Env& env, const ParsedArgs& args)
