@@ -165,12 +165,7 @@ private:
             unsigned char* into = out_.Room(room);
             // Ask for one byte beyond the scanned length to notice growth.
             std::size_t want = std::size_t(std::min<std::uint64_t>(room, remaining + 1));
-            std::size_t got = 0;
-            try {
-                got = file->Read(into, want);
-            } catch (const std::exception& e) {
-                throw PackError("cannot read " + path.string() + ": " + e.what());
-            }
+            const std::size_t got = Explained("cannot read " + path.string(), [&] { return file->Read(into, want); });
             if (got == 0) break;
             if (got > remaining) throw PackError(path.string() + " changed while it was packed");
             out_.Commit(got);
@@ -189,8 +184,7 @@ private:
 
 std::uint64_t ArchiveStreamSize(const TreeEntry& root)
 {
-    SubtreeSizes sizes;
-    return 8 + sizes.Of(root);
+    return format::kPrologueSize + SubtreeSizes().Of(root);
 }
 
 void WriteArchiveStream(Env& env, const Path& directory, const TreeEntry& root, const std::string& prologue,

@@ -42,17 +42,6 @@ Path FreshDirectoryBeside(Env& env, const Path& target)
                           [&](const Path& name) { return env.MakeDirectory(name); });
 }
 
-// Runs one step on the scratch file; a failure says `what` went wrong with it.
-template <class Step>
-auto OnScratch(const char* what, Step step) -> decltype(step())
-{
-    try {
-        return step();
-    } catch (const std::exception& e) {
-        throw PackError(std::string(what) + " the scratch file: " + e.what());
-    }
-}
-
 } // namespace
 
 void RefuseExisting(Env& env, const Path& target, bool overwrite)
@@ -143,18 +132,18 @@ ScratchFile::ScratchFile(Env& env, const Path& directory)
 
 void ScratchFile::Write(const void* data, std::size_t size)
 {
-    OnScratch("cannot write", [&] { file_->Append(data, size); });
+    Explained("cannot write the scratch file", [&] { file_->Append(data, size); });
     size_ += size;
 }
 
 void ScratchFile::Rewind()
 {
-    OnScratch("cannot write", [&] { file_->Rewind(); });
+    Explained("cannot write the scratch file", [&] { file_->Rewind(); });
 }
 
 std::size_t ScratchFile::Read(void* data, std::size_t size)
 {
-    return OnScratch("cannot read", [&] { return file_->Read(data, size); });
+    return Explained("cannot read the scratch file", [&] { return file_->Read(data, size); });
 }
 
 } // namespace kwpack

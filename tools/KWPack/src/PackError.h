@@ -3,6 +3,7 @@
 #pragma once
 
 #include <stdexcept>
+#include <string>
 
 namespace kwpack {
 
@@ -16,5 +17,17 @@ class UsageError : public PackError {
 public:
     using PackError::PackError;
 };
+
+// Runs `step`; a failure raises PackError with `context`, a colon and the
+// failure's own text.
+template <class Step>
+auto Explained(const std::string& context, Step step) -> decltype(step())
+{
+    try {
+        return step();
+    } catch (const std::exception& e) {
+        throw PackError(context + ": " + e.what());
+    }
+}
 
 } // namespace kwpack

@@ -143,12 +143,11 @@ void ForEachCopied(const DirectoryChanges& dir, Visit visit)
 void RefuseScriptNameClash(const TreeChanges& changes)
 {
     if (changes.directories.empty() || !changes.directories.front().path.empty()) return;
-    const DirectoryChanges& top = changes.directories.front();
-    bool clash = false;
-    ForEachCopied(top, [&](const TreeEntry& file) { clash = clash || file.name == kScriptName; });
-    if (clash)
-        throw PackError(std::string("the new tree changes its top-level ") + kScriptName +
-                        ", which the package needs for its own script");
+    ForEachCopied(changes.directories.front(), [](const TreeEntry& file) {
+        if (file.name == kScriptName)
+            throw PackError(std::string("the new tree changes its top-level ") + kScriptName +
+                            ", which the package needs for its own script");
+    });
 }
 
 std::uint64_t BytesToCopy(const TreeChanges& changes)
@@ -176,17 +175,10 @@ void CopyFiles(Env& env, const ScriptOptions& options, const TreeChanges& change
         const Path from = options.new_dir / dir.path;
         const Path to = out / dir.path;
         if (dir.modified.empty() && dir.added.empty()) continue;
-        try {
-            kw::updater::CreateDirectories(env, to);
-        } catch (const std::exception& e) {
-            throw PackError("cannot create " + to.string() + ": " + e.what());
-        }
+        Explained("cannot create " + to.string(), [&] { kw::updater::CreateDirectories(env, to); });
         ForEachCopied(dir, [&](const TreeEntry& file) {
-            try {
-                env.CopyFileContents(from / file.name, to / file.name);
-            } catch (const std::exception& e) {
-                throw PackError("cannot copy " + (from / file.name).string() + ": " + e.what());
-            }
+            Explained("cannot copy " + (from / file.name).string(),
+                      [&] { env.CopyFileContents(from / file.name, to / file.name); });
             WriteTimes(env, to / file.name, file.created, file.modified);
             progress.Advance(file.size);
         });
@@ -230,13 +222,11 @@ ScriptSummary WriteUpdateDirectory(Env& env, const ScriptOptions& options)
         WriteScriptXml(options.from, options.to, checks, changes, text);
         const std::string script = text.str();
         const Path path = out.path() / kScriptName;
-        try {
+        Explained("cannot write " + path.string(), [&] {
             const std::unique_ptr<kw::updater::WritableFile> file = env.CreateNewFile(path);
             file->Append(script.data(), script.size());
             file->Close();
-        } catch (const std::exception& e) {
-            throw PackError("cannot write " + path.string() + ": " + e.what());
-        }
+        });
         const FILETIME made = MadeAt(options, new_root);
         WriteTimes(env, path, made, made);
     }
