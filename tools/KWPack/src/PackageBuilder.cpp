@@ -23,11 +23,6 @@
 namespace kwpack {
 namespace {
 
-using kw::updater::kInnerMagic;
-using kw::updater::kNewestPackageVersion;
-using kw::updater::kNewestVersionText;
-using kw::updater::kPackageMagic;
-
 // The header for a version text: four decimal digits, not newer than any
 // updater accepts (a package the updater refuses is useless).
 std::string CheckedHeader(const char* magic, const std::string& version)
@@ -35,9 +30,9 @@ std::string CheckedHeader(const char* magic, const std::string& version)
     std::uint32_t number = 0;
     if (version.size() != 4 || !kw::updater::ParseVersion(version.data(), number))
         throw PackError("version \"" + version + "\" is not four decimal digits");
-    if (number > kNewestPackageVersion)
+    if (number > kw::updater::kNewestPackageVersion)
         throw PackError("version \"" + version + "\" is newer than any updater accepts (at most " +
-                        kNewestVersionText + ")");
+                        kw::updater::kNewestVersionText + ")");
     return kw::updater::MakeHeader(magic, version);
 }
 
@@ -83,8 +78,8 @@ BuildSummary BuildPackage(Env& env, const BuildOptions& options)
 BuildSummary BuildPackageFromTree(Env& env, const BuildOptions& options, const TreeEntry& tree)
 {
     // Everything that can be refused is refused before the long work.
-    const std::string inner_header = CheckedHeader(kInnerMagic, options.version);
-    const std::string outer_header = CheckedHeader(kPackageMagic, options.version);
+    const std::string inner_header = CheckedHeader(kw::updater::kInnerMagic, options.version);
+    const std::string outer_header = CheckedHeader(kw::updater::kPackageMagic, options.version);
     const RsaPrivateKey key = RsaPrivateKey::Load(env, options.key);
     RefuseExisting(env, options.package, options.force);
 
