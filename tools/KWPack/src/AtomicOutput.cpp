@@ -16,6 +16,17 @@ std::string Text(const std::string& what, const Path& path, const std::exception
     return what + " " + path.string() + ": " + (error ? error->code().message() : e.what());
 }
 
+// Runs `step`; a failure raises PackError saying that `what` failed on `path`.
+template <class Step>
+auto OnPath(const std::string& what, const Path& path, Step step) -> decltype(step())
+{
+    try {
+        return step();
+    } catch (const std::exception& e) {
+        throw PackError(Text(what, path, e));
+    }
+}
+
 [[noreturn]] void Exists(const Path& target)
 {
     throw PackError(target.string() + " exists; use --force to replace it");
@@ -27,11 +38,7 @@ Path OnFreshSibling(const Path& target, const char* what, Attempt attempt)
 {
     for (int i = 0; i < kNameAttempts; ++i) {
         const Path name = kw::updater::FreshSiblingName(target);
-        try {
-            if (attempt(name)) return name;
-        } catch (const std::exception& e) {
-            throw PackError(Text(what, target, e));
-        }
+        if (OnPath(what, target, [&] { return attempt(name); })) return name;
     }
     throw PackError(std::string(what) + " " + target.string() + ": no free name");
 }
@@ -63,11 +70,7 @@ OutputFile::OutputFile(Env& env, const Path& target, bool overwrite, bool owner_
 
 void OutputFile::Write(const void* data, std::size_t size)
 {
-    try {
-        file_->Append(data, size);
-    } catch (const std::exception& e) {
-        throw PackError(Text("cannot write", target_, e));
-    }
+    OnPath("cannot write", target_, [&] { file_->Append(data, size); });
 }
 
 void OutputFile::Commit()
@@ -123,11 +126,7 @@ ScratchDirectory::~ScratchDirectory()
 
 ScratchFile::ScratchFile(Env& env, const Path& directory)
 {
-    try {
-        file_ = env.CreateScratchFile(directory);
-    } catch (const std::exception& e) {
-        throw PackError(Text("cannot create a scratch file in", directory, e));
-    }
+    file_ = OnPath("cannot create a scratch file in", directory, [&] { return env.CreateScratchFile(directory); });
 }
 
 void ScratchFile::Write(const void* data, std::size_t size)
