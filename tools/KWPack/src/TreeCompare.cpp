@@ -44,9 +44,11 @@ std::uint64_t BytesToHash(const TreeEntry& old_dir, const TreeEntry& new_dir)
     return total;
 }
 
-class Comparer {
-public:
-    Comparer(Env& env, TreeChanges& changes, Progress& progress) : env_(env), changes_(changes), progress_(progress) {}
+// Walks an OLD and a NEW directory side by side into `changes`.
+struct Comparer {
+    Env& env;
+    TreeChanges& changes;
+    Progress& progress;
 
     void Compare(const Path& old_path, const TreeEntry& old_dir, const Path& new_path, const TreeEntry& new_dir,
                  const std::string& relative)
@@ -56,7 +58,7 @@ public:
         const ByFoldedName old_children(old_dir), new_children(new_dir);
         for (const TreeEntry& old_child : old_dir.children) {
             if (!new_children.Find(old_child.name))
-                changes_.removed.push_back(JoinRelative(relative, old_child.name) + (old_child.directory ? "/" : ""));
+                changes.removed.push_back(JoinRelative(relative, old_child.name) + (old_child.directory ? "/" : ""));
         }
         for (const TreeEntry& new_child : new_dir.children) {
             const TreeEntry* old_child = old_children.Find(new_child.name);
@@ -68,20 +70,20 @@ public:
                                 " in the old tree and a " + (new_child.directory ? "directory" : "file") +
                                 " in the new one; an update script cannot change the kind of an entry");
             } else if (!new_child.directory) {
-                std::string old_digest = FileDigest(env_, old_path / old_child->name);
-                progress_.Advance(old_child->size);
+                std::string old_digest = FileDigest(env, old_path / old_child->name);
+                progress.Advance(old_child->size);
                 // A rename by case alone is a replacement too: the installation
                 // then takes the new spelling (an `add` would find the file there).
                 bool changed = old_child->size != new_child.size || old_child->name != new_child.name;
                 if (!changed) {
-                    changed = FileDigest(env_, new_path / new_child.name) != old_digest;
-                    progress_.Advance(new_child.size);
+                    changed = FileDigest(env, new_path / new_child.name) != old_digest;
+                    progress.Advance(new_child.size);
                 }
                 if (changed) here.modified.push_back({&new_child, old_digest});
             }
         }
         if (!here.modified.empty() || !here.added.empty() || !here.created.empty())
-            changes_.directories.push_back(here);
+            changes.directories.push_back(here);
         // Directories after their parent: a new one is made before it is filled.
         for (const TreeEntry& new_child : new_dir.children) {
             if (!new_child.directory) continue;
@@ -94,11 +96,6 @@ public:
                     new_path / new_child.name, new_child, JoinRelative(relative, new_child.name));
         }
     }
-
-private:
-    Env& env_;
-    TreeChanges& changes_;
-    Progress& progress_;
 };
 
 } // namespace
@@ -128,7 +125,7 @@ TreeChanges CompareTrees(Env& env, const Path& old_dir, const TreeEntry& old_roo
 {
     TreeChanges changes;
     Progress progress("comparing", BytesToHash(old_root, new_root));
-    Comparer(env, changes, progress).Compare(old_dir, old_root, new_dir, new_root, "");
+    Comparer{env, changes, progress}.Compare(old_dir, old_root, new_dir, new_root, "");
     progress.Finish();
     return changes;
 }
