@@ -132,9 +132,8 @@ struct ParallelCompressor::State {
     void Submit()
     {
         while (pending.size() >= limit) EmitOldest();
-        auto input = std::make_shared<Bytes>();
-        input->swap(chunk);
-        std::packaged_task<CompressedChunk()> task([input] { return CompressChunk(*input); });
+        // A moved-from vector is empty: the next chunk starts afresh.
+        std::packaged_task<CompressedChunk()> task([input = std::move(chunk)] { return CompressChunk(input); });
         pending.push_back(task.get_future());
         {
             std::lock_guard<std::mutex> lock(mutex);
