@@ -61,10 +61,9 @@ public:
         while (size) {
             std::size_t n = std::min(size, buffer_.size() - used_);
             std::memcpy(&buffer_[used_], bytes, n);
-            used_ += n;
+            Commit(n);
             bytes += n;
             size -= n;
-            if (used_ == buffer_.size()) Flush();
         }
     }
 
