@@ -10,7 +10,6 @@
 #include "RsaKey.h"
 #include "RsaPadding.h"
 #include "Slices.h"
-#include "SourceTree.h"
 
 #include "Sha256Utils.h"
 
