@@ -90,16 +90,13 @@ struct Prediction {
         Add(list, {path, ActionText(EntryPlan::kRefuse), "", "", error, true}, ": " + error);
     }
 
-    // Adds a finding; the first refusal, with `detail` after its path, is the failure.
+    // Adds a finding; the first refusal, named with its step and with
+    // `detail` after its path, is the failure.
     void Add(std::vector<Finding>& list, const Finding& finding, const std::string& detail)
     {
-        if (finding.refused && failure.empty()) failure = StepName(list) + finding.path + detail;
+        const char* step = &list == &version_check ? "version check refuses " : "stage 4 refuses ";
+        if (finding.refused && failure.empty()) failure = step + finding.path + detail;
         list.push_back(finding);
-    }
-
-    std::string StepName(const std::vector<Finding>& list) const
-    {
-        return &list == &version_check ? "version check refuses " : "stage 4 refuses ";
     }
 
     static std::string AttributeText(const XmlElementPtr& element, const char* name)
