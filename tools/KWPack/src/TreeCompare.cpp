@@ -56,10 +56,9 @@ struct Comparer {
         DirectoryChanges here;
         here.path = relative;
         const ByFoldedName old_children(old_dir), new_children(new_dir);
-        for (const TreeEntry& old_child : old_dir.children) {
+        for (const TreeEntry& old_child : old_dir.children)
             if (!new_children.Find(old_child.name))
                 changes.removed.push_back(JoinRelative(relative, old_child.name) + (old_child.directory ? "/" : ""));
-        }
         for (const TreeEntry& new_child : new_dir.children) {
             const TreeEntry* old_child = old_children.Find(new_child.name);
             const std::string child_relative = JoinRelative(relative, new_child.name);
