@@ -66,10 +66,9 @@ RsaPrivateKey RsaPrivateKey::Load(kw::updater::Env& env, const kw::updater::Path
     if (!key) Fail("cannot read private key " + pem.string());
     RsaPrivateKey result(key);
     if (EVP_PKEY_base_id(key) != EVP_PKEY_RSA) throw PackError(pem.string() + " is not an RSA private key");
-    std::unique_ptr<BIGNUM, decltype(&BN_free)> e(nullptr, BN_free);
     BIGNUM* raw = nullptr;
     if (!EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &raw)) Fail("cannot read the key's exponent");
-    e.reset(raw);
+    const std::unique_ptr<BIGNUM, decltype(&BN_free)> e(raw, BN_free);
     // The updater's public exponent is fixed: any other key cannot work.
     if (!BN_is_word(e.get(), kPublicExponent)) throw PackError(pem.string() + " does not use the public exponent 65537");
     if (result.bits() < kMinKeyBits || result.bits() > kMaxKeyBits)
