@@ -15,7 +15,6 @@
 
 using kw::archive::Directory;
 using kw::archive::File;
-using kw::archive::Node;
 
 namespace kwpack {
 namespace {
@@ -55,7 +54,7 @@ struct ListedEntry {
 
 void ListTree(const Directory& dir, const std::string& prefix, std::vector<ListedEntry>& entries)
 {
-    Directory::NodeCallback visit = [&](const std::string& name, const boost::shared_ptr<Node>& node) {
+    Directory::NodeCallback visit = [&](const std::string& name, const boost::shared_ptr<kw::archive::Node>& node) {
         const bool file = node->GetType() == kw::archive::NodeFile;
         entries.push_back({prefix + name, file, file ? boost::static_pointer_cast<File>(node)->GetSize() : 0u,
                            TimeText(node->GetCreated()), TimeText(node->GetModified())});
