@@ -132,8 +132,8 @@ struct ParallelCompressor::State {
     void Submit()
     {
         while (pending.size() >= limit) EmitOldest();
-        // A moved-from vector is empty: the next chunk starts afresh.
         std::packaged_task<CompressedChunk()> task([input = std::move(chunk)] { return CompressChunk(input); });
+        chunk.clear(); // the next chunk starts afresh, whatever a move leaves behind
         pending.push_back(task.get_future());
         {
             std::lock_guard<std::mutex> lock(mutex);
