@@ -1,5 +1,5 @@
-// The SHA-256 context: pending bytes, the message length in base-65536
-// words, the running hash value; finishing pads per FIPS 180-4.
+// The SHA-256 context: pending bytes, the message length, the running hash
+// value; finishing pads per FIPS 180-4.
 #include "Sha256Utils.h"
 
 #include "HeldFile.h"
@@ -21,36 +21,16 @@ public:
     void Finish(unsigned char* digest);
 
 private:
-    void AddToLength(std::uint64_t size);
-    std::uint64_t LengthInBytes() const;
-
     unsigned char pending_[64];
     std::size_t pending_size_ = 0; // fewer than 64 between calls
-    std::uint32_t length_[4] = {0, 0, 0, 0}; // bytes so far, 16 bits per word, lowest first
+    std::uint64_t length_ = 0; // bytes so far, modulo 2^64 as the padding holds it
     std::uint32_t state_[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                                0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
 };
 
-void Sha256UtilsImpl::AddToLength(std::uint64_t size)
-{
-    // Carries every 16-bit digit, so a range of any size counts correctly.
-    std::uint32_t carry = 0;
-    for (int i = 0; i < 4; ++i, size >>= 16) {
-        const std::uint32_t sum = length_[i] + static_cast<std::uint32_t>(size & 0xFFFF) + carry;
-        length_[i] = sum & 0xFFFF;
-        carry = sum >> 16;
-    }
-}
-
-std::uint64_t Sha256UtilsImpl::LengthInBytes() const
-{
-    return std::uint64_t(length_[0]) | (std::uint64_t(length_[1]) << 16) | (std::uint64_t(length_[2]) << 32) |
-           (std::uint64_t(length_[3]) << 48);
-}
-
 void Sha256UtilsImpl::Update(const unsigned char* data, std::size_t size)
 {
-    AddToLength(size);
+    length_ += size;
     if (pending_size_ > 0) {
         const std::size_t take = std::min(64 - pending_size_, size);
         std::memcpy(pending_ + pending_size_, data, take);
@@ -79,7 +59,7 @@ void Sha256UtilsImpl::Finish(unsigned char* digest)
         detail::compress(state_, block, 1);
         std::memset(block, 0, sizeof block);
     }
-    const std::uint64_t bits = LengthInBytes() * 8;
+    const std::uint64_t bits = length_ * 8;
     for (int i = 0; i < 8; ++i)
         block[56 + i] = static_cast<unsigned char>(bits >> (56 - 8 * i));
     detail::compress(state_, block, 1);
