@@ -2,10 +2,18 @@
 
 #include "KWUpdaterError.h"
 
-#include <kw/archive/Node.h>
-
 namespace kw {
 namespace updater {
+namespace {
+
+// Fails with the text for the step of reading or setting times that failed.
+void RequireTimes(TimesResult result, const char* cannot_open, const char* cannot_access, const char* label)
+{
+    if (result == TimesResult::kCannotOpen) KW_FAIL(cannot_open, label);
+    if (result == TimesResult::kCannotAccess) KW_FAIL(cannot_access, label);
+}
+
+} // namespace
 
 void CreateFsDirectory(Env& env, const Path& path)
 {
@@ -22,33 +30,16 @@ void CopyFsAttributes(Env& env, const Path& source, const Path& target)
 {
     if (!Exists(env, source)) KW_FAIL("source file does not exit", "StageDir::CopyFsAttributes");
     FileTimes times;
-    switch (env.GetTimes(source, false, times)) {
-    case TimesResult::kCannotOpen:
-        KW_FAIL("cannot get attributes: CreateFile", "StageDir::CopyFsAttributes");
-    case TimesResult::kCannotAccess:
-        KW_FAIL("cannot get attributes: GetFileTime", "StageDir::CopyFsAttributes");
-    case TimesResult::kDone:
-        break;
-    }
+    RequireTimes(env.GetTimes(source, false, times), "cannot get attributes: CreateFile",
+                 "cannot get attributes: GetFileTime", "StageDir::CopyFsAttributes");
     SetFsAttributes(env, target, times.created, times.modified);
 }
 
 void SetFsAttributes(Env& env, const Path& target, const FILETIME& created, const FILETIME& modified)
 {
     if (!Exists(env, target)) KW_FAIL("target does not exist", "FsImpl::SetFsAttributes");
-    switch (env.SetTimes(target, FileTimes{created, modified})) {
-    case TimesResult::kCannotOpen:
-        KW_FAIL("cannot set attributes: CreateFile", "FsImpl::SetFsAttributes");
-    case TimesResult::kCannotAccess:
-        KW_FAIL("cannot set attributes: SetFileTime", "FsImpl::SetFsAttributes");
-    case TimesResult::kDone:
-        break;
-    }
-}
-
-void SetFsAttributes(Env& env, const Path& target, const kw::archive::Node& node)
-{
-    SetFsAttributes(env, target, node.GetCreated(), node.GetModified());
+    RequireTimes(env.SetTimes(target, FileTimes{created, modified}), "cannot set attributes: CreateFile",
+                 "cannot set attributes: SetFileTime", "FsImpl::SetFsAttributes");
 }
 
 } // namespace updater

@@ -6,10 +6,6 @@
 #include "Env.h"
 
 namespace kw {
-namespace archive {
-class Node;
-}
-
 namespace updater {
 
 // Creates one directory (no parents); fails when it exists.
@@ -20,7 +16,6 @@ void CreateHiddenDirectory(Env& env, const Path& dir, const char* label);
 // Copies the creation and last-write times of a file (not a directory).
 void CopyFsAttributes(Env& env, const Path& source, const Path& target);
 void SetFsAttributes(Env& env, const Path& target, const FILETIME& created, const FILETIME& modified);
-void SetFsAttributes(Env& env, const Path& target, const kw::archive::Node& node);
 
 } // namespace updater
 } // namespace kw
