@@ -1,7 +1,6 @@
 #include "StageRecord.h"
 
 #include "AtomicFile.h"
-#include "FileAttributes.h"
 #include "KWUpdaterError.h"
 #include "WorkingFiles.h"
 
@@ -37,17 +36,13 @@ void WriteRecord(Env& env, const Path& stage_file, int stage)
     WriteFileAtomically(env, stage_file, TemporaryFile(stage_file), bytes, sizeof bytes);
 }
 
-// Flushes every file and directory below `dir`, and `dir` itself.
-void FlushTree(Env& env, const Path& dir)
+// Flushes a file, or a directory with every file and directory below it.
+void FlushTree(Env& env, const Path& path, const FileStatus& status)
 {
-    for (const Path& name : env.ListDirectory(dir)) {
-        const FileStatus entry = env.Status(dir / name, false);
-        if (entry.IsDirectory())
-            FlushTree(env, dir / name);
-        else if (entry.IsFile())
-            env.FlushFile(dir / name);
-    }
-    env.FlushDirectory(dir);
+    if (status.IsFile()) env.FlushFile(path);
+    if (!status.IsDirectory()) return;
+    for (const Path& name : env.ListDirectory(path)) FlushTree(env, path / name, env.Status(path / name, false));
+    env.FlushDirectory(path);
 }
 
 } // namespace
@@ -123,10 +118,7 @@ void FlushWork(Env& env, const Path& written)
         return;
     }
     const FileStatus status = env.Status(written, false);
-    if (status.IsDirectory())
-        FlushTree(env, written);
-    else if (status.IsFile())
-        env.FlushFile(written);
+    FlushTree(env, written, status);
     if (status.Exists()) env.FlushDirectory(written.parent_path());
 }
 
