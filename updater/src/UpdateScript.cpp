@@ -20,6 +20,7 @@
 #include <cstdint>
 
 using namespace boost::placeholders;
+using sha256utils::hash_from_file;
 using kw::xml::XmlIfElement;
 using kw::xml::XmlIfKey;
 
@@ -68,14 +69,6 @@ std::string NarrowRelativePath(const std::string& utf8, bool root_allowed, const
     return narrow;
 }
 
-// Messages and backups name a file by its directory's prefix and its name:
-// none for the path "/", else the relative path and '/', which is "/" alone
-// for an empty path.
-std::string Prefix(const std::string& path_utf8, const std::string& relative)
-{
-    return path_utf8 == "/" ? std::string() : relative + "/";
-}
-
 // One component of InstalledPath.
 Path InstalledEntry(Env& env, const Path& dir, const std::string& name)
 {
@@ -96,9 +89,18 @@ Path InstalledEntry(Env& env, const Path& dir, const std::string& name)
     return dir / asked;
 }
 
-std::string Hash(Env& env, const Path& file)
+// An installed entry below `dir`, found as Windows finds it, on every host:
+// a name (narrow, '/'-separated components) that differs only in case names
+// the same entry. Its path as the disk spells it; the path as asked when
+// there is none.
+Path InstalledPath(Env& env, const Path& dir, const std::string& relative)
 {
-    return sha256utils::hash_from_file(env, file);
+    Path path = dir;
+    for (std::size_t start = 0, slash; start < relative.size(); start = slash + 1) {
+        slash = std::min(relative.find('/', start), relative.size());
+        if (slash > start) path = InstalledEntry(env, path, relative.substr(start, slash - start));
+    }
+    return path;
 }
 
 std::string AttributeText(const XmlElementPtr& element, const char* name, bool& present)
@@ -106,15 +108,6 @@ std::string AttributeText(const XmlElementPtr& element, const char* name, bool& 
     const boost::shared_ptr<kw::xml::XmlValue> value = element->GetAttribute(name);
     present = static_cast<bool>(value);
     return value ? value->GetText() : std::string();
-}
-
-// The element's text: each direct text child replaces the one before.
-std::string ElementText(const XmlElementPtr& element)
-{
-    std::string text;
-    element->ForeachChildren(kw::xml::XmlElement::ElementCallback(),
-                             [&text](const boost::shared_ptr<kw::xml::XmlText>& node) { text = node->GetText(); });
-    return text;
 }
 
 } // namespace
@@ -198,16 +191,18 @@ EntryPlan plan_version_tag(Env& env, const Backups& backups, const Path& base_di
     EntryPlan plan;
     bool present = false;
     plan.name = NarrowRelativePath(AttributeText(digest, "file", present), false, "file", "check_version_tag");
-    plan.expected = ElementText(digest);
+    // The element's text: each direct text child replaces the one before.
+    const auto text = [&plan](const boost::shared_ptr<kw::xml::XmlText>& node) { plan.expected = node->GetText(); };
+    digest->ForeachChildren(kw::xml::XmlElement::ElementCallback(), text);
 
-    plan.installed = Hash(env, InstalledPath(env, base_dir, plan.name));
+    plan.installed = hash_from_file(env, InstalledPath(env, base_dir, plan.name));
     if (plan.installed == plan.expected) {
         plan.action = EntryPlan::kOldVersion;
         return plan;
     }
     // Already replaced by an earlier run: its backup proves the old version.
     const Path backup = NarrowToPath(backups.GetBackupPath(plan.name));
-    if (env.Status(backup, true).IsFile() && Hash(env, backup) == plan.expected) {
+    if (env.Status(backup, true).IsFile() && hash_from_file(env, backup) == plan.expected) {
         plan.action = EntryPlan::kBackedUp;
         return plan;
     }
@@ -215,7 +210,7 @@ EntryPlan plan_version_tag(Env& env, const Backups& backups, const Path& base_di
     // update again with the backups gone: the file then already equals the
     // one the package brings, which the script's own copy step skips.
     const Path packaged = extract_dir / NarrowToPath(plan.name);
-    const bool already_new = env.Status(packaged, true).IsFile() && Hash(env, packaged) == plan.installed;
+    const bool already_new = env.Status(packaged, true).IsFile() && hash_from_file(env, packaged) == plan.installed;
     plan.action = already_new ? EntryPlan::kAlreadyNew : EntryPlan::kRefuse;
     return plan;
 }
@@ -227,16 +222,6 @@ void check_version_tag(Env& env, const Backups& backups, const Path& base_dir, c
         KW_FAIL("version unmatched!", "check_version_tag");
 }
 
-Path InstalledPath(Env& env, const Path& dir, const std::string& relative)
-{
-    Path path = dir;
-    for (std::size_t start = 0, slash; start < relative.size(); start = slash + 1) {
-        slash = std::min(relative.find('/', start), relative.size());
-        if (slash > start) path = InstalledEntry(env, path, relative.substr(start, slash - start));
-    }
-    return path;
-}
-
 void walk_dir(Env& env, const Path& extract_dir, const Path& base_dir, const XmlElementPtr& dir, const DirSteps& steps)
 {
     bool present = false;
@@ -244,7 +229,10 @@ void walk_dir(Env& env, const Path& extract_dir, const Path& base_dir, const Xml
     if (!present) KW_FAIL("has not path attribute(?)", "proc_dir");
     const std::string relative =
         NarrowRelativePath(safename::DropTrailingSlash(path_utf8), true, "path", "proc_dir");
-    const std::string prefix = Prefix(path_utf8, relative);
+    // Messages and backups name a file by its directory's prefix and its name:
+    // none for the path "/", else the relative path and '/', which is "/" alone
+    // for an empty path.
+    const std::string prefix = path_utf8 == "/" ? std::string() : relative + "/";
 
     Path source_dir = extract_dir;
     if (!relative.empty()) source_dir /= NarrowToPath(relative);
@@ -307,16 +295,16 @@ EntryPlan plan_modify(Env& env, const Backups& backups, const Path& source_dir, 
     const Path name = NarrowToPath(plan.name);
 
     plan.installed_path = InstalledEntry(env, target_dir, plan.name);
-    plan.installed = Hash(env, plan.installed_path);
+    plan.installed = hash_from_file(env, plan.installed_path);
     if (plan.installed == plan.expected) {
         plan.action = EntryPlan::kReplace;
-    } else if (Hash(env, source_dir / name) == plan.installed) {
+    } else if (hash_from_file(env, source_dir / name) == plan.installed) {
         plan.action = EntryPlan::kAlreadyNew;
     } else {
         // Neither version: only a backup of the old one, taken by an
         // interrupted run, allows copying again.
         const Path backup = NarrowToPath(backups.GetBackupPath(prefix, plan.name));
-        const bool backed_up = env.Status(backup, true).IsFile() && Hash(env, backup) == plan.expected;
+        const bool backed_up = env.Status(backup, true).IsFile() && hash_from_file(env, backup) == plan.expected;
         plan.action = backed_up ? EntryPlan::kReplaceAgain : EntryPlan::kRefuse;
     }
     return plan;

@@ -76,12 +76,6 @@ void for_each_dir(const XmlElementPtr& root, const boost::function<void(const Xm
 // One `dir`: its replacements, then its additions, then its new directories.
 void walk_dir(Env& env, const Path& extract_dir, const Path& base_dir, const XmlElementPtr& dir, const DirSteps& steps);
 
-// An installed entry below `dir`, found as Windows finds it, on every host:
-// a name (narrow, '/'-separated components) that differs only in case names
-// the same entry. Its path as the disk spells it; the path as asked when
-// there is none.
-Path InstalledPath(Env& env, const Path& dir, const std::string& relative);
-
 // The decisions of check_version_tag, modify_file, add_file and
 // make_directory; each raises as its step does for a malformed or unsafe entry.
 EntryPlan plan_version_tag(Env& env, const Backups& backups, const Path& base_dir, const Path& extract_dir,
