@@ -11,12 +11,17 @@
 
 #include <kw/KWConvert.h>
 #include <kw/archive/Archive.h>
+#include <kw/archive/ArchiveVisitor.h>
 #include <kw/archive/Directory.h>
 #include <kw/archive/File.h>
 
 #include <boost/pointer_cast.hpp>
 
+#include <map>
+#include <memory>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 namespace kw {
 namespace updater {
@@ -29,13 +34,6 @@ namespace {
 
 const char kNodeActionLabel[] = "construct_tree::node_action::operator ()";
 
-// A link where a directory belongs is removed, so that a real directory
-// takes its place and nothing is written through it.
-void RemoveLink(Env& env, const Path& path)
-{
-    if (env.Status(path, false).kind == FileKind::kLink) env.Remove(path);
-}
-
 // Creates `path` as one directory unless it is one already.
 void EnsureDirectory(Env& env, const Path& path, const char* not_directory, const char* label)
 {
@@ -44,6 +42,15 @@ void EnsureDirectory(Env& env, const Path& path, const char* not_directory, cons
         CreateFsDirectory(env, path);
     else if (!status.IsDirectory())
         KW_FAIL(not_directory, label);
+}
+
+// As EnsureDirectory, but a link where the directory belongs is removed
+// first, so that a real directory takes its place and nothing is written
+// through it.
+void EnsureRealDirectory(Env& env, const Path& path, const char* not_directory, const char* label)
+{
+    if (env.Status(path, false).kind == FileKind::kLink) env.Remove(path);
+    EnsureDirectory(env, path, not_directory, label);
 }
 
 // A name from the package must name one entry inside its directory. The
@@ -70,92 +77,100 @@ void RefuseCaseTwins(const std::vector<kw::archive::ArchiveVisitor::Entry>& entr
     KW_FAIL(text.c_str(), "construct_tree");
 }
 
-} // namespace
+// Writes an archive's records into the extraction directory (the top
+// directory "/" is the extraction directory itself). The names of a
+// directory are checked when its record is complete, before anything of them
+// is written; a directory takes its times at Finish, once everything in it
+// is written. Failures raise KWUpdaterCommonError.
+class ExpansionWriter : public kw::archive::ArchiveVisitor {
+public:
+    ExpansionWriter(Env& env, const Path& extract_dir) : env_(env), extract_dir_(extract_dir) {}
 
-ExpansionWriter::ExpansionWriter(Env& env, const Path& extract_dir) : env_(env), extract_dir_(extract_dir) {}
-
-ExpansionWriter::~ExpansionWriter() = default;
-
-bool ExpansionWriter::DirectoryBegin(NodeId id, const FILETIME& created, const FILETIME& modified)
-{
-    entries_.clear();
-    // The top directory is the extraction directory, which keeps its own times.
-    if (id != 0) directories_.emplace_back(paths_.at(id), FileTimes{created, modified});
-    return true;
-}
-
-bool ExpansionWriter::DirectoryEntry(NodeId directory, const Entry& entry)
-{
-    if (directory != kArchiveRoot) entries_.push_back(entry);
-    return true;
-}
-
-bool ExpansionWriter::DirectoryEnd(NodeId id)
-{
-    for (const Entry& entry : entries_) RequireSafeName(entry.name);
-    RefuseCaseTwins(entries_);
-    if (id == 0) {
-        // Made once the top record is whole; an existing one is used as it
-        // is, nothing in it deleted.
-        RemoveLink(env_, extract_dir_);
-        EnsureDirectory(env_, extract_dir_, "base dir is not a directory", "construct");
-        paths_[0] = extract_dir_;
+    bool DirectoryBegin(NodeId id, const FILETIME& created, const FILETIME& modified) override
+    {
+        entries_.clear();
+        // The top directory is the extraction directory, which keeps its own times.
+        if (id != 0) directories_.emplace_back(paths_.at(id), FileTimes{created, modified});
+        return true;
     }
-    const Path directory = paths_.at(id);
-    paths_.erase(id);
-    for (const Entry& entry : entries_) {
-        const Path child = directory / NarrowToPath(entry.name);
-        paths_[entry.id] = child;
-        if (entry.type != kw::archive::NodeDirectory) continue;
-        RemoveLink(env_, child);
-        const FileStatus status = env_.Status(child, false);
-        if (status.Exists() && !status.IsDirectory())
-            KW_FAIL("path is already created, but it is not a directory", kNodeActionLabel);
-        if (!status.Exists()) CreateFsDirectory(env_, child);
+
+    bool DirectoryEntry(NodeId directory, const Entry& entry) override
+    {
+        if (directory != kArchiveRoot) entries_.push_back(entry);
+        return true;
     }
-    return true;
-}
 
-bool ExpansionWriter::FileBegin(NodeId id, std::uint32_t, const FILETIME& created, const FILETIME& modified)
-{
-    file_path_ = paths_.at(id);
-    paths_.erase(id);
-    file_times_ = FileTimes{created, modified};
-    // Always a new file: never write through a link or into shared content.
-    RemoveUnlessDirectory(env_, file_path_);
-    boost::system::error_code error;
-    std::unique_ptr<WritableFile> created_file = env_.CreateNewFile(file_path_, false, error);
-    if (!created_file) KW_FAIL("cannot open file to output", "construct_file");
-    file_.reset(new FileOutputStream(std::move(created_file)));
-    return true;
-}
-
-bool ExpansionWriter::FileContent(NodeId, const void* data, unsigned size)
-{
-    if (!file_->write(static_cast<const char*>(data), static_cast<std::streamsize>(size)))
-        KW_FAIL("an error occurred while writing to regular-file", "construct_file");
-    return true;
-}
-
-bool ExpansionWriter::FileEnd(NodeId)
-{
-    try {
-        file_->Close();
-    } catch (const std::exception&) {
-        KW_FAIL("an error occurred while writing to regular-file", "construct_file");
+    bool DirectoryEnd(NodeId id) override
+    {
+        for (const Entry& entry : entries_) RequireSafeName(entry.name);
+        RefuseCaseTwins(entries_);
+        if (id == 0) {
+            // Made once the top record is whole; an existing one is used as it
+            // is, nothing in it deleted.
+            EnsureRealDirectory(env_, extract_dir_, "base dir is not a directory", "construct");
+            paths_[0] = extract_dir_;
+        }
+        const Path directory = paths_.at(id);
+        paths_.erase(id);
+        for (const Entry& entry : entries_) {
+            const Path child = directory / NarrowToPath(entry.name);
+            paths_[entry.id] = child;
+            if (entry.type != kw::archive::NodeDirectory) continue;
+            EnsureRealDirectory(env_, child, "path is already created, but it is not a directory", kNodeActionLabel);
+        }
+        return true;
     }
-    file_.reset();
-    SetFsAttributes(env_, file_path_, file_times_.created, file_times_.modified);
-    return true;
-}
 
-void ExpansionWriter::Finish()
-{
-    for (auto it = directories_.rbegin(); it != directories_.rend(); ++it)
-        SetFsAttributes(env_, it->first, it->second.created, it->second.modified);
-}
+    bool FileBegin(NodeId id, std::uint32_t, const FILETIME& created, const FILETIME& modified) override
+    {
+        file_path_ = paths_.at(id);
+        paths_.erase(id);
+        file_times_ = FileTimes{created, modified};
+        // Always a new file: never write through a link or into shared content.
+        RemoveUnlessDirectory(env_, file_path_);
+        boost::system::error_code error;
+        std::unique_ptr<WritableFile> created_file = env_.CreateNewFile(file_path_, false, error);
+        if (!created_file) KW_FAIL("cannot open file to output", "construct_file");
+        file_.reset(new FileOutputStream(std::move(created_file)));
+        return true;
+    }
 
-namespace {
+    bool FileContent(NodeId, const void* data, unsigned size) override
+    {
+        if (!file_->write(static_cast<const char*>(data), static_cast<std::streamsize>(size)))
+            KW_FAIL("an error occurred while writing to regular-file", "construct_file");
+        return true;
+    }
+
+    bool FileEnd(NodeId) override
+    {
+        try {
+            file_->Close();
+        } catch (const std::exception&) {
+            KW_FAIL("an error occurred while writing to regular-file", "construct_file");
+        }
+        file_.reset();
+        SetFsAttributes(env_, file_path_, file_times_.created, file_times_.modified);
+        return true;
+    }
+
+    // Gives every directory its times, the deepest first.
+    void Finish()
+    {
+        for (auto it = directories_.rbegin(); it != directories_.rend(); ++it)
+            SetFsAttributes(env_, it->first, it->second.created, it->second.modified);
+    }
+
+private:
+    Env& env_;
+    Path extract_dir_;
+    std::map<NodeId, Path> paths_;           // nodes whose records are still to come
+    std::vector<Entry> entries_;             // of the directory record being read
+    std::vector<std::pair<Path, FileTimes>> directories_;
+    std::unique_ptr<FileOutputStream> file_; // the file being written
+    Path file_path_;
+    FileTimes file_times_;
+};
 
 // Hands a loaded tree to a visitor as its records would arrive.
 class TreeWalk {
@@ -196,8 +211,7 @@ private:
 void construct(Env& env, kw::archive::Archive& archive, const Path& extract_dir)
 {
     // The extraction directory first, as a stream's top record makes it.
-    RemoveLink(env, extract_dir);
-    EnsureDirectory(env, extract_dir, "base dir is not a directory", "construct");
+    EnsureRealDirectory(env, extract_dir, "base dir is not a directory", "construct");
     const boost::shared_ptr<Node> top = archive.GetRoot().GetChildNode("/");
     if (!top) KW_FAIL("root is not created", "construct");
     const boost::shared_ptr<Directory> top_directory = boost::dynamic_pointer_cast<Directory>(top);
