@@ -5,6 +5,7 @@
 #pragma once
 
 #include "Env.h"
+#include "NativeText.h"
 
 #include <chrono>
 #include <string>
@@ -30,7 +31,10 @@ bool RetryWhileHeld(Env& env, const Path& file, Env::Use use, Attempt attempt)
 }
 
 // "<what>: <file> is in use by another process", the file as narrow text.
-std::string HeldText(const std::string& what, const Path& file);
+inline std::string HeldText(const std::string& what, const Path& file)
+{
+    return what + ": " + PathToNarrow(file) + " is in use by another process";
+}
 
 } // namespace updater
 } // namespace kw

@@ -4,6 +4,7 @@
 
 #include "UpdateListener.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace kw {
@@ -12,7 +13,13 @@ namespace updater {
 class ProgressLine {
 public:
     ProgressLine(UpdateListener& listener, std::uint64_t total) : listener_(listener), total_(total) {}
-    void Update(std::uint64_t done);
+    void Update(std::uint64_t done)
+    {
+        static const std::uint64_t kStep = 4096;
+        if (done < threshold_) return;
+        listener_.Progress(done, total_);
+        threshold_ = std::min(threshold_ + kStep, total_);
+    }
 
 private:
     UpdateListener& listener_;
