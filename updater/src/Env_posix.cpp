@@ -290,11 +290,9 @@ public:
     {
         // O_EXCL: an existing name fails, and a link is never followed.
         const int fd = ::open(Native(path), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, owner_only ? 0600 : 0666);
-        if (fd < 0) {
-            error = LastError();
-            return nullptr;
-        }
-        return std::unique_ptr<WritableFile>(new PosixFile(fd, path));
+        if (fd >= 0) return std::unique_ptr<WritableFile>(new PosixFile(fd, path));
+        error = LastError();
+        return nullptr;
     }
 
     std::unique_ptr<ScratchFile> CreateScratchFile(const Path& directory) override

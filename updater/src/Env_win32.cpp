@@ -246,11 +246,9 @@ public:
     {
         const HANDLE handle = ::CreateFileW(Native(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) {
-            error = ErrorCode(::GetLastError());
-            return nullptr;
-        }
-        return std::unique_ptr<SequentialFile>(new WindowsFile(handle, path));
+        if (handle != INVALID_HANDLE_VALUE) return std::unique_ptr<SequentialFile>(new WindowsFile(handle, path));
+        error = ErrorCode(::GetLastError());
+        return nullptr;
     }
 
     std::unique_ptr<WritableFile> CreateNewFile(const Path& path, bool, boost::system::error_code& error) override
@@ -258,11 +256,9 @@ public:
         // CREATE_NEW fails on any existing name, a link included.
         const HANDLE handle = ::CreateFileW(Native(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) {
-            error = ErrorCode(::GetLastError());
-            return nullptr;
-        }
-        return std::unique_ptr<WritableFile>(new WindowsFile(handle, path));
+        if (handle != INVALID_HANDLE_VALUE) return std::unique_ptr<WritableFile>(new WindowsFile(handle, path));
+        error = ErrorCode(::GetLastError());
+        return nullptr;
     }
 
     std::unique_ptr<ScratchFile> CreateScratchFile(const Path& directory) override
