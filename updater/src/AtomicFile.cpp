@@ -30,17 +30,6 @@ bool Place(Env& env, const Path& temporary, const Path& target, bool replace)
     throw boost::filesystem::filesystem_error("cannot rename", temporary, target, failed);
 }
 
-// Flushes the directory that a rename changed; false when it cannot be.
-bool FlushDirectoryOf(Env& env, const Path& target)
-{
-    try {
-        env.FlushDirectory(target.parent_path());
-        return true;
-    } catch (const boost::filesystem::filesystem_error&) {
-        return false;
-    }
-}
-
 } // namespace
 
 AtomicFile::AtomicFile(Env& env, const Path& target, const Path& temporary, bool owner_only)
@@ -72,7 +61,13 @@ bool AtomicFile::Commit(bool replace)
         RaiseFileError("cannot place the file", target_,
                        boost::system::errc::make_error_code(boost::system::errc::cross_device_link));
     }
-    return FlushDirectoryOf(env_, target_);
+    // Flushes the directory that the rename changed; false when it cannot be.
+    try {
+        env_.FlushDirectory(target_.parent_path());
+        return true;
+    } catch (const boost::filesystem::filesystem_error&) {
+        return false;
+    }
 }
 
 bool WriteFileAtomically(Env& env, const Path& target, const Path& temporary, const void* data, std::size_t size)

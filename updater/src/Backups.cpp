@@ -10,11 +10,10 @@ namespace updater {
 
 void Backups::BackupFile(const Path& source, const std::string& relative_dir, const std::string& file_name) const
 {
-    if (Exists(env_, backup_dir_)) {
-        if (!IsDirectory(env_, backup_dir_)) KW_FAIL(".backup is not a directory", "StageDir::BackupFile");
-    } else {
+    if (!Exists(env_, backup_dir_))
         CreateHiddenDirectory(env_, backup_dir_, "StageDir::BackupFile");
-    }
+    else if (!IsDirectory(env_, backup_dir_))
+        KW_FAIL(".backup is not a directory", "StageDir::BackupFile");
     const Path target_dir = NarrowToPath(GetBackupPath(relative_dir));
     CreateDirectories(env_, target_dir);
     // The installed file is replaced by a rename, never changed in place, so

@@ -14,7 +14,6 @@ class Backups {
 public:
     Backups(Env& env, const Path& backup_dir) : env_(env), backup_dir_(backup_dir) {}
 
-    const Path& BackupDir() const { return backup_dir_; }
     // The version being updated from, in narrow text.
     const std::string& From() const { return from_; }
     void SetFrom(const std::string& from) { from_ = from; }

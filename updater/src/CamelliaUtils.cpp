@@ -173,9 +173,8 @@ CamelliaUtilsImpl::CamelliaUtilsImpl(int key_length, const void* key) : key_leng
     } else if (key_length == 32) {
         q[1] = Quad{LoadBigEndian64(k + 16), LoadBigEndian64(k + 24)};
     }
-    Quad d = Mix(Quad{q[0].hi ^ q[1].hi, q[0].lo ^ q[1].lo}, kSigma);
-    d = Mix(Quad{d.hi ^ q[0].hi, d.lo ^ q[0].lo}, kSigma + 2);
-    q[2] = d;
+    const Quad d = Mix(Quad{q[0].hi ^ q[1].hi, q[0].lo ^ q[1].lo}, kSigma);
+    q[2] = Mix(Quad{d.hi ^ q[0].hi, d.lo ^ q[0].lo}, kSigma + 2);
     q[3] = Mix(Quad{q[2].hi ^ q[1].hi, q[2].lo ^ q[1].lo}, kSigma + 4);
 
     const bool short_key = key_length == 16;

@@ -116,11 +116,9 @@ int RunUpdater(int argc, char** argv, const StageOperations& operations, std::is
         // text is native (a file-system error names a native path).
         std::cerr << boost::format("Error: %s") % NarrowToConsole(e.Message()) << std::endl;
         std::cout << "Update failed." << std::endl;
-        code = 1;
     } catch (const std::exception& e) {
         std::cerr << boost::format("Error: %s") % NativeToConsole(e.what()) << std::endl;
         std::cout << "Update failed." << std::endl;
-        code = 1;
     }
     std::cout << "Press enter key to exit updater." << std::endl;
     (input ? *input : std::cin).get();

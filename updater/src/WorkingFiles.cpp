@@ -24,9 +24,7 @@ Path WorkingFile(Env& env, const Path& update_dir, const Path& name, const char*
     const auto* bytes = reinterpret_cast<const unsigned char*>(name.native().data());
     for (std::size_t i = 0; i < name.native().size() * sizeof(name.native()[0]); ++i)
         digest = (digest ^ bytes[i]) * 1099511628211ULL;
-    file = (boost::format("~%016x") % digest).str();
-    file += suffix;
-    return update_dir / file;
+    return update_dir / ((boost::format("~%016x") % digest).str() + suffix);
 }
 
 } // namespace
