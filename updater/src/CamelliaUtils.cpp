@@ -135,6 +135,35 @@ const SubkeyRule kRules256[34] = {
     {3, 111, 0}, {3, 111, 1},                                                          // kw3 kw4
 };
 
+// The RFC's encryption structure run with the decryption-ordered key table;
+// Groups is the number of six-round groups (3 or 4), fixed so the rounds
+// unroll.
+template <int Groups>
+void CamelliaBlock(const std::uint32_t* k, const unsigned char* in, unsigned char* out)
+{
+    std::uint32_t l0 = LoadBigEndian32(in) ^ k[0], l1 = LoadBigEndian32(in + 4) ^ k[1];
+    std::uint32_t r0 = LoadBigEndian32(in + 8) ^ k[2], r1 = LoadBigEndian32(in + 12) ^ k[3];
+    k += 4;
+    for (int group = 0; group < Groups; ++group) {
+        if (group > 0) {
+            FL(l0, l1, k);
+            FLInverse(r0, r1, k + 2);
+            k += 4;
+        }
+        Round(l0, l1, r0, r1, k);
+        Round(r0, r1, l0, l1, k + 2);
+        Round(l0, l1, r0, r1, k + 4);
+        Round(r0, r1, l0, l1, k + 6);
+        Round(l0, l1, r0, r1, k + 8);
+        Round(r0, r1, l0, l1, k + 10);
+        k += 12;
+    }
+    StoreBigEndian32(out, r0 ^ k[0]);
+    StoreBigEndian32(out + 4, r1 ^ k[1]);
+    StoreBigEndian32(out + 8, l0 ^ k[2]);
+    StoreBigEndian32(out + 12, l1 ^ k[3]);
+}
+
 } // namespace
 
 class CamelliaUtilsImpl {
@@ -150,8 +179,8 @@ private:
 
     int key_length_;
     // The expanded subkeys as 32-bit word pairs (26 pairs for a 128-bit key,
-    // 34 otherwise), kept in the order decryption uses them.
-    std::uint32_t key_table_[68];
+    // 34 otherwise), kept in the order decryption uses them; the rest zero.
+    std::uint32_t key_table_[68] = {};
     unsigned char block_[16];
     unsigned pending_ = 0;
     boost::shared_array<unsigned char> key_copy_;
@@ -193,41 +222,7 @@ CamelliaUtilsImpl::CamelliaUtilsImpl(int key_length, const void* key) : key_leng
         key_table_[2 * i] = static_cast<std::uint32_t>(subkey >> 32);
         key_table_[2 * i + 1] = static_cast<std::uint32_t>(subkey);
     }
-    std::fill(key_table_ + 2 * count, key_table_ + 68, 0);
 }
-
-namespace {
-
-// The RFC's encryption structure run with the decryption-ordered key table;
-// Groups is the number of six-round groups (3 or 4), fixed so the rounds
-// unroll.
-template <int Groups>
-void CamelliaBlock(const std::uint32_t* k, const unsigned char* in, unsigned char* out)
-{
-    std::uint32_t l0 = LoadBigEndian32(in) ^ k[0], l1 = LoadBigEndian32(in + 4) ^ k[1];
-    std::uint32_t r0 = LoadBigEndian32(in + 8) ^ k[2], r1 = LoadBigEndian32(in + 12) ^ k[3];
-    k += 4;
-    for (int group = 0; group < Groups; ++group) {
-        if (group > 0) {
-            FL(l0, l1, k);
-            FLInverse(r0, r1, k + 2);
-            k += 4;
-        }
-        Round(l0, l1, r0, r1, k);
-        Round(r0, r1, l0, l1, k + 2);
-        Round(l0, l1, r0, r1, k + 4);
-        Round(r0, r1, l0, l1, k + 6);
-        Round(l0, l1, r0, r1, k + 8);
-        Round(r0, r1, l0, l1, k + 10);
-        k += 12;
-    }
-    StoreBigEndian32(out, r0 ^ k[0]);
-    StoreBigEndian32(out + 4, r1 ^ k[1]);
-    StoreBigEndian32(out + 8, l0 ^ k[2]);
-    StoreBigEndian32(out + 12, l1 ^ k[3]);
-}
-
-} // namespace
 
 void CamelliaUtilsImpl::DecryptBlock(const unsigned char* in, unsigned char* out) const
 {

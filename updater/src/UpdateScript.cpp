@@ -110,6 +110,33 @@ std::string AttributeText(const XmlElementPtr& element, const char* name, bool& 
     return value ? value->GetText() : std::string();
 }
 
+// Puts the extracted file in place whole, with its creation and modification
+// times, so that the updated tree is the release tree, added files included.
+// It passes through the package's own temporary file in the update
+// directory: no name beside the target is ever made or removed.
+void PlaceFile(const ScriptRun& run, const Path& source, const Path& target)
+{
+    Env& env = run.context.env;
+    // A link planted in the extraction directory is never placed.
+    if (env.Status(source, false).kind == FileKind::kLink) {
+        const std::string text = "extracted file \"" + PathToNarrow(source) + "\" is a link";
+        KW_FAIL(text.c_str(), "PlaceFile");
+    }
+    // The placed file keeps the read-only attribute the replaced one had, so
+    // the installation looks as the vendor's installer left it.
+    CopyFileAtomically(
+        env, source, target, run.paths.temporary,
+        [&](const Path& temporary) { CopyFsAttributes(env, source, temporary); }, env.Status(target, false).read_only);
+}
+
+// A file renamed by case alone in the new release ends with the script's
+// spelling: placed under its installed name (which replaces it whole), then
+// renamed, which a rerun repeats until the spellings agree.
+void TakeTheScriptsSpelling(Env& env, const Path& installed, const Path& scripts)
+{
+    if (installed.filename() != scripts.filename()) env.Rename(installed, scripts, false);
+}
+
 } // namespace
 
 boost::shared_ptr<kw::xml::XmlDocument> read_script(Env& env, const Path& extract_dir)
@@ -254,34 +281,6 @@ void proc_dir(const ScriptRun& run, const XmlElementPtr& dir)
                       boost::bind(&add_file, boost::cref(run), _1, _2, _3, _4),
                       boost::bind(&make_directory, boost::cref(run), _2, _3, _4)});
 }
-
-namespace {
-// Puts the extracted file in place whole, with its creation and modification
-// times, so that the updated tree is the release tree, added files included.
-// It passes through the package's own temporary file in the update
-// directory: no name beside the target is ever made or removed.
-void PlaceFile(const ScriptRun& run, const Path& source, const Path& target)
-{
-    Env& env = run.context.env;
-    // A link planted in the extraction directory is never placed.
-    if (env.Status(source, false).kind == FileKind::kLink) {
-        const std::string text = "extracted file \"" + PathToNarrow(source) + "\" is a link";
-        KW_FAIL(text.c_str(), "PlaceFile");
-    }
-    // The placed file keeps the read-only attribute the replaced one had, so
-    // the installation looks as the vendor's installer left it.
-    CopyFileAtomically(
-        env, source, target, run.paths.temporary,
-        [&](const Path& temporary) { CopyFsAttributes(env, source, temporary); }, env.Status(target, false).read_only);
-}
-// A file renamed by case alone in the new release ends with the script's
-// spelling: placed under its installed name (which replaces it whole), then
-// renamed, which a rerun repeats until the spellings agree.
-void TakeTheScriptsSpelling(Env& env, const Path& installed, const Path& scripts)
-{
-    if (installed.filename() != scripts.filename()) env.Rename(installed, scripts, false);
-}
-} // namespace
 
 EntryPlan plan_modify(Env& env, const Backups& backups, const Path& source_dir, const Path& target_dir,
                       const std::string& prefix, const XmlElementPtr& element)
