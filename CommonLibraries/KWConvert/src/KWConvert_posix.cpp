@@ -22,10 +22,10 @@ public:
     Iconv(const Iconv&) = delete;
     Iconv& operator=(const Iconv&) = delete;
 
-    // Converts the whole input, handing each output byte to `emit`.
-    template <class Emit>
-    void Convert(const std::string& input, const char* from_name, const char* to_name, Emit emit)
+    // Converts the whole input.
+    std::string Convert(const std::string& input, const char* from_name, const char* to_name)
     {
+        std::string converted;
         char* in = const_cast<char*>(input.data());
         size_t in_left = input.size();
         char buffer[256];
@@ -33,12 +33,13 @@ public:
             char* out = buffer;
             size_t out_left = sizeof buffer;
             const size_t result = iconv(cd_, &in, &in_left, &out, &out_left);
-            for (char* p = buffer; p != out; ++p) emit(*p);
+            converted.append(buffer, out);
             if (result == static_cast<size_t>(-1) && errno != E2BIG) {
                 const size_t offset = static_cast<size_t>(in - input.data());
                 throw detail::ConversionError(input, from_name, to_name, errno != EILSEQ, offset);
             }
         }
+        return converted;
     }
 
 private:
@@ -47,10 +48,7 @@ private:
 
 std::string Convert(const std::string& input, const char* from, const char* to)
 {
-    std::string out;
-    Iconv converter(to, from);
-    converter.Convert(input, from, to, [&](char c) { out.push_back(c); });
-    return out;
+    return Iconv(to, from).Convert(input, from, to);
 }
 
 // Several characters share one CP932 form (U+301C and U+FF5E, U+2212 and

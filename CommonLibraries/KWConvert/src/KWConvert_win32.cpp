@@ -45,10 +45,10 @@ int FromWide(UINT code_page, const wchar_t* wide, int count, char (&bytes)[4])
     return used_default ? 0 : size;
 }
 
-// Converts `input` character by character, handing each output byte to `emit`.
-template <class Emit>
-void Convert(const std::string& input, UINT from, UINT to, const char* from_name, const char* to_name, Emit emit)
+// Converts `input` character by character.
+std::string Convert(const std::string& input, UINT from, UINT to, const char* from_name, const char* to_name)
 {
+    std::string converted;
     for (std::size_t at = 0; at < input.size();) {
         const unsigned char lead = static_cast<unsigned char>(input[at]);
         const std::size_t length = from == CP_UTF8 ? Utf8Length(lead) : Cp932Length(lead);
@@ -65,9 +65,10 @@ void Convert(const std::string& input, UINT from, UINT to, const char* from_name
                            ToWide(to, bytes, static_cast<std::size_t>(count), wide_back) == wide_count &&
                            std::wstring(wide_back, wide_count) == std::wstring(wide, wide_count);
         if (!exact) throw detail::ConversionError(input, from_name, to_name, false, at);
-        for (int i = 0; i < count; ++i) emit(bytes[i]);
+        converted.append(bytes, static_cast<std::size_t>(count));
         at += length;
     }
+    return converted;
 }
 
 } // namespace
@@ -75,16 +76,13 @@ void Convert(const std::string& input, UINT from, UINT to, const char* from_name
 void ConvertUtf8ToSjis(const std::string& utf8, std::string& out, const boost::function<void(std::string&, char)>& append)
 {
     // Nothing is appended unless the whole text converts.
-    std::string sjis;
-    Convert(utf8, CP_UTF8, kCp932, "UTF-8", "CP932", [&](char c) { sjis.push_back(c); });
+    const std::string sjis = Convert(utf8, CP_UTF8, kCp932, "UTF-8", "CP932");
     for (const char c : sjis) append(out, c);
 }
 
 std::string ConvertSjisToUtf8(const std::string& sjis)
 {
-    std::string out;
-    Convert(sjis, kCp932, CP_UTF8, "CP932", "UTF-8", [&](char c) { out.push_back(c); });
-    return out;
+    return Convert(sjis, kCp932, CP_UTF8, "CP932", "UTF-8");
 }
 
 } // namespace kw
