@@ -2,11 +2,9 @@
 
 #include <kw/xml/XmlException.h>
 
-#include <boost/make_shared.hpp>
-
 namespace kw {
 
-ExpatWrapperImpl::ExpatWrapperImpl()
+ExpatWrapper::ExpatWrapper()
     : parser_(XML_ParserCreate(nullptr))
 {
     if (!parser_) KW_RAISE(xml::XmlException("parser creation error"), "kw::ExpatWrapperImpl::ExpatWrapperImpl");
@@ -15,34 +13,34 @@ ExpatWrapperImpl::ExpatWrapperImpl()
     XML_SetUserData(parser_, this);
 }
 
-void ExpatWrapperImpl::AddHandler(int kind, ExpatHandlerBase* handler)
+void ExpatWrapper::AddHandler(int kind, ExpatHandlerBase* handler)
 {
     // The table owns the handler from here on; a kind already present keeps
     // its handler and the new one is deleted.
     handlers_.insert(kind, handler);
 }
 
-void ExpatWrapperImpl::SetElementHandler(const boost::function<ExpatStartFunction>& start,
-                                         const boost::function<ExpatEndFunction>& end)
+void ExpatWrapper::SetElementHandler(const boost::function<ExpatStartFunction>& start,
+                                     const boost::function<ExpatEndFunction>& end)
 {
     AddHandler(ExpatStartTag, new ExpatHandlerImpl<ExpatStartFunction>(start));
     AddHandler(ExpatEndTag, new ExpatHandlerImpl<ExpatEndFunction>(end));
     XML_SetElementHandler(parser_, &OnStart, &OnEnd);
 }
 
-void ExpatWrapperImpl::SetCharacterDataHandler(const boost::function<ExpatTextFunction>& text)
+void ExpatWrapper::SetCharacterDataHandler(const boost::function<ExpatTextFunction>& text)
 {
     AddHandler(ExpatCharacterData, new ExpatHandlerImpl<ExpatTextFunction>(text));
     XML_SetCharacterDataHandler(parser_, &OnText);
 }
 
-void ExpatWrapperImpl::SetEntityDeclarationHandler(const boost::function<ExpatEntityFunction>& declared)
+void ExpatWrapper::SetEntityDeclarationHandler(const boost::function<ExpatEntityFunction>& declared)
 {
     AddHandler(ExpatEntityDeclaration, new ExpatHandlerImpl<ExpatEntityFunction>(declared));
     XML_SetEntityDeclHandler(parser_, &OnEntityDeclaration);
 }
 
-XML_Status ExpatWrapperImpl::Parse(const char* data, int length, bool isFinal)
+XML_Status ExpatWrapper::Parse(const char* data, int length, bool isFinal)
 {
     const XML_Status status = XML_Parse(parser_, data, length, isFinal ? XML_TRUE : XML_FALSE);
     // The parser stays stopped, so every later call reports the same cause.
@@ -53,9 +51,9 @@ XML_Status ExpatWrapperImpl::Parse(const char* data, int length, bool isFinal)
 // Exceptions must not unwind through expat's C frames: the first one stops
 // the parser and is kept until XML_Parse has returned.
 template <class F, class... Args>
-void ExpatWrapperImpl::Dispatch(void* userData, int kind, Args... args)
+void ExpatWrapper::Dispatch(void* userData, int kind, Args... args)
 {
-    ExpatWrapperImpl& self = *static_cast<ExpatWrapperImpl*>(userData);
+    ExpatWrapper& self = *static_cast<ExpatWrapper*>(userData);
     if (self.kept_) return;
     const auto it = self.handlers_.find(kind);
     if (it == self.handlers_.end()) return;
@@ -67,29 +65,27 @@ void ExpatWrapperImpl::Dispatch(void* userData, int kind, Args... args)
     }
 }
 
-void XMLCALL ExpatWrapperImpl::OnStart(void* userData, const XML_Char* name, const XML_Char** attributes)
+void XMLCALL ExpatWrapper::OnStart(void* userData, const XML_Char* name, const XML_Char** attributes)
 {
     Dispatch<ExpatStartFunction>(userData, ExpatStartTag, name, attributes);
 }
 
-void XMLCALL ExpatWrapperImpl::OnEnd(void* userData, const XML_Char* name)
+void XMLCALL ExpatWrapper::OnEnd(void* userData, const XML_Char* name)
 {
     Dispatch<ExpatEndFunction>(userData, ExpatEndTag, name);
 }
 
-void XMLCALL ExpatWrapperImpl::OnText(void* userData, const XML_Char* data, int length)
+void XMLCALL ExpatWrapper::OnText(void* userData, const XML_Char* data, int length)
 {
     Dispatch<ExpatTextFunction>(userData, ExpatCharacterData, data, length);
 }
 
-void XMLCALL ExpatWrapperImpl::OnEntityDeclaration(void* userData, const XML_Char* name, int /*isParameterEntity*/,
-                                                    const XML_Char* /*value*/, int /*valueLength*/,
-                                                    const XML_Char* /*base*/, const XML_Char* /*systemId*/,
-                                                    const XML_Char* /*publicId*/, const XML_Char* /*notationName*/)
+void XMLCALL ExpatWrapper::OnEntityDeclaration(void* userData, const XML_Char* name, int /*isParameterEntity*/,
+                                                const XML_Char* /*value*/, int /*valueLength*/,
+                                                const XML_Char* /*base*/, const XML_Char* /*systemId*/,
+                                                const XML_Char* /*publicId*/, const XML_Char* /*notationName*/)
 {
     Dispatch<ExpatEntityFunction>(userData, ExpatEntityDeclaration, name);
 }
-
-ExpatWrapper::ExpatWrapper() : impl_(boost::make_shared<ExpatWrapperImpl>()) {}
 
 } // namespace kw

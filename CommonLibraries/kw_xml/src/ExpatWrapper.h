@@ -38,11 +38,11 @@ private:
     boost::function<F> function_;
 };
 
-class ExpatWrapperImpl {
+class ExpatWrapper {
 public:
-    ExpatWrapperImpl();
-    ExpatWrapperImpl(const ExpatWrapperImpl&) = delete;
-    ExpatWrapperImpl& operator=(const ExpatWrapperImpl&) = delete;
+    ExpatWrapper();
+    ExpatWrapper(const ExpatWrapper&) = delete;
+    ExpatWrapper& operator=(const ExpatWrapper&) = delete;
 
     void SetElementHandler(const boost::function<ExpatStartFunction>& start, const boost::function<ExpatEndFunction>& end);
     void SetCharacterDataHandler(const boost::function<ExpatTextFunction>& text);
@@ -68,26 +68,6 @@ private:
     boost::ptr_map<int, ExpatHandlerBase> handlers_;
     // An exception from a handler, kept while expat's C frames unwind.
     std::exception_ptr kept_;
-};
-
-class ExpatWrapper {
-public:
-    ExpatWrapper();
-
-    void SetElementHandler(const boost::function<ExpatStartFunction>& start, const boost::function<ExpatEndFunction>& end)
-    {
-        impl_->SetElementHandler(start, end);
-    }
-    void SetCharacterDataHandler(const boost::function<ExpatTextFunction>& text) { impl_->SetCharacterDataHandler(text); }
-    void SetEntityDeclarationHandler(const boost::function<ExpatEntityFunction>& declared)
-    {
-        impl_->SetEntityDeclarationHandler(declared);
-    }
-    XML_Status Parse(const char* data, int length, bool isFinal) { return impl_->Parse(data, length, isFinal); }
-    XML_Parser GetParser() const { return impl_->GetParser(); }
-
-private:
-    boost::shared_ptr<ExpatWrapperImpl> impl_;
 };
 
 } // namespace kw
