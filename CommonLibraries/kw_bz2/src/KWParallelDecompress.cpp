@@ -64,30 +64,11 @@ private:
     bool failed_ = false;
 };
 
-namespace {
-
-ReaderSetup MakeSetup(Bz2Source source, Bz2Rewind rewind, std::uint64_t length, unsigned inputPiece,
-                      unsigned outputPiece, Bz2HeadCheck headCheck, unsigned headSize, Bz2ReadHook readHook)
-{
-    ReaderSetup setup;
-    setup.source = source;
-    setup.rewind = rewind;
-    setup.length = length;
-    setup.inputPiece = inputPiece;
-    setup.outputPiece = outputPiece;
-    setup.headCheck = headCheck;
-    setup.headSize = headSize;
-    setup.readHook = readHook;
-    return setup;
-}
-
-} // namespace
-
 KWParallelDecompress::KWParallelDecompress(Bz2Source source, Bz2Rewind rewind, std::uint64_t length,
                                            unsigned inputPiece, unsigned outputPiece, Bz2HeadCheck headCheck,
                                            unsigned headSize, Bz2ReadHook readHook, unsigned workers)
 {
-    install(MakeSetup(source, rewind, length, inputPiece, outputPiece, headCheck, headSize, readHook), workers);
+    install(ReaderSetup{source, rewind, length, inputPiece, outputPiece, headCheck, headSize, readHook}, workers);
 }
 
 unsigned KWParallelDecompress::Read(void* destination, unsigned count)
