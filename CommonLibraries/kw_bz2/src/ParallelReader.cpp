@@ -114,7 +114,7 @@ void ParallelReader::EndChain()
     chainEnded_ = true;
     streamEnd_ = (chainStart_ + kTrailerBits + 7) / 8;
     model_.SetStreamEnd(streamEnd_ - 1);
-    storedCombinedCrc_ = static_cast<std::uint32_t>(window_.Bits(chainStart_ + kMagicBits, 32));
+    storedCombinedCrc_ = StoredBlockCrc(window_, chainStart_);
 }
 
 ParallelReader::Step ParallelReader::AdvanceChain()
