@@ -32,7 +32,6 @@ public:
                 Deliver(sink);
                 // A full buffer with input left means libbz2 stopped for room.
                 if (stream_.avail_out != 0 || stream_.avail_in == 0) return;
-                action = BZ_RUN;
                 break;
             case BZ_FLUSH_OK:
                 Deliver(sink);
@@ -40,7 +39,6 @@ public:
                 break;
             case BZ_FINISH_OK:
                 Deliver(sink);
-                action = BZ_FINISH;
                 break;
             case BZ_STREAM_END:
                 Deliver(sink);
