@@ -29,15 +29,12 @@ void XmlNode::AddChild(boost::shared_ptr<XmlNode>& child) { holder()->AddChild(c
 
 void XmlNode::SetParent(boost::weak_ptr<XmlNode>& node)
 {
-    boost::shared_ptr<XmlNode> walk = node.lock();
-    while (walk) {
-        if (walk->GetType() == ElementNode) {
-            if (boost::shared_ptr<XmlElement> element = boost::dynamic_pointer_cast<XmlElement>(walk)) {
-                holder()->parent = element;
-                return;
-            }
+    for (boost::shared_ptr<XmlNode> walk = node.lock(); walk; walk = walk->GetParent().lock()) {
+        if (walk->GetType() != ElementNode) continue;
+        if (boost::shared_ptr<XmlElement> element = boost::dynamic_pointer_cast<XmlElement>(walk)) {
+            holder()->parent = element;
+            return;
         }
-        walk = walk->GetParent().lock();
     }
     holder()->parent.reset();
 }

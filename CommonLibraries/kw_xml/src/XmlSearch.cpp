@@ -105,12 +105,10 @@ XmlIfElement& XmlIfElement::operator[](const XmlIfKey& key)
     if (attributeCount >= 0) ++attributeCount;
     // The key is held by value, so a condition stays valid after the
     // expression that built it; the newest key is tested first.
-    if (!matcher) {
-        matcher = [key](const boost::shared_ptr<XmlElement>& e) { return key.Match(e); };
-    } else {
-        const Matcher previous = matcher;
-        matcher = [key, previous](const boost::shared_ptr<XmlElement>& e) { return key.Match(e) && previous(e); };
-    }
+    const Matcher previous = matcher;
+    matcher = [key, previous](const boost::shared_ptr<XmlElement>& e) {
+        return key.Match(e) && (!previous || previous(e));
+    };
     return *this;
 }
 
@@ -158,12 +156,9 @@ XmlSearchStatus& XmlSearchStatus::operator<(const XmlIfElement& condition)
 
 unsigned int XmlSearchStatus::operator>(Callback callback)
 {
-    unsigned int count = 0;
-    for (const boost::shared_ptr<XmlElement>& element : holder()->elements) {
-        callback(element);
-        ++count;
-    }
-    return count;
+    const boost::shared_ptr<XmlSearchStatusImpl> selection = holder();
+    for (const boost::shared_ptr<XmlElement>& element : selection->elements) callback(element);
+    return static_cast<unsigned int>(selection->elements.size());
 }
 
 XmlSearchStatus& XmlSearchStatus::operator>(const XmlSearchChain&) { return *this; }

@@ -46,11 +46,7 @@ void XmlWriter::MakeTag(std::string& out, const std::string& tagName, bool selfC
     out += '<';
     out += tagName;
     const auto add_attr = [&out](const std::string& name, const std::string& value) {
-        out += ' ';
-        out += name;
-        out += "=\"";
-        out += Escape(value);
-        out += '"';
+        out += ' ' + name + "=\"" + Escape(value) + '"';
         return xw_attr_continue;
     };
     attributes.ForeachAttributes(add_attr);
@@ -96,12 +92,7 @@ unsigned int XmlWriter::WriteTag(Sink sink, const std::string& tagName, const Xm
 {
     std::string line;
     MakeTag(line, tagName, text.empty(), attributes);
-    if (!text.empty()) {
-        line += Escape(text);
-        line += "</";
-        line += tagName;
-        line += '>';
-    }
+    if (!text.empty()) line += Escape(text) + "</" + tagName + '>';
     return WriteLn(sink, line);
 }
 
