@@ -82,9 +82,8 @@ XmlIfKey& XmlIfKey::operator!=(const char* text) { return *this != XmlIfValue(te
 XmlIfKey& XmlIfKey::operator!=(int number) { return *this != XmlIfValue(number); }
 XmlIfKey& XmlIfKey::operator!=(const XmlIfValue& condition)
 {
-    value = condition.GetPtr();
     negate = true;
-    return *this;
+    return *this == condition;
 }
 
 bool XmlIfKey::Match(const boost::shared_ptr<XmlElement>& element) const
