@@ -13,30 +13,23 @@ ExpatWrapper::ExpatWrapper()
     XML_SetUserData(parser_, this);
 }
 
-void ExpatWrapper::AddHandler(int kind, ExpatHandlerBase* handler)
-{
-    // The table owns the handler from here on; a kind already present keeps
-    // its handler and the new one is deleted.
-    handlers_.insert(kind, handler);
-}
-
 void ExpatWrapper::SetElementHandler(const boost::function<ExpatStartFunction>& start,
                                      const boost::function<ExpatEndFunction>& end)
 {
-    AddHandler(ExpatStartTag, new ExpatHandlerImpl<ExpatStartFunction>(start));
-    AddHandler(ExpatEndTag, new ExpatHandlerImpl<ExpatEndFunction>(end));
+    onStart_ = start;
+    onEnd_ = end;
     XML_SetElementHandler(parser_, &OnStart, &OnEnd);
 }
 
 void ExpatWrapper::SetCharacterDataHandler(const boost::function<ExpatTextFunction>& text)
 {
-    AddHandler(ExpatCharacterData, new ExpatHandlerImpl<ExpatTextFunction>(text));
+    onText_ = text;
     XML_SetCharacterDataHandler(parser_, &OnText);
 }
 
 void ExpatWrapper::SetEntityDeclarationHandler(const boost::function<ExpatEntityFunction>& declared)
 {
-    AddHandler(ExpatEntityDeclaration, new ExpatHandlerImpl<ExpatEntityFunction>(declared));
+    onEntityDeclaration_ = declared;
     XML_SetEntityDeclHandler(parser_, &OnEntityDeclaration);
 }
 
@@ -51,14 +44,12 @@ XML_Status ExpatWrapper::Parse(const char* data, int length, bool isFinal)
 // Exceptions must not unwind through expat's C frames: the first one stops
 // the parser and is kept until XML_Parse has returned.
 template <class F, class... Args>
-void ExpatWrapper::Dispatch(void* userData, int kind, Args... args)
+void ExpatWrapper::Dispatch(void* userData, boost::function<F> ExpatWrapper::*handler, Args... args)
 {
     ExpatWrapper& self = *static_cast<ExpatWrapper*>(userData);
-    if (self.kept_) return;
-    const auto it = self.handlers_.find(kind);
-    if (it == self.handlers_.end()) return;
+    if (self.kept_ || !(self.*handler)) return;
     try {
-        (*static_cast<const boost::function<F>*>(it->second->Function()))(args...);
+        (self.*handler)(args...);
     } catch (...) {
         self.kept_ = std::current_exception();
         XML_StopParser(self.parser_, XML_FALSE);
@@ -67,17 +58,17 @@ void ExpatWrapper::Dispatch(void* userData, int kind, Args... args)
 
 void XMLCALL ExpatWrapper::OnStart(void* userData, const XML_Char* name, const XML_Char** attributes)
 {
-    Dispatch<ExpatStartFunction>(userData, ExpatStartTag, name, attributes);
+    Dispatch(userData, &ExpatWrapper::onStart_, name, attributes);
 }
 
 void XMLCALL ExpatWrapper::OnEnd(void* userData, const XML_Char* name)
 {
-    Dispatch<ExpatEndFunction>(userData, ExpatEndTag, name);
+    Dispatch(userData, &ExpatWrapper::onEnd_, name);
 }
 
 void XMLCALL ExpatWrapper::OnText(void* userData, const XML_Char* data, int length)
 {
-    Dispatch<ExpatTextFunction>(userData, ExpatCharacterData, data, length);
+    Dispatch(userData, &ExpatWrapper::onText_, data, length);
 }
 
 void XMLCALL ExpatWrapper::OnEntityDeclaration(void* userData, const XML_Char* name, int /*isParameterEntity*/,
@@ -85,7 +76,7 @@ void XMLCALL ExpatWrapper::OnEntityDeclaration(void* userData, const XML_Char* n
                                                 const XML_Char* /*base*/, const XML_Char* /*systemId*/,
                                                 const XML_Char* /*publicId*/, const XML_Char* /*notationName*/)
 {
-    Dispatch<ExpatEntityFunction>(userData, ExpatEntityDeclaration, name);
+    Dispatch(userData, &ExpatWrapper::onEntityDeclaration_, name);
 }
 
 } // namespace kw

@@ -1,9 +1,8 @@
-// A small object wrapper over the expat parser: start tag, end tag and
-// character data are delivered to function objects kept in a handler table.
+// A small object wrapper over the expat parser: start tag, end tag,
+// character data and entity declarations are delivered to function objects.
 #pragma once
 
 #include <boost/function.hpp>
-#include <boost/ptr_container/ptr_map.hpp>
 #include <boost/shared_ptr.hpp>
 
 #include <expat.h>
@@ -12,31 +11,10 @@
 
 namespace kw {
 
-// Event kinds, the keys of the handler table.
-enum ExpatEventKind { ExpatStartTag = 0, ExpatEndTag = 1, ExpatCharacterData = 2, ExpatEntityDeclaration = 3 };
-
 typedef void ExpatStartFunction(const char* name, const char** attributes);
 typedef void ExpatEndFunction(const char* name);
 typedef void ExpatTextFunction(const char* data, int length);
 typedef void ExpatEntityFunction(const char* name);
-
-// Holds one callback of the handler table.
-class ExpatHandlerBase {
-public:
-    virtual ~ExpatHandlerBase() = default;
-    // The stored boost::function object.
-    virtual const void* Function() const = 0;
-};
-
-template <class F>
-class ExpatHandlerImpl : public ExpatHandlerBase {
-public:
-    explicit ExpatHandlerImpl(const boost::function<F>& f) : function_(f) {}
-    const void* Function() const override { return &function_; }
-
-private:
-    boost::function<F> function_;
-};
 
 class ExpatWrapper {
 public:
@@ -52,9 +30,8 @@ public:
     XML_Parser GetParser() const { return parser_; }
 
 private:
-    void AddHandler(int kind, ExpatHandlerBase* handler);
     template <class F, class... Args>
-    static void Dispatch(void* userData, int kind, Args... args);
+    static void Dispatch(void* userData, boost::function<F> ExpatWrapper::*handler, Args... args);
     static void XMLCALL OnStart(void* userData, const XML_Char* name, const XML_Char** attributes);
     static void XMLCALL OnEnd(void* userData, const XML_Char* name);
     static void XMLCALL OnText(void* userData, const XML_Char* data, int length);
@@ -65,7 +42,10 @@ private:
 
     XML_Parser parser_;
     boost::shared_ptr<XML_ParserStruct> owner_;
-    boost::ptr_map<int, ExpatHandlerBase> handlers_;
+    boost::function<ExpatStartFunction> onStart_;
+    boost::function<ExpatEndFunction> onEnd_;
+    boost::function<ExpatTextFunction> onText_;
+    boost::function<ExpatEntityFunction> onEntityDeclaration_;
     // An exception from a handler, kept while expat's C frames unwind.
     std::exception_ptr kept_;
 };
