@@ -38,10 +38,7 @@ void DecodePool::Submit(const std::shared_ptr<BlockJob>& job, bool urgent)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (urgent)
-            queue_.push_front(job);
-        else
-            queue_.push_back(job);
+        queue_.insert(urgent ? queue_.begin() : queue_.end(), job);
     }
     jobsReady_.notify_one();
 }

@@ -23,11 +23,8 @@ void* KWBz2Base::Allocate(void* opaque, int items, int size)
     KWBz2Base* self = static_cast<KWBz2Base*>(opaque);
     try {
         const std::uint32_t bytes = static_cast<std::uint32_t>(items) * static_cast<std::uint32_t>(size);
-        boost::shared_ptr<void> block;
-        if (self->allocate_)
-            block = self->allocate_(bytes);
-        else
-            block = boost::make_shared_noinit<char[]>(bytes);
+        const boost::shared_ptr<void> block =
+            self->allocate_ ? self->allocate_(bytes) : boost::make_shared_noinit<char[]>(bytes);
         if (!block) return nullptr;
         void* address = block.get();
         self->allocations_[address] = block;
