@@ -39,8 +39,7 @@ DirectoryImpl::~DirectoryImpl()
 
 bool DirectoryImpl::AddNode(const std::string& name, const boost::shared_ptr<Node>& node)
 {
-    if (!node) return false;
-    return children_.emplace(name, node).second;
+    return node && children_.emplace(name, node).second;
 }
 
 boost::shared_ptr<Node> DirectoryImpl::GetChildNode(const std::string& name) const

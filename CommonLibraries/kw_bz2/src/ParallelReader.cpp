@@ -242,8 +242,7 @@ bool ParallelReader::ChainMayGrow() const { return Outstanding() < maxOutstandin
 
 bool ParallelReader::NextCallReady() const
 {
-    if (pieceEnds_.empty()) return false;
-    return chainEnded_ || chainStart_ >= 8 * pieceEnds_.front();
+    return !pieceEnds_.empty() && (chainEnded_ || chainStart_ >= 8 * pieceEnds_.front());
 }
 
 bool ParallelReader::CheckHead(std::uint64_t callOutput)

@@ -89,9 +89,7 @@ XmlIfKey& XmlIfKey::operator!=(const XmlIfValue& condition)
 bool XmlIfKey::Match(const boost::shared_ptr<XmlElement>& element) const
 {
     const boost::shared_ptr<XmlValue> attribute = element->GetAttribute(name);
-    if (!attribute) return false;
-    if (!value) return true;
-    return value->Match(attribute) != negate;
+    return attribute && (!value || value->Match(attribute) != negate);
 }
 
 // --- XmlIfElement
