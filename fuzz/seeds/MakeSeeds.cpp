@@ -39,13 +39,6 @@ const char* const kFuzzers[] = {"fuzz_archive_loader", "fuzz_xml_reader", "fuzz_
 
 fs::path g_out;
 
-void Seed(const std::string& fuzzer, const std::string& name, const std::string& bytes)
-{
-    fs::ofstream out(g_out / "seeds" / fuzzer / name, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out.flush()) throw std::runtime_error("cannot write seed " + name);
-}
-
 std::string ReadFile(const fs::path& path)
 {
     fs::ifstream in(path, std::ios::binary);
@@ -54,10 +47,17 @@ std::string ReadFile(const fs::path& path)
     return text.str();
 }
 
-void WriteFile(const fs::path& path, const std::string& text)
+void WriteFile(const fs::path& path, const std::string& bytes)
 {
     fs::create_directories(path.parent_path());
-    fs::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    fs::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush())
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+void Seed(const std::string& fuzzer, const std::string& name, const std::string& bytes)
+{
+    WriteFile(g_out / "seeds" / fuzzer / name, bytes);
 }
 
 std::string Compress(const std::string& bytes, int block_size_100k)
@@ -88,8 +88,10 @@ void MakeTrees(const fs::path& work)
 
 std::string ProducerArchiveStream(const fs::path& tree)
 {
+    kw::updater::Env& env = kw::updater::Env::Default();
     std::string stream;
-    WriteArchiveStream(kw::updater::Env::Default(), tree, kwpack::ScanTree(kw::updater::Env::Default(), tree), kw::updater::MakeHeader(kw::updater::kInnerMagic, kw::updater::kNewestVersionText),
+    WriteArchiveStream(env, tree, kwpack::ScanTree(env, tree),
+                       kw::updater::MakeHeader(kw::updater::kInnerMagic, kw::updater::kNewestVersionText),
                        [&](const unsigned char* data, std::size_t size) {
                            stream.append(reinterpret_cast<const char*>(data), size);
                        });
@@ -98,11 +100,12 @@ std::string ProducerArchiveStream(const fs::path& tree)
 
 std::string UpdateScript(const fs::path& work)
 {
-    const kwpack::TreeEntry old_root = kwpack::ScanTree(kw::updater::Env::Default(), work / "old", kwpack::ScanFor::Comparison);
-    const kwpack::TreeEntry new_root = kwpack::ScanTree(kw::updater::Env::Default(), work / "new");
-    const kwpack::TreeChanges changes = kwpack::CompareTrees(kw::updater::Env::Default(), work / "old", old_root, work / "new", new_root);
-    std::vector<kwpack::VersionCheck> checks;
-    checks.push_back({"readme.txt", kwpack::FileDigest(kw::updater::Env::Default(), work / "old" / "readme.txt")});
+    kw::updater::Env& env = kw::updater::Env::Default();
+    const kwpack::TreeEntry old_root = kwpack::ScanTree(env, work / "old", kwpack::ScanFor::Comparison);
+    const kwpack::TreeEntry new_root = kwpack::ScanTree(env, work / "new");
+    const kwpack::TreeChanges changes = kwpack::CompareTrees(env, work / "old", old_root, work / "new", new_root);
+    const std::vector<kwpack::VersionCheck> checks = {
+        {"readme.txt", kwpack::FileDigest(env, work / "old" / "readme.txt")}};
     std::ostringstream script;
     kwpack::WriteScriptXml("1.0", "1.1", checks, changes, script);
     return script.str();
@@ -155,7 +158,8 @@ std::string EntityChain()
 
 void CheckKey(const fs::path& pem)
 {
-    const std::vector<unsigned char> modulus = kwpack::RsaPrivateKey::Load(kw::updater::Env::Default(), pem).ModulusLittleEndian();
+    const std::vector<unsigned char> modulus =
+        kwpack::RsaPrivateKey::Load(kw::updater::Env::Default(), pem).ModulusLittleEndian();
     if (modulus.size() != kwfuzz::kFuzzModulusSize ||
         std::memcmp(modulus.data(), kwfuzz::kFuzzModulus, modulus.size()) != 0)
         throw std::runtime_error("fuzz_key.pem does not match the modulus in FuzzKey.h");
@@ -163,10 +167,8 @@ void CheckKey(const fs::path& pem)
 
 void MakeSeeds(const fs::path& pem)
 {
-    for (const char* fuzzer : kFuzzers) {
-        fs::create_directories(g_out / "seeds" / fuzzer);
-        fs::create_directories(g_out / "corpus" / fuzzer);
-    }
+    // Each fuzzer's seed directory is made by its first seed.
+    for (const char* fuzzer : kFuzzers) fs::create_directories(g_out / "corpus" / fuzzer);
     CheckKey(pem);
     const fs::path work = g_out / "seed-trees";
     MakeTrees(work);
@@ -203,7 +205,8 @@ void MakeSeeds(const fs::path& pem)
     build.force = true;
     kwpack::BuildPackage(kw::updater::Env::Default(), build);
     Seed("fuzz_package_header", "package", ReadFile(build.package));
-    Seed("fuzz_package_header", "header-only", kw::updater::MakeHeader(kw::updater::kPackageMagic, kw::updater::kNewestVersionText));
+    Seed("fuzz_package_header", "header-only",
+         kw::updater::MakeHeader(kw::updater::kPackageMagic, kw::updater::kNewestVersionText));
     fs::remove_all(work);
 }
 
