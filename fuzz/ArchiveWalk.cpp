@@ -42,10 +42,8 @@ ArchiveSummary WalkArchive(kw::archive::Archive& archive, const std::function<vo
         if (!node) Fail("a directory holds an empty node");
         if (on_name) on_name(name);
         ++summary.nodes;
-        const kw::FILETIME created = node->GetCreated();
-        const kw::FILETIME modified = node->GetModified();
-        (void)created;
-        (void)modified;
+        (void)node->GetCreated();
+        (void)node->GetModified();
         switch (node->GetType()) {
         case kw::archive::NodeDirectory: {
             const boost::shared_ptr<Directory> directory = boost::dynamic_pointer_cast<Directory>(node);

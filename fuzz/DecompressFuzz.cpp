@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
-#include <functional>
 
 namespace {
 
@@ -49,13 +48,9 @@ Outcome Decompress(const std::uint8_t* data, std::size_t size, const unsigned* p
         } while (at < size);
         outcome.ok = true;
     } catch (const OutputCapReached&) {
-        outcome.ok = true;
-        outcome.length = kOutputCap + 1;
-        outcome.hash = 0;
+        outcome = {true, kOutputCap + 1, 0};
     } catch (const std::exception&) {
-        outcome.ok = false;
-        outcome.length = 0;
-        outcome.hash = 0;
+        outcome = {false, 0, 0};
     }
     return outcome;
 }

@@ -12,7 +12,6 @@
 #include <kw/MultiprecisionInteger.h>
 #include <kw/RSA.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <sstream>

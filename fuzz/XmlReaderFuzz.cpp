@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 
 using namespace kw::xml;
