@@ -31,6 +31,7 @@
 #include <vector>
 
 namespace fs = boost::filesystem;
+using namespace kw::updater;
 
 namespace {
 
@@ -88,19 +89,16 @@ void MakeTrees(const fs::path& work)
 
 std::string ProducerArchiveStream(const fs::path& tree)
 {
-    kw::updater::Env& env = kw::updater::Env::Default();
-    std::string stream;
-    WriteArchiveStream(env, tree, kwpack::ScanTree(env, tree),
-                       kw::updater::MakeHeader(kw::updater::kInnerMagic, kw::updater::kNewestVersionText),
-                       [&](const unsigned char* data, std::size_t size) {
-                           stream.append(reinterpret_cast<const char*>(data), size);
-                       });
-    return stream;
+    Env& env = Env::Default();
+    std::string out;
+    WriteArchiveStream(env, tree, kwpack::ScanTree(env, tree), MakeHeader(kInnerMagic, kNewestVersionText),
+                       [&](const unsigned char* p, std::size_t n) { out.append(reinterpret_cast<const char*>(p), n); });
+    return out;
 }
 
 std::string UpdateScript(const fs::path& work)
 {
-    kw::updater::Env& env = kw::updater::Env::Default();
+    Env& env = Env::Default();
     const kwpack::TreeEntry old_root = kwpack::ScanTree(env, work / "old", kwpack::ScanFor::Comparison);
     const kwpack::TreeEntry new_root = kwpack::ScanTree(env, work / "new");
     const kwpack::TreeChanges changes = kwpack::CompareTrees(env, work / "old", old_root, work / "new", new_root);
@@ -158,8 +156,7 @@ std::string EntityChain()
 
 void CheckKey(const fs::path& pem)
 {
-    const std::vector<unsigned char> modulus =
-        kwpack::RsaPrivateKey::Load(kw::updater::Env::Default(), pem).ModulusLittleEndian();
+    const std::vector<unsigned char> modulus = kwpack::RsaPrivateKey::Load(Env::Default(), pem).ModulusLittleEndian();
     if (modulus.size() != kwfuzz::kFuzzModulusSize ||
         std::memcmp(modulus.data(), kwfuzz::kFuzzModulus, modulus.size()) != 0)
         throw std::runtime_error("fuzz_key.pem does not match the modulus in FuzzKey.h");
@@ -203,10 +200,9 @@ void MakeSeeds(const fs::path& pem)
     build.package = work / "update.kwp";
     build.key = pem;
     build.force = true;
-    kwpack::BuildPackage(kw::updater::Env::Default(), build);
+    kwpack::BuildPackage(Env::Default(), build);
     Seed("fuzz_package_header", "package", ReadFile(build.package));
-    Seed("fuzz_package_header", "header-only",
-         kw::updater::MakeHeader(kw::updater::kPackageMagic, kw::updater::kNewestVersionText));
+    Seed("fuzz_package_header", "header-only", MakeHeader(kPackageMagic, kNewestVersionText));
     fs::remove_all(work);
 }
 
