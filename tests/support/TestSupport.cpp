@@ -133,19 +133,6 @@ void CopyTree(const fs::path& from, const fs::path& to)
     copy_modified(from, to);
 }
 
-FILETIME Ticks(std::uint64_t ticks)
-{
-    FILETIME time;
-    time.dwLowDateTime = static_cast<std::uint32_t>(ticks);
-    time.dwHighDateTime = static_cast<std::uint32_t>(ticks >> 32);
-    return time;
-}
-
-std::uint64_t TicksOf(const FILETIME& time)
-{
-    return static_cast<std::uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
-}
-
 Bytes RandomBytes(std::size_t count, unsigned seed)
 {
     std::mt19937 generator(seed);

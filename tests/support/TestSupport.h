@@ -73,8 +73,8 @@ std::string TreeDifferences(const TreeSnapshot& expected, const TreeSnapshot& ac
 void CopyTree(const boost::filesystem::path& from, const boost::filesystem::path& to);
 
 // A FILETIME from a count of 100-ns ticks, and back.
-FILETIME Ticks(std::uint64_t ticks);
-std::uint64_t TicksOf(const FILETIME& time);
+const auto Ticks = kw::FileTimeOf;
+using kw::TicksOf;
 
 // Reproducible pseudo-random bytes.
 Bytes RandomBytes(std::size_t count, unsigned seed);

@@ -38,28 +38,15 @@ const char* Native(const Path& path)
     return path.empty() ? "." : path.c_str();
 }
 
-std::uint64_t ToTicks(const FILETIME& t)
-{
-    return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-}
-
-FILETIME FromTicks(std::uint64_t ticks)
-{
-    FILETIME t;
-    t.dwLowDateTime = static_cast<std::uint32_t>(ticks);
-    t.dwHighDateTime = static_cast<std::uint32_t>(ticks >> 32);
-    return t;
-}
-
 FILETIME FromTimespec(std::int64_t seconds, long nanoseconds)
 {
     const std::int64_t ticks = (seconds + kUnixEpochInFileTimeSeconds) * kTicksPerSecond + nanoseconds / 100;
-    return FromTicks(static_cast<std::uint64_t>(ticks < 0 ? 0 : ticks));
+    return FileTimeOf(static_cast<std::uint64_t>(ticks < 0 ? 0 : ticks));
 }
 
 struct timespec ToTimespec(const FILETIME& t)
 {
-    const std::int64_t ticks = static_cast<std::int64_t>(ToTicks(t));
+    const std::int64_t ticks = static_cast<std::int64_t>(TicksOf(t));
     // Floor division keeps times before 1970 correct.
     std::int64_t seconds = ticks / kTicksPerSecond;
     std::int64_t rest = ticks % kTicksPerSecond;
@@ -235,7 +222,7 @@ public:
         if (::fgetxattr(fd.fd, kCreatedAttribute, stored, sizeof stored) == static_cast<ssize_t>(sizeof stored)) {
             std::uint64_t ticks = 0;
             for (int i = 7; i >= 0; --i) ticks = (ticks << 8) | stored[i];
-            times.created = FromTicks(ticks);
+            times.created = FileTimeOf(ticks);
         } else if (sx.stx_mask & STATX_BTIME) {
             times.created = FromTimespec(sx.stx_btime.tv_sec, static_cast<long>(sx.stx_btime.tv_nsec));
         } else {
@@ -258,7 +245,7 @@ public:
         // Linux cannot set a birth time: keep it beside the file. A file
         // system without extended attributes simply does not store it.
         unsigned char stored[8];
-        std::uint64_t ticks = ToTicks(times.created);
+        std::uint64_t ticks = TicksOf(times.created);
         for (int i = 0; i < 8; ++i, ticks >>= 8) stored[i] = static_cast<unsigned char>(ticks);
         if (::fsetxattr(fd.fd, kCreatedAttribute, stored, sizeof stored, 0) != 0 && errno != ENOTSUP &&
             errno != EPERM && errno != EACCES)

@@ -31,17 +31,10 @@ LoadResult Load(const std::string& bytes, unsigned step)
     return LoadResult{ok, loader.GetReadingOffset(), loader.GetBody(), std::move(source)};
 }
 
-std::uint64_t Ticks(const FILETIME& time) { return std::uint64_t(time.dwHighDateTime) << 32 | time.dwLowDateTime; }
-
-FILETIME MakeFileTime(std::uint64_t ticks)
-{
-    return FILETIME{static_cast<std::uint32_t>(ticks), static_cast<std::uint32_t>(ticks >> 32)};
-}
-
 void ExpectTimes(const kw::archive::NodeIf& node, std::uint64_t created, std::uint64_t modified)
 {
-    EXPECT_EQ(created, Ticks(node.GetCreated())) << "created";
-    EXPECT_EQ(modified, Ticks(node.GetModified())) << "modified";
+    EXPECT_EQ(created, TicksOf(node.GetCreated())) << "created";
+    EXPECT_EQ(modified, TicksOf(node.GetModified())) << "modified";
 }
 
 namespace {
@@ -69,11 +62,11 @@ std::string Line(const std::string& path, std::uint32_t type, std::uint64_t crea
 // A loaded tree as the shape that would serialize to it, so one dump serves both.
 TreeSpec ShapeOf(const Directory& directory)
 {
-    TreeSpec shape = TreeSpec::Dir(Ticks(directory.GetCreated()), Ticks(directory.GetModified()));
+    TreeSpec shape = TreeSpec::Dir(TicksOf(directory.GetCreated()), TicksOf(directory.GetModified()));
     Directory::NodeCallback add = [&](const std::string& name, const boost::shared_ptr<Node>& node) {
         if (node->GetType() == kw::archive::NodeFile) {
-            shape.Add(name, TreeSpec::FileOf(Content(static_cast<const File&>(*node)), Ticks(node->GetCreated()),
-                                             Ticks(node->GetModified())));
+            shape.Add(name, TreeSpec::FileOf(Content(static_cast<const File&>(*node)), TicksOf(node->GetCreated()),
+                                             TicksOf(node->GetModified())));
         } else {
             shape.Add(name, ShapeOf(static_cast<const Directory&>(*node)));
         }

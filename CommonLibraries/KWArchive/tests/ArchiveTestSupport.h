@@ -14,6 +14,8 @@
 namespace kwtest {
 
 using kw::FILETIME;
+using kw::FileTimeOf;
+using kw::TicksOf;
 
 // Hands out the bytes in pieces of at most `step` bytes per call and records
 // the capacity of every call.
@@ -42,8 +44,6 @@ struct LoadResult {
 };
 LoadResult Load(const std::string& bytes, unsigned step = 64);
 
-std::uint64_t Ticks(const FILETIME& time);
-FILETIME MakeFileTime(std::uint64_t ticks);
 // Expects the node's created and modified times in ticks.
 void ExpectTimes(const kw::archive::NodeIf& node, std::uint64_t created, std::uint64_t modified);
 

@@ -6,8 +6,8 @@
 
 using namespace kw::archive;
 using kwtest::ExpectTimes;
-using kwtest::MakeFileTime;
-using kwtest::Ticks;
+using kw::FileTimeOf;
+using kw::TicksOf;
 
 namespace {
 
@@ -40,12 +40,12 @@ TEST(NodeTest, TypesAndTimestamps)
     EXPECT_EQ(0u, file.GetSize());
 
     // The first argument is the created time, the second the modified time.
-    ExpectTimes(Directory(MakeFileTime(0x0123456789ABCDEFull), MakeFileTime(42)), 0x0123456789ABCDEFull, 42);
-    ExpectTimes(File(MakeFileTime(7), MakeFileTime(0xFFFFFFFF00000001ull)), 7, 0xFFFFFFFF00000001ull);
+    ExpectTimes(Directory(FileTimeOf(0x0123456789ABCDEFull), FileTimeOf(42)), 0x0123456789ABCDEFull, 42);
+    ExpectTimes(File(FileTimeOf(7), FileTimeOf(0xFFFFFFFF00000001ull)), 7, 0xFFFFFFFF00000001ull);
 
     NodeIf& node = file;
-    node.SetCreated(MakeFileTime(100));
-    node.SetModified(MakeFileTime(200));
+    node.SetCreated(FileTimeOf(100));
+    node.SetModified(FileTimeOf(200));
     ExpectTimes(file, 100, 200);
 }
 
@@ -144,7 +144,7 @@ TEST(ArchiveTest, RootIsEmptyAndSharedBetweenCopies)
     Archive archive;
     EXPECT_EQ(NodeDirectory, archive.GetRoot().GetType());
     EXPECT_EQ(0u, archive.GetRoot().GetCount());
-    EXPECT_EQ(0u, Ticks(archive.GetRoot().GetCreated()));
+    EXPECT_EQ(0u, TicksOf(archive.GetRoot().GetCreated()));
 
     Archive copy(archive);
     copy.GetRoot().AddNode("n", boost::make_shared<File>());

@@ -108,6 +108,6 @@ TEST(LoaderRobustnessTest, DeepNestingLoadsAndIsReleased)
         ++levels;
     }
     EXPECT_EQ(depth, levels);
-    EXPECT_EQ(depth, kwtest::Ticks(current->GetModified()));
+    EXPECT_EQ(depth, kwtest::TicksOf(current->GetModified()));
     // The loader is gone already; the archive is released at the end of the scope.
 }

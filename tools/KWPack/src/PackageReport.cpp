@@ -23,8 +23,7 @@ namespace {
 // functions differ between systems.
 std::string TimeText(const kw::FILETIME& time)
 {
-    const std::uint64_t ticks = std::uint64_t(time.dwHighDateTime) << 32 | time.dwLowDateTime;
-    const std::int64_t seconds = std::int64_t(ticks / 10000000) - 11644473600LL;
+    const std::int64_t seconds = std::int64_t(kw::TicksOf(time) / 10000000) - 11644473600LL;
     const std::int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
     const std::int64_t second_of_day = seconds - days * 86400;
     // Days since 1970-01-01 to a civil date (Howard Hinnant's algorithm).

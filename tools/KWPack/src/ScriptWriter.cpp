@@ -111,11 +111,9 @@ void CheckVersionTexts(const ScriptOptions& options)
         throw PackError("--from \"" + options.from + "\" cannot name the backup directory: " + problem);
 }
 
-std::uint64_t TicksOf(const FILETIME& time) { return std::uint64_t(time.dwHighDateTime) << 32 | time.dwLowDateTime; }
-
 std::uint64_t NewestModification(const TreeEntry& entry)
 {
-    std::uint64_t newest = TicksOf(entry.modified);
+    std::uint64_t newest = kw::TicksOf(entry.modified);
     for (const TreeEntry& child : entry.children) newest = std::max(newest, NewestModification(child));
     return newest;
 }
@@ -127,7 +125,7 @@ FILETIME MadeAt(const ScriptOptions& options, const TreeEntry& new_root)
     const std::uint64_t ticks = options.source_date
                                     ? std::uint64_t(*options.source_date + 11644473600LL) * 10000000u
                                     : NewestModification(new_root);
-    return FILETIME{std::uint32_t(ticks), std::uint32_t(ticks >> 32)};
+    return kw::FileTimeOf(ticks);
 }
 
 // Visits the files of a directory whose content the update directory carries:
