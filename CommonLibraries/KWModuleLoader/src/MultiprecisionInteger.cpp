@@ -128,41 +128,34 @@ typedef detail::MultiprecisionAccess Access;
 
 // ---- in-place operations ----
 
-MultiprecisionInteger& MultiprecisionInteger::operator+=(const MultiprecisionInteger& b)
+MultiprecisionInteger& MultiprecisionInteger::AddOrSubtract(const MultiprecisionInteger& b, bool add)
 {
     const std::size_t bn = Access::Count(b);
     if (bn == 0) return *this;
     if (!body_) throw ModuleRangeError("invalid operation");
     const std::size_t an = Access::Count(*this);
     if (an < bn) throw ModuleLoaderCommonError("something wrong");
-    const MultiprecisionInteger addend(b); // keeps b's limbs alive if b is this
+    const MultiprecisionInteger operand(b); // keeps b's limbs alive if b is this
     MakePrivate();
     Limb* a = body_->data;
-    const Limb* bl = Access::Limbs(addend);
-    if (limbs::AddCarry(a + bn, a + bn, an - bn, limbs::Add(a, a, bl, bn))) {
-        // Undo, so a failed addition leaves the value as it was.
-        limbs::SubBorrow(a + bn, a + bn, an - bn, limbs::Sub(a, a, bl, bn));
+    const Limb* bl = Access::Limbs(operand);
+    const auto add_in = [&] { return limbs::AddCarry(a + bn, a + bn, an - bn, limbs::Add(a, a, bl, bn)); };
+    const auto take_out = [&] { return limbs::SubBorrow(a + bn, a + bn, an - bn, limbs::Sub(a, a, bl, bn)); };
+    if (add ? add_in() : take_out()) {
+        add ? take_out() : add_in(); // undone, so a failed operation leaves the value as it was
         throw ModuleLoaderCommonError("something wrong");
     }
     return *this;
 }
 
+MultiprecisionInteger& MultiprecisionInteger::operator+=(const MultiprecisionInteger& b)
+{
+    return AddOrSubtract(b, true);
+}
+
 MultiprecisionInteger& MultiprecisionInteger::operator-=(const MultiprecisionInteger& b)
 {
-    const std::size_t bn = Access::Count(b);
-    if (bn == 0) return *this;
-    if (!body_) throw ModuleRangeError("invalid operation");
-    const std::size_t an = Access::Count(*this);
-    if (an < bn) throw ModuleLoaderCommonError("something wrong");
-    const MultiprecisionInteger subtrahend(b);
-    MakePrivate();
-    Limb* a = body_->data;
-    const Limb* bl = Access::Limbs(subtrahend);
-    if (limbs::SubBorrow(a + bn, a + bn, an - bn, limbs::Sub(a, a, bl, bn))) {
-        limbs::AddCarry(a + bn, a + bn, an - bn, limbs::Add(a, a, bl, bn));
-        throw ModuleLoaderCommonError("something wrong");
-    }
-    return *this;
+    return AddOrSubtract(b, false);
 }
 
 MultiprecisionInteger& MultiprecisionInteger::operator>>=(unsigned bits)

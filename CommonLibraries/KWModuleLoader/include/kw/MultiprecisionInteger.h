@@ -153,6 +153,7 @@ private:
     void Release() noexcept;
     // Makes the body private to this value before a change.
     void MakePrivate();
+    MultiprecisionInteger& AddOrSubtract(const MultiprecisionInteger& b, bool add);
     // The unit array for element access at byte offset byte_index.
     std::uint8_t* ElementAt(std::int64_t byte_index) const;
 
