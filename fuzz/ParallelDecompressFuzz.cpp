@@ -2,9 +2,9 @@
 // (workers 0) over arbitrary bytes, and over a valid stream of several blocks
 // with the input spliced in, so that the parallel path gets past the stream
 // header: the same bytes, head check, read hooks and error, in the same order.
+#include "Bz2Bytes.h"
 #include "FuzzCheck.h"
 
-#include <kw/bz2/KWCompress.h>
 #include <kw/bz2/KWParallelDecompress.h>
 
 #include <algorithm>
@@ -15,11 +15,9 @@
 #include <typeinfo>
 #include <vector>
 
-namespace {
+using kwfuzz::kOutputCap;
 
-// Both readers stop after this many bytes (a bzip2 stream may expand
-// thousands of times); what came before is compared.
-const std::uint64_t kOutputCap = 32u << 20;
+namespace {
 
 // Two blocks of level 1 from mixed bytes, made once with the library.
 const std::string& ValidStream()
@@ -36,19 +34,15 @@ const std::string& ValidStream()
                 plain.push_back(kind == 0 ? static_cast<char>(x >> 24) : kind == 1 ? 'a' + (x >> 24) % 4 : 'z');
             }
         }
-        std::string out;
-        kw::bz2::KWCompress compress(65536, 1, 0, 0);
-        compress.Compress(plain.data(), static_cast<unsigned>(plain.size()), true,
-                          [&out](const void* bytes, unsigned count) { out.append(static_cast<const char*>(bytes), count); });
-        return out;
+        return kwfuzz::Compress(plain, 1);
     }();
     return stream;
 }
 
+// Both readers stop at the output cap; what came before is compared.
 struct Outcome {
     std::string log; // events, each with the number of bytes read before it
-    std::uint64_t hash = 1469598103934665603ull; // FNV-1a over the output
-    std::uint64_t length = 0;
+    kwfuzz::OutputDigest output;
 };
 
 Outcome Read(const std::string& stream, unsigned workers, unsigned inputPiece, unsigned outputPiece, unsigned headSize)
@@ -62,28 +56,27 @@ Outcome Read(const std::string& stream, unsigned workers, unsigned inputPiece, u
         return static_cast<unsigned>(n);
     };
     const kw::bz2::Bz2Rewind rewind = [&] { position = 0; };
+    const auto note = [&](const std::string& event) {
+        outcome.log += event + " at " + std::to_string(outcome.output.length) + "\n";
+    };
     const kw::bz2::Bz2HeadCheck headCheck = [&](const void* bytes, unsigned count) {
-        outcome.log += "head " + std::string(static_cast<const char*>(bytes), count) + " at " +
-                       std::to_string(outcome.length) + "\n";
+        note("head " + std::string(static_cast<const char*>(bytes), count));
     };
-    const kw::bz2::Bz2ReadHook hook = [&](std::uint64_t read) {
-        outcome.log += "hook " + std::to_string(read) + " at " + std::to_string(outcome.length) + "\n";
-    };
+    const kw::bz2::Bz2ReadHook hook = [&](std::uint64_t read) { note("hook " + std::to_string(read)); };
     try {
         kw::bz2::KWParallelDecompress reader(source, rewind, stream.size(), inputPiece, outputPiece, headCheck,
                                              headSize, hook, workers);
         std::vector<unsigned char> buffer(65536);
-        while (outcome.length < kOutputCap) {
-            const unsigned want = static_cast<unsigned>(std::min<std::uint64_t>(buffer.size(), kOutputCap - outcome.length));
+        while (outcome.output.length < kOutputCap) {
+            const unsigned want =
+                static_cast<unsigned>(std::min<std::uint64_t>(buffer.size(), kOutputCap - outcome.output.length));
             const unsigned got = reader.Read(buffer.data(), want);
             if (got > want) kwfuzz::Fail("Read returned more than asked for");
             if (got == 0) break;
-            for (unsigned i = 0; i < got; ++i) outcome.hash = (outcome.hash ^ buffer[i]) * 1099511628211ull;
-            outcome.length += got;
+            outcome.output.Add(buffer.data(), got);
         }
     } catch (const std::exception& e) {
-        outcome.log += std::string("error ") + typeid(e).name() + " " + e.what() + " at " +
-                       std::to_string(outcome.length) + "\n";
+        note(std::string("error ") + typeid(e).name() + " " + e.what());
     }
     return outcome;
 }
@@ -92,8 +85,7 @@ void Compare(const std::string& stream, unsigned inputPiece, unsigned outputPiec
 {
     const Outcome sequential = Read(stream, 0, inputPiece, outputPiece, headSize);
     const Outcome parallel = Read(stream, 2, inputPiece, outputPiece, headSize);
-    if (sequential.length != parallel.length || sequential.hash != parallel.hash)
-        kwfuzz::Fail("the workers change the decompressed bytes");
+    if (sequential.output != parallel.output) kwfuzz::Fail("the workers change the decompressed bytes");
     if (sequential.log != parallel.log) kwfuzz::Fail("the workers change the head check, hooks or error");
 }
 

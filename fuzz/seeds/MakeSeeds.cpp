@@ -5,6 +5,7 @@
 //
 // Usage: fuzz_make_seeds <fuzz_key.pem> <build dir>; writes <build dir>/seeds/<fuzzer>/
 // and creates the (empty) work corpora <build dir>/corpus/<fuzzer>/.
+#include "Bz2Bytes.h"
 #include "FuzzKey.h"
 
 #include "ArchiveStreamBuilder.h"
@@ -17,7 +18,6 @@
 #include "SourceTree.h"
 #include "TreeCompare.h"
 
-#include <kw/bz2/KWCompress.h>
 #include <kw/xml/XmlWriter.h>
 
 #include <boost/filesystem/fstream.hpp>
@@ -32,6 +32,7 @@
 
 namespace fs = boost::filesystem;
 using namespace kw::updater;
+using kwfuzz::Compress;
 
 namespace {
 
@@ -59,15 +60,6 @@ void WriteFile(const fs::path& path, const std::string& bytes)
 void Seed(const std::string& fuzzer, const std::string& name, const std::string& bytes)
 {
     WriteFile(g_out / "seeds" / fuzzer / name, bytes);
-}
-
-std::string Compress(const std::string& bytes, int block_size_100k)
-{
-    std::string out;
-    kw::bz2::KWCompress compressor(4096, block_size_100k, 0, 0);
-    compressor.Compress(bytes.data(), static_cast<unsigned>(bytes.size()), true,
-                        [&](const void* data, unsigned size) { out.append(static_cast<const char*>(data), size); });
-    return out;
 }
 
 // Two versions of a small installation, with a Japanese-named directory and
