@@ -23,9 +23,9 @@
 #include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>
 
-#include <cstring>
 #include <exception>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -36,18 +36,7 @@ using kwfuzz::Compress;
 
 namespace {
 
-const char* const kFuzzers[] = {"fuzz_archive_loader", "fuzz_xml_reader", "fuzz_decompress",
-                                "fuzz_parallel_decompress", "fuzz_expansion", "fuzz_package_header"};
-
 fs::path g_out;
-
-std::string ReadFile(const fs::path& path)
-{
-    fs::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 void WriteFile(const fs::path& path, const std::string& bytes)
 {
@@ -57,8 +46,10 @@ void WriteFile(const fs::path& path, const std::string& bytes)
         throw std::runtime_error("cannot write " + path.string());
 }
 
+// Every fuzzer has seeds; its first one also makes its (empty) work corpus.
 void Seed(const std::string& fuzzer, const std::string& name, const std::string& bytes)
 {
+    fs::create_directories(g_out / "corpus" / fuzzer);
     WriteFile(g_out / "seeds" / fuzzer / name, bytes);
 }
 
@@ -149,15 +140,12 @@ std::string EntityChain()
 void CheckKey(const fs::path& pem)
 {
     const std::vector<unsigned char> modulus = kwpack::RsaPrivateKey::Load(Env::Default(), pem).ModulusLittleEndian();
-    if (modulus.size() != kwfuzz::kFuzzModulusSize ||
-        std::memcmp(modulus.data(), kwfuzz::kFuzzModulus, modulus.size()) != 0)
+    if (modulus != std::vector<unsigned char>(std::begin(kwfuzz::kFuzzModulus), std::end(kwfuzz::kFuzzModulus)))
         throw std::runtime_error("fuzz_key.pem does not match the modulus in FuzzKey.h");
 }
 
 void MakeSeeds(const fs::path& pem)
 {
-    // Each fuzzer's seed directory is made by its first seed.
-    for (const char* fuzzer : kFuzzers) fs::create_directories(g_out / "corpus" / fuzzer);
     CheckKey(pem);
     const fs::path work = g_out / "seed-trees";
     MakeTrees(work);
@@ -193,7 +181,8 @@ void MakeSeeds(const fs::path& pem)
     build.key = pem;
     build.force = true;
     kwpack::BuildPackage(Env::Default(), build);
-    Seed("fuzz_package_header", "package", ReadFile(build.package));
+    fs::ifstream package(build.package, std::ios::binary);
+    Seed("fuzz_package_header", "package", std::string(std::istreambuf_iterator<char>(package), {}));
     Seed("fuzz_package_header", "header-only", MakeHeader(kPackageMagic, kNewestVersionText));
     fs::remove_all(work);
 }
