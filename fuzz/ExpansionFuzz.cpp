@@ -21,8 +21,8 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <exception>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 namespace fs = boost::filesystem;
@@ -38,44 +38,30 @@ const std::uint64_t kDecompressedCap = 8u << 20;
 const std::uint64_t kMaxConstructNodes = 64;
 const std::uint64_t kMaxConstructBytes = 256u << 10;
 
-struct CapReached {};
-
 fs::path g_scratch;
 UpdateListener g_silent; // stage 2 reports progress; nobody listens here
 
-void RemoveScratch() { fs::remove_all(g_scratch); }
-
-// True when the input decompresses (as far as it is valid) to at most the cap.
+// True when the input decompresses (as far as it is valid) to at most the
+// cap; the sink stops the decompression once the total passes it.
 bool WithinCap(const std::uint8_t* data, std::size_t size)
 {
     std::uint64_t total = 0;
-    try {
+    kwfuzz::Try([&] {
         kw::bz2::KWDecompress decompressor(65536, 0, 0);
         decompressor.Decompress(data, static_cast<unsigned>(size), true, [&](const void*, unsigned count) {
-            total += count;
-            if (total > kDecompressedCap) throw CapReached();
+            if ((total += count) > kDecompressedCap) throw std::length_error("past the cap");
         });
-    } catch (const CapReached&) {
-        return false;
-    } catch (const std::exception&) {
-    }
-    return true;
-}
-
-// A name that, if accepted, could reach outside the directory it is placed in.
-bool CouldEscape(const std::string& decoded)
-{
-    return decoded == "." || decoded == ".." || decoded.find('/') != std::string::npos;
+    });
+    return total <= kDecompressedCap;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    const char* base = std::getenv("TMPDIR");
-    g_scratch = fs::path(base && *base ? base : "/tmp") / fs::unique_path("kwfuzz-expansion-%%%%-%%%%-%%%%");
+    g_scratch = fs::temp_directory_path() / fs::unique_path("kwfuzz-expansion-%%%%-%%%%-%%%%");
     fs::create_directories(g_scratch);
-    std::atexit(RemoveScratch);
+    std::atexit([] { fs::remove_all(g_scratch); });
     return 0;
 }
 
@@ -85,22 +71,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::istringstream input(std::string(reinterpret_cast<const char*>(data), size));
     kw::archive::ArchiveLoader loader;
-    bool complete = true;
-    try {
-        expand_bzip2(g_silent, input, loader, size);
-    } catch (const std::exception&) {
-        complete = false;
-    }
+    const bool complete = kwfuzz::Try([&] { expand_bzip2(g_silent, input, loader, size); });
 
     bool may_construct = complete;
     const kwfuzz::ArchiveSummary summary = kwfuzz::WalkArchive(*loader.GetBody(), [&](const std::string& name) {
-        std::string decoded;
-        try {
-            decoded = kw::updater::NarrowToPath(name).native();
-        } catch (const std::exception&) {
-            return; // no file-name form: construct refuses it before writing
-        }
-        if (CouldEscape(decoded)) {
+        std::string decoded; // a name without a file-name form is refused by construct before writing
+        if (!kwfuzz::Try([&] { decoded = NarrowToPath(name).native(); })) return;
+        // A name that, if accepted, could reach outside the directory it is placed in.
+        if (decoded == "." || decoded == ".." || decoded.find('/') != std::string::npos) {
             may_construct = false;
             if (!safename::ComponentProblem(decoded)) kwfuzz::Fail("the name policy accepts a name that escapes");
         }
@@ -109,10 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!may_construct || summary.nodes > kMaxConstructNodes || summary.bytes > kMaxConstructBytes) return 0;
 
     const fs::path extract = g_scratch / "extract";
-    try {
-        construct(kw::updater::Env::Default(), *loader.GetBody(), extract);
-    } catch (const std::exception&) {
-    }
+    kwfuzz::Try([&] { construct(Env::Default(), *loader.GetBody(), extract); });
     fs::remove_all(extract);
     return 0;
 }

@@ -13,7 +13,6 @@
 #include <kw/RSA.h>
 
 #include <cstdint>
-#include <exception>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,7 +23,7 @@ namespace {
 
 const kw::RSA& Key()
 {
-    static const kw::RSA rsa(kwfuzz::kFuzzModulus, kwfuzz::kFuzzModulusSize);
+    static const kw::RSA rsa(kwfuzz::kFuzzModulus, sizeof kwfuzz::kFuzzModulus);
     return rsa;
 }
 
@@ -51,7 +50,7 @@ void ReadBody(const std::vector<unsigned char>& content_key, std::istream& input
     std::ostringstream plain;
     CamelliaInfo info(plain);
     info.SetKey(content_key.data(), static_cast<unsigned>(content_key.size()));
-    std::vector<char> piece(kwfuzz::kFuzzModulusSize);
+    std::vector<char> piece(sizeof kwfuzz::kFuzzModulus);
     while (input.read(piece.data(), static_cast<std::streamsize>(piece.size())) || input.gcount() > 0)
         info.Input(piece.data(), static_cast<unsigned>(input.gcount()));
     info.DigestMatchesKey();
@@ -62,42 +61,27 @@ void ReadBody(const std::vector<unsigned char>& content_key, std::istream& input
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     // The inner header's check on the first bytes, as stage 2 makes it.
-    if (size >= 8) {
-        try {
-            get_version(reinterpret_cast<const char*>(data), reinterpret_cast<const char*>(data) + 4, "KWUP");
-        } catch (const std::exception&) {
-        }
-    }
+    const char* bytes = reinterpret_cast<const char*>(data);
+    if (size >= 8) kwfuzz::Try([&] { get_version(bytes, bytes + 4, "KWUP"); });
 
-    std::istringstream input(std::string(reinterpret_cast<const char*>(data), size));
-    try {
-        if (read_version(input) > kNewestPackageVersion) return 0;
-    } catch (const std::exception&) {
-        return 0;
-    }
-    std::vector<char> block(kwfuzz::kFuzzModulusSize);
+    std::istringstream input(std::string(bytes, size));
+    std::uint32_t version = 0;
+    if (!kwfuzz::Try([&] { version = read_version(input); }) || version > kNewestPackageVersion) return 0;
+    std::vector<char> block(sizeof kwfuzz::kFuzzModulus);
     input.read(block.data(), static_cast<std::streamsize>(block.size()));
     const std::size_t length = static_cast<std::size_t>(input.gcount());
     if (length == 0) return 0;
 
     // The padding check by itself on the block taken as the padded integer.
-    try {
-        boost::optional<std::vector<unsigned char>> payload;
+    boost::optional<std::vector<unsigned char>> payload;
+    kwfuzz::Try([&] {
         kw::MultiprecisionInteger m(block.data(), length);
         Key().DecryptionAntiPadding(m, Collect(payload));
-    } catch (const std::exception&) {
-    }
+    });
 
     boost::optional<std::vector<unsigned char>> content_key;
-    try {
-        Key().Encrypt(block.data(), length, Collect(content_key));
-    } catch (const std::exception&) {
-        return 0;
-    }
+    if (!kwfuzz::Try([&] { Key().Encrypt(block.data(), length, Collect(content_key)); })) return 0;
     if (!content_key) kwfuzz::Fail("Encrypt returned without a payload or an error");
-    try {
-        ReadBody(*content_key, input);
-    } catch (const std::exception&) {
-    }
+    kwfuzz::Try([&] { ReadBody(*content_key, input); });
     return 0;
 }
