@@ -1,6 +1,5 @@
 #include "ArchiveWalk.h"
 
-#include <kw/archive/Archive.h>
 #include <kw/archive/Directory.h>
 #include <kw/archive/File.h>
 
@@ -44,22 +43,17 @@ ArchiveSummary WalkArchive(kw::archive::Archive& archive, const std::function<vo
         ++summary.nodes;
         (void)node->GetCreated();
         (void)node->GetModified();
-        switch (node->GetType()) {
-        case kw::archive::NodeDirectory: {
+        if (node->GetType() == kw::archive::NodeDirectory) {
             const boost::shared_ptr<Directory> directory = boost::dynamic_pointer_cast<Directory>(node);
             if (!directory) Fail("a directory-typed node is no Directory");
             pending.push_back(directory);
-            break;
-        }
-        case kw::archive::NodeFile: {
+        } else if (node->GetType() == kw::archive::NodeFile) {
             const boost::shared_ptr<File> file = boost::dynamic_pointer_cast<File>(node);
             if (!file) Fail("a file-typed node is no File");
             const unsigned size = file->GetSize();
             if (file->Write(sink) != size) Fail("File::Write wrote less than GetSize");
             summary.bytes += size;
-            break;
-        }
-        default:
+        } else {
             Fail("a node of unknown type");
         }
         return true;

@@ -6,15 +6,11 @@
 
 #include "FuzzCheck.h"
 
+#include <kw/archive/Archive.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
-
-namespace kw {
-namespace archive {
-class Archive;
-} // namespace archive
-} // namespace kw
 
 namespace kwfuzz {
 
