@@ -62,10 +62,9 @@ ArchiveSummary WalkArchive(kw::archive::Archive& archive, const std::function<vo
         const boost::shared_ptr<Directory> directory = pending.back();
         pending.pop_back();
         if (!directory) Fail("an empty directory pointer");
-        const unsigned count = directory->GetCount();
-        std::uint64_t before = summary.nodes;
+        const std::uint64_t expected = summary.nodes + directory->GetCount();
         if (!directory->ForeachNode(visit)) Fail("ForeachNode stopped though the callback went on");
-        if (summary.nodes - before != count) Fail("ForeachNode visited another count than GetCount");
+        if (summary.nodes != expected) Fail("ForeachNode visited another count than GetCount");
     }
     return summary;
 }

@@ -18,7 +18,4 @@ void Fail(const char* what)
 // shared library an identical copy of those classes' vtables. ASan's strict
 // one-definition check reports such copies; the default level (1) still
 // reports globals whose copies differ in size.
-extern "C" const char* __asan_default_options()
-{
-    return "detect_odr_violation=1";
-}
+extern "C" const char* __asan_default_options() { return "detect_odr_violation=1"; }

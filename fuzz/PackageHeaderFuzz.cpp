@@ -28,10 +28,7 @@ const kw::RSA& Key()
 }
 
 // The longest payload the key's padding allows: 4C bytes, C = (h - 34) / 32.
-std::size_t MaxPayload()
-{
-    return 4 * ((Key().GetBits() - 1 - 34) / 32);
-}
+std::size_t MaxPayload() { return 4 * ((Key().GetBits() - 1 - 34) / 32); }
 
 // Takes the payload, which must lie within the allowed length; the copy lets
 // AddressSanitizer check that the whole payload is readable.

@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The input over the valid stream at a place it chooses, or after it.
     std::string spliced = ValidStream();
     if (!input.empty()) {
-        const std::size_t at = (static_cast<std::size_t>(data[1]) << 16 | data[0] << 8 | data[3]) % (spliced.size() + 1);
+        const std::size_t at = (std::size_t{data[1]} << 16 | data[0] << 8 | data[3]) % (spliced.size() + 1);
         if (data[2] & 1)
             spliced.replace(at, std::min(input.size(), spliced.size() - at), input);
         else

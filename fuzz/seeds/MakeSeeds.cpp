@@ -131,10 +131,10 @@ std::string BuilderStream(const std::string& prologue, kwtest::Order order)
 // when expanded; the reader must stop at the first declaration.
 std::string EntityChain()
 {
-    std::string text = "<!DOCTYPE r [<!ENTITY e0 \"x\">";
+    std::string xml = "<!DOCTYPE r [<!ENTITY e0 \"x\">";
     const int depth = 3000;
-    for (int i = 1; i <= depth; ++i) text += "<!ENTITY e" + std::to_string(i) + " \"&e" + std::to_string(i - 1) + ";\">";
-    return text + "]><r>&e" + std::to_string(depth) + ";</r>";
+    for (int i = 1; i <= depth; ++i) xml += "<!ENTITY e" + std::to_string(i) + " \"&e" + std::to_string(i - 1) + ";\">";
+    return xml + "]><r>&e" + std::to_string(depth) + ";</r>";
 }
 
 void CheckKey(const fs::path& pem)
