@@ -72,7 +72,10 @@ static struct dirty_file dirty[16384];
 static int dirty_count;
 
 /* The shim's own file operations are raw system calls: never counted. */
-static int raw_open(const char* path, int flags) { return (int)syscall(SYS_openat, AT_FDCWD, path, flags | O_CLOEXEC, 0644); }
+static int raw_open(const char* path, int flags)
+{
+    return (int)syscall(SYS_openat, AT_FDCWD, path, flags | O_CLOEXEC, 0644);
+}
 static void raw_append(const char* path, const char* text)
 {
     const int fd = raw_open(path, O_WRONLY | O_CREAT | O_APPEND);
@@ -162,28 +165,38 @@ static void note_write(int fd, off_t length)
     if (length >= 0 && length < e->flushed) e->flushed = length;
 }
 
-static void note_flush(int fd)
+/* The path `fd` was opened at, in `path` (4096 bytes); false when unknown. */
+static int fd_path(int fd, char* path)
+{
+    char link[64];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t n = readlink(link, path, 4095);
+    path[n > 0 ? n : 0] = '\0';
+    return n > 0;
+}
+
+/* After a flush of `fd` that returned `result`. */
+static int note_flush(int fd, int result)
 {
     struct stat st;
-    if (!power_dir || fd < 0 || fstat(fd, &st) != 0) return;
+    char path[4096];
+    if (result != 0 || !power_dir || fd < 0 || fstat(fd, &st) != 0) return result;
     if (S_ISDIR(st.st_mode)) {
-        char link[64], path[4096];
-        snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-        const ssize_t n = readlink(link, path, sizeof path - 1);
-        if (n <= 0) return;
-        path[n] = '\0';
-        snapshot(path, 0);
+        if (fd_path(fd, path)) snapshot(path, 0);
     } else if (S_ISREG(st.st_mode)) {
         struct dirty_file* e = dirty_entry(&st);
         if (e) *e = dirty[--dirty_count];
     }
+    return result;
 }
 
-static void note_flush_all(void)
+/* After a flush of the whole file system that returned `result`. */
+static int note_flush_all(int result)
 {
-    if (!power_dir) return;
+    if (result != 0 || !power_dir) return result;
     dirty_count = 0;
     snapshot(power_root, 1);
+    return result;
 }
 
 static void write_dirty(void)
@@ -200,10 +213,17 @@ static void write_dirty(void)
     if (fd >= 0) syscall(SYS_close, fd);
 }
 
-static long env_number(const char* name, long fallback)
+/* A setting of the environment; NULL when unset or empty. */
+static const char* env_text(const char* name)
 {
     const char* text = getenv(name);
-    return text && *text ? strtol(text, NULL, 10) : fallback;
+    return text && *text ? text : NULL;
+}
+
+static long env_number(const char* name, long fallback)
+{
+    const char* text = env_text(name);
+    return text ? strtol(text, NULL, 10) : fallback;
 }
 
 static void configure(void)
@@ -213,18 +233,13 @@ static void configure(void)
     kill_at = env_number("KW_SHIM_KILL", -1);
     fail_at = env_number("KW_SHIM_FAIL", -1);
     fail_errno = (int)env_number("KW_SHIM_ERRNO", ENOSPC);
-    fail_path = getenv("KW_SHIM_FAIL_PATH");
-    if (fail_path && !*fail_path) fail_path = NULL;
+    fail_path = env_text("KW_SHIM_FAIL_PATH");
+    fail_op = env_text("KW_SHIM_FAIL_OP");
     no_sync = env_number("KW_SHIM_NO_SYNC", 0) != 0;
-    fail_op = getenv("KW_SHIM_FAIL_OP");
-    if (fail_op && !*fail_op) fail_op = NULL;
-    const char* log = getenv("KW_SHIM_LOG");
-    /* The raw system call: the log's own writes are not counted. */
-    if (log && *log)
-        log_fd = (int)syscall(SYS_openat, AT_FDCWD, log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    power_dir = getenv("KW_SHIM_POWER");
-    power_root = getenv("KW_SHIM_ROOT");
-    if (!power_dir || !*power_dir || !power_root || !*power_root) power_dir = NULL;
+    const char* log = env_text("KW_SHIM_LOG");
+    if (log) log_fd = raw_open(log, O_WRONLY | O_CREAT | O_APPEND);
+    power_root = env_text("KW_SHIM_ROOT");
+    power_dir = power_root ? env_text("KW_SHIM_POWER") : NULL;
     /* What exists when the program starts is on stable storage. */
     if (power_dir) snapshot(power_root, 1);
 }
@@ -235,10 +250,7 @@ static void log_line(long index, const char* op, const char* path, int fd)
 {
     char resolved[4096];
     if (!path && fd >= 0) {
-        char link[64];
-        snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-        const ssize_t n = readlink(link, resolved, sizeof resolved - 1);
-        resolved[n > 0 ? n : 0] = '\0';
+        fd_path(fd, resolved);
         path = resolved;
     }
     char line[4400];
@@ -267,25 +279,77 @@ static int hit(const char* op, const char* path, int fd)
     static __typeof__(&name) real_##name; \
     if (!real_##name) real_##name = (__typeof__(&name))dlsym(RTLD_NEXT, #name)
 
-#define FAIL_IF(op, path, fd, failed)  \
-    do {                               \
-        const int e_ = hit(op, path, fd); \
-        if (e_) {                      \
-            errno = e_;                \
-            return failed;             \
-        }                              \
-    } while (0)
+/* Counts operation `op`: true when it must fail, with errno set to say why. */
+static int fails(const char* op, const char* path, int fd)
+{
+    const int e = hit(op, path, fd);
+    if (e) errno = e;
+    return e != 0;
+}
 
-static int opens_for_writing(int flags) { return (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0; }
+/* The same for a call that changes the data of `fd`, leaving it `length`
+ * long (truncation) or -1 (a write). */
+static int write_fails(const char* op, int fd, off_t length)
+{
+    if (fails(op, NULL, fd)) return 1;
+    note_write(fd, length);
+    return 0;
+}
 
-static int fopen_writes(const char* mode) { return strpbrk(mode, "wa+") != NULL; }
+/* Opening for writing: counted, and a truncating open loses whatever the
+ * file held. */
+static int open_fails(const char* op, const char* path, int flags)
+{
+    return (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) && fails(op, path, -1);
+}
 
-/* A truncating open loses whatever the file held. */
 static int opened(int fd, int flags)
 {
     if (fd >= 0 && (flags & O_TRUNC)) note_write(fd, 0);
     return fd;
 }
+
+/* Defines `type name params`, which returns -1 when `failure` (one of the
+ * counting checks above) says so and else `call`, made on the real function. */
+#define WRAP(type, name, params, failure, call) \
+    type name params                            \
+    {                                           \
+        REAL(name);                             \
+        return (failure) ? -1 : (call);         \
+    }
+
+/* The same for open(2) and its kin, whose `mode` follows the flags only when
+ * a file may be created. */
+#define WRAP_OPEN(name, params, op, call)                                      \
+    int name params                                                            \
+    {                                                                          \
+        mode_t mode = 0;                                                       \
+        if (flags & (O_CREAT | O_TMPFILE)) {                                   \
+            va_list ap;                                                        \
+            va_start(ap, flags);                                               \
+            mode = (mode_t)va_arg(ap, int);                                    \
+            va_end(ap);                                                        \
+        }                                                                      \
+        REAL(name);                                                            \
+        return open_fails(op, path, flags) ? -1 : opened(call, flags);         \
+    }
+
+/* ---- opening ---- */
+
+WRAP_OPEN(open, (const char* path, int flags, ...), "open", real_open(path, flags, mode))
+WRAP_OPEN(open64, (const char* path, int flags, ...), "open", real_open64(path, flags, mode))
+WRAP_OPEN(openat, (int dir, const char* path, int flags, ...), "openat", real_openat(dir, path, flags, mode))
+WRAP_OPEN(openat64, (int dir, const char* path, int flags, ...), "openat", real_openat64(dir, path, flags, mode))
+WRAP(int, __open_2, (const char* path, int flags), open_fails("open", path, flags),
+     opened(real___open_2(path, flags), flags))
+WRAP(int, __open64_2, (const char* path, int flags), open_fails("open", path, flags),
+     opened(real___open64_2(path, flags), flags))
+WRAP(int, creat, (const char* path, mode_t mode), fails("creat", path, -1), opened(real_creat(path, mode), O_TRUNC))
+WRAP(int, creat64, (const char* path, mode_t mode), fails("creat", path, -1), opened(real_creat64(path, mode), O_TRUNC))
+
+/* libstdc++'s file streams open through fopen, whose own open is internal
+ * to the C library. */
+static int fopen_fails(const char* path, const char* mode) { return strpbrk(mode, "wa+") && fails("fopen", path, -1); }
 
 static FILE* fopened(FILE* file, const char* mode)
 {
@@ -293,154 +357,34 @@ static FILE* fopened(FILE* file, const char* mode)
     return file;
 }
 
-/* ---- opening ---- */
-
-#define MODE_ARG(flags) \
-    mode_t mode = 0; \
-    if ((flags) & (O_CREAT | O_TMPFILE)) { \
-        va_list ap; \
-        va_start(ap, flags); \
-        mode = (mode_t)va_arg(ap, int); \
-        va_end(ap); \
-    }
-
-int open(const char* path, int flags, ...)
-{
-    MODE_ARG(flags);
-    REAL(open);
-    if (opens_for_writing(flags)) FAIL_IF("open", path, -1, -1);
-    return opened(real_open(path, flags, mode), flags);
-}
-
-int open64(const char* path, int flags, ...)
-{
-    MODE_ARG(flags);
-    REAL(open64);
-    if (opens_for_writing(flags)) FAIL_IF("open", path, -1, -1);
-    return opened(real_open64(path, flags, mode), flags);
-}
-
-int openat(int dir, const char* path, int flags, ...)
-{
-    MODE_ARG(flags);
-    REAL(openat);
-    if (opens_for_writing(flags)) FAIL_IF("openat", path, -1, -1);
-    return opened(real_openat(dir, path, flags, mode), flags);
-}
-
-int openat64(int dir, const char* path, int flags, ...)
-{
-    MODE_ARG(flags);
-    REAL(openat64);
-    if (opens_for_writing(flags)) FAIL_IF("openat", path, -1, -1);
-    return opened(real_openat64(dir, path, flags, mode), flags);
-}
-
-int __open_2(const char* path, int flags)
-{
-    REAL(__open_2);
-    if (opens_for_writing(flags)) FAIL_IF("open", path, -1, -1);
-    return opened(real___open_2(path, flags), flags);
-}
-
-int __open64_2(const char* path, int flags)
-{
-    REAL(__open64_2);
-    if (opens_for_writing(flags)) FAIL_IF("open", path, -1, -1);
-    return opened(real___open64_2(path, flags), flags);
-}
-
-int creat(const char* path, mode_t mode)
-{
-    REAL(creat);
-    FAIL_IF("creat", path, -1, -1);
-    return opened(real_creat(path, mode), O_TRUNC);
-}
-
-int creat64(const char* path, mode_t mode)
-{
-    REAL(creat64);
-    FAIL_IF("creat", path, -1, -1);
-    return opened(real_creat64(path, mode), O_TRUNC);
-}
-
-/* libstdc++'s file streams open through fopen, whose own open is internal
- * to the C library. */
 FILE* fopen(const char* path, const char* mode)
 {
     REAL(fopen);
-    if (fopen_writes(mode)) FAIL_IF("fopen", path, -1, NULL);
-    return fopened(real_fopen(path, mode), mode);
+    return fopen_fails(path, mode) ? NULL : fopened(real_fopen(path, mode), mode);
 }
 
 FILE* fopen64(const char* path, const char* mode)
 {
     REAL(fopen64);
-    if (fopen_writes(mode)) FAIL_IF("fopen", path, -1, NULL);
-    return fopened(real_fopen64(path, mode), mode);
+    return fopen_fails(path, mode) ? NULL : fopened(real_fopen64(path, mode), mode);
 }
 
 /* ---- writing ---- */
 
-ssize_t write(int fd, const void* data, size_t size)
-{
-    REAL(write);
-    if (fd > 2) {
-        FAIL_IF("write", NULL, fd, -1);
-        note_write(fd, -1);
-    }
-    return real_write(fd, data, size);
-}
-
-ssize_t writev(int fd, const struct iovec* iov, int count)
-{
-    REAL(writev);
-    if (fd > 2) {
-        FAIL_IF("writev", NULL, fd, -1);
-        note_write(fd, -1);
-    }
-    return real_writev(fd, iov, count);
-}
-
-ssize_t pwrite(int fd, const void* data, size_t size, off_t offset)
-{
-    REAL(pwrite);
-    FAIL_IF("pwrite", NULL, fd, -1);
-    note_write(fd, -1);
-    return real_pwrite(fd, data, size, offset);
-}
-
-ssize_t pwrite64(int fd, const void* data, size_t size, off64_t offset)
-{
-    REAL(pwrite64);
-    FAIL_IF("pwrite", NULL, fd, -1);
-    note_write(fd, -1);
-    return real_pwrite64(fd, data, size, offset);
-}
-
-ssize_t sendfile(int out, int in, off_t* offset, size_t count)
-{
-    REAL(sendfile);
-    FAIL_IF("sendfile", NULL, out, -1);
-    note_write(out, -1);
-    return real_sendfile(out, in, offset, count);
-}
-
-ssize_t sendfile64(int out, int in, off64_t* offset, size_t count)
-{
-    REAL(sendfile64);
-    FAIL_IF("sendfile", NULL, out, -1);
-    note_write(out, -1);
-    return real_sendfile64(out, in, offset, count);
-}
-
-ssize_t copy_file_range(int in, loff_t* in_offset, int out, loff_t* out_offset, size_t count, unsigned flags)
-{
-    REAL(copy_file_range);
-    FAIL_IF("copy_file_range", NULL, out, -1);
-    note_write(out, -1);
-    return real_copy_file_range(in, in_offset, out, out_offset, count, flags);
-}
+WRAP(ssize_t, write, (int fd, const void* data, size_t size), fd > 2 && write_fails("write", fd, -1),
+     real_write(fd, data, size))
+WRAP(ssize_t, writev, (int fd, const struct iovec* iov, int count), fd > 2 && write_fails("writev", fd, -1),
+     real_writev(fd, iov, count))
+WRAP(ssize_t, pwrite, (int fd, const void* data, size_t size, off_t offset), write_fails("pwrite", fd, -1),
+     real_pwrite(fd, data, size, offset))
+WRAP(ssize_t, pwrite64, (int fd, const void* data, size_t size, off64_t offset), write_fails("pwrite", fd, -1),
+     real_pwrite64(fd, data, size, offset))
+WRAP(ssize_t, sendfile, (int out, int in, off_t* offset, size_t count), write_fails("sendfile", out, -1),
+     real_sendfile(out, in, offset, count))
+WRAP(ssize_t, sendfile64, (int out, int in, off64_t* offset, size_t count), write_fails("sendfile", out, -1),
+     real_sendfile64(out, in, offset, count))
+WRAP(ssize_t, copy_file_range, (int in, loff_t* in_offset, int out, loff_t* out_offset, size_t count, unsigned flags),
+     write_fails("copy_file_range", out, -1), real_copy_file_range(in, in_offset, out, out_offset, count, flags))
 
 /* Boost.Filesystem reaches copy_file_range through syscall(2). */
 long syscall(long number, ...)
@@ -451,220 +395,58 @@ long syscall(long number, ...)
     for (int i = 0; i < 6; ++i) a[i] = va_arg(ap, long);
     va_end(ap);
     REAL(syscall);
-    if (number == SYS_copy_file_range) {
-        FAIL_IF("copy_file_range", NULL, (int)a[2], -1);
-        note_write((int)a[2], -1);
-    }
+    if (number == SYS_copy_file_range && write_fails("copy_file_range", (int)a[2], -1)) return -1;
     return real_syscall(number, a[0], a[1], a[2], a[3], a[4], a[5]);
 }
 
-int ftruncate(int fd, off_t length)
-{
-    REAL(ftruncate);
-    FAIL_IF("ftruncate", NULL, fd, -1);
-    note_write(fd, length);
-    return real_ftruncate(fd, length);
-}
-
-int ftruncate64(int fd, off64_t length)
-{
-    REAL(ftruncate64);
-    FAIL_IF("ftruncate", NULL, fd, -1);
-    note_write(fd, length);
-    return real_ftruncate64(fd, length);
-}
-
-int truncate(const char* path, off_t length)
-{
-    REAL(truncate);
-    FAIL_IF("truncate", path, -1, -1);
-    return real_truncate(path, length);
-}
-
-int truncate64(const char* path, off64_t length)
-{
-    REAL(truncate64);
-    FAIL_IF("truncate", path, -1, -1);
-    return real_truncate64(path, length);
-}
+WRAP(int, ftruncate, (int fd, off_t length), write_fails("ftruncate", fd, length), real_ftruncate(fd, length))
+WRAP(int, ftruncate64, (int fd, off64_t length), write_fails("ftruncate", fd, length), real_ftruncate64(fd, length))
+WRAP(int, truncate, (const char* path, off_t length), fails("truncate", path, -1), real_truncate(path, length))
+WRAP(int, truncate64, (const char* path, off64_t length), fails("truncate", path, -1), real_truncate64(path, length))
 
 /* ---- names ---- */
 
-int rename(const char* from, const char* to)
-{
-    REAL(rename);
-    FAIL_IF("rename", to, -1, -1);
-    return real_rename(from, to);
-}
-
-int renameat(int from_dir, const char* from, int to_dir, const char* to)
-{
-    REAL(renameat);
-    FAIL_IF("rename", to, -1, -1);
-    return real_renameat(from_dir, from, to_dir, to);
-}
-
-int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags)
-{
-    REAL(renameat2);
-    FAIL_IF("rename", to, -1, -1);
-    return real_renameat2(from_dir, from, to_dir, to, flags);
-}
-
-int mkdir(const char* path, mode_t mode)
-{
-    REAL(mkdir);
-    FAIL_IF("mkdir", path, -1, -1);
-    return real_mkdir(path, mode);
-}
-
-int mkdirat(int dir, const char* path, mode_t mode)
-{
-    REAL(mkdirat);
-    FAIL_IF("mkdir", path, -1, -1);
-    return real_mkdirat(dir, path, mode);
-}
-
-int unlink(const char* path)
-{
-    REAL(unlink);
-    FAIL_IF("unlink", path, -1, -1);
-    return real_unlink(path);
-}
-
-int unlinkat(int dir, const char* path, int flags)
-{
-    REAL(unlinkat);
-    FAIL_IF("unlink", path, -1, -1);
-    return real_unlinkat(dir, path, flags);
-}
-
-int rmdir(const char* path)
-{
-    REAL(rmdir);
-    FAIL_IF("rmdir", path, -1, -1);
-    return real_rmdir(path);
-}
-
-int remove(const char* path)
-{
-    REAL(remove);
-    FAIL_IF("remove", path, -1, -1);
-    return real_remove(path);
-}
-
-int link(const char* from, const char* to)
-{
-    REAL(link);
-    FAIL_IF("link", to, -1, -1);
-    return real_link(from, to);
-}
-
-int symlink(const char* from, const char* to)
-{
-    REAL(symlink);
-    FAIL_IF("symlink", to, -1, -1);
-    return real_symlink(from, to);
-}
-
-int chmod(const char* path, mode_t mode)
-{
-    REAL(chmod);
-    FAIL_IF("chmod", path, -1, -1);
-    return real_chmod(path, mode);
-}
-
-int fchmod(int fd, mode_t mode)
-{
-    REAL(fchmod);
-    FAIL_IF("fchmod", NULL, fd, -1);
-    return real_fchmod(fd, mode);
-}
+WRAP(int, rename, (const char* from, const char* to), fails("rename", to, -1), real_rename(from, to))
+WRAP(int, renameat, (int from_dir, const char* from, int to_dir, const char* to), fails("rename", to, -1),
+     real_renameat(from_dir, from, to_dir, to))
+WRAP(int, renameat2, (int from_dir, const char* from, int to_dir, const char* to, unsigned flags),
+     fails("rename", to, -1), real_renameat2(from_dir, from, to_dir, to, flags))
+WRAP(int, mkdir, (const char* path, mode_t mode), fails("mkdir", path, -1), real_mkdir(path, mode))
+WRAP(int, mkdirat, (int dir, const char* path, mode_t mode), fails("mkdir", path, -1), real_mkdirat(dir, path, mode))
+WRAP(int, unlink, (const char* path), fails("unlink", path, -1), real_unlink(path))
+WRAP(int, unlinkat, (int dir, const char* path, int flags), fails("unlink", path, -1), real_unlinkat(dir, path, flags))
+WRAP(int, rmdir, (const char* path), fails("rmdir", path, -1), real_rmdir(path))
+WRAP(int, remove, (const char* path), fails("remove", path, -1), real_remove(path))
+WRAP(int, link, (const char* from, const char* to), fails("link", to, -1), real_link(from, to))
+WRAP(int, symlink, (const char* from, const char* to), fails("symlink", to, -1), real_symlink(from, to))
+WRAP(int, chmod, (const char* path, mode_t mode), fails("chmod", path, -1), real_chmod(path, mode))
+WRAP(int, fchmod, (int fd, mode_t mode), fails("fchmod", NULL, fd), real_fchmod(fd, mode))
 
 /* ---- times and attributes ---- */
 
-int utimensat(int dir, const char* path, const struct timespec times[2], int flags)
-{
-    REAL(utimensat);
-    FAIL_IF("utimensat", path, dir, -1);
-    return real_utimensat(dir, path, times, flags);
-}
-
-int futimens(int fd, const struct timespec times[2])
-{
-    REAL(futimens);
-    FAIL_IF("futimens", NULL, fd, -1);
-    return real_futimens(fd, times);
-}
-
-int utimes(const char* path, const struct timeval times[2])
-{
-    REAL(utimes);
-    FAIL_IF("utimes", path, -1, -1);
-    return real_utimes(path, times);
-}
-
-int utime(const char* path, const struct utimbuf* times)
-{
-    REAL(utime);
-    FAIL_IF("utime", path, -1, -1);
-    return real_utime(path, times);
-}
-
-int setxattr(const char* path, const char* name, const void* value, size_t size, int flags)
-{
-    REAL(setxattr);
-    FAIL_IF("setxattr", path, -1, -1);
-    return real_setxattr(path, name, value, size, flags);
-}
-
-int lsetxattr(const char* path, const char* name, const void* value, size_t size, int flags)
-{
-    REAL(lsetxattr);
-    FAIL_IF("setxattr", path, -1, -1);
-    return real_lsetxattr(path, name, value, size, flags);
-}
-
-int fsetxattr(int fd, const char* name, const void* value, size_t size, int flags)
-{
-    REAL(fsetxattr);
-    FAIL_IF("fsetxattr", NULL, fd, -1);
-    return real_fsetxattr(fd, name, value, size, flags);
-}
+WRAP(int, utimensat, (int dir, const char* path, const struct timespec times[2], int flags),
+     fails("utimensat", path, dir), real_utimensat(dir, path, times, flags))
+WRAP(int, futimens, (int fd, const struct timespec times[2]), fails("futimens", NULL, fd), real_futimens(fd, times))
+WRAP(int, utimes, (const char* path, const struct timeval times[2]), fails("utimes", path, -1),
+     real_utimes(path, times))
+WRAP(int, utime, (const char* path, const struct utimbuf* times), fails("utime", path, -1), real_utime(path, times))
+WRAP(int, setxattr, (const char* path, const char* name, const void* value, size_t size, int flags),
+     fails("setxattr", path, -1), real_setxattr(path, name, value, size, flags))
+WRAP(int, lsetxattr, (const char* path, const char* name, const void* value, size_t size, int flags),
+     fails("setxattr", path, -1), real_lsetxattr(path, name, value, size, flags))
+WRAP(int, fsetxattr, (int fd, const char* name, const void* value, size_t size, int flags),
+     fails("fsetxattr", NULL, fd), real_fsetxattr(fd, name, value, size, flags))
 
 /* ---- flushing ---- */
 
-int fsync(int fd)
-{
-    REAL(fsync);
-    FAIL_IF("fsync", NULL, fd, -1);
-    const int result = no_sync ? 0 : real_fsync(fd);
-    if (result == 0) note_flush(fd);
-    return result;
-}
-
-int fdatasync(int fd)
-{
-    REAL(fdatasync);
-    FAIL_IF("fdatasync", NULL, fd, -1);
-    const int result = no_sync ? 0 : real_fdatasync(fd);
-    if (result == 0) note_flush(fd);
-    return result;
-}
-
-int syncfs(int fd)
-{
-    REAL(syncfs);
-    FAIL_IF("syncfs", NULL, fd, -1);
-    const int result = no_sync ? 0 : real_syncfs(fd);
-    if (result == 0) note_flush_all();
-    return result;
-}
+WRAP(int, fsync, (int fd), fails("fsync", NULL, fd), note_flush(fd, no_sync ? 0 : real_fsync(fd)))
+WRAP(int, fdatasync, (int fd), fails("fdatasync", NULL, fd), note_flush(fd, no_sync ? 0 : real_fdatasync(fd)))
+WRAP(int, syncfs, (int fd), fails("syncfs", NULL, fd), note_flush_all(no_sync ? 0 : real_syncfs(fd)))
 
 void sync(void)
 {
     REAL(sync);
     hit("sync", NULL, -1); /* cannot fail; a kill still applies */
     if (!no_sync) real_sync();
-    note_flush_all();
+    note_flush_all(0);
 }
