@@ -34,7 +34,7 @@ std::vector<long> KillPoints(const OperationLog& log, long budget)
     bool first_backup = true;
     for (long i = log.StageRecord(4) + 1; i <= total; ++i) {
         const Operation& op = log.at(i);
-        const bool stage_file = op.path.size() > 6 && op.path.compare(op.path.size() - 6, 6, ".stage") == 0;
+        const bool stage_file = IsStageFile(op.path);
         const bool backup = op.path.find("/.backup/") != std::string::npos;
         if (stage_file || (backup && first_backup) || i >= total - 1) points.insert(i);
         if (stage_file && i < total) points.insert(i + 1); // the flush of the record's removal

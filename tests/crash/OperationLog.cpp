@@ -9,18 +9,22 @@ namespace fs = boost::filesystem;
 
 namespace crash {
 
-OperationLog::OperationLog(const std::vector<Operation>& operations) : operations_(operations)
+bool IsStageFile(const std::string& path)
 {
     const std::string suffix = ".stage";
+    return path.size() > suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+OperationLog::OperationLog(const std::vector<Operation>& operations) : operations_(operations)
+{
+    bool record_removed = false;
     for (long index = 1; index <= size(); ++index) {
         const Operation& op = at(index);
-        const bool stage_file = op.path.size() > suffix.size() &&
-                                op.path.compare(op.path.size() - suffix.size(), suffix.size(), suffix) == 0;
-        if (op.op == "rename" && stage_file) records_.push_back(index);
-        if (op.op == "unlink" && stage_file && records_.size() == 4) record_removal_ = index;
+        if (op.op == "rename" && IsStageFile(op.path)) records_.push_back(index);
+        if (op.op == "unlink" && IsStageFile(op.path) && records_.size() == 4) record_removed = true;
     }
     if (records_.size() != 4) throw std::runtime_error("expected four stage records in the operation log");
-    if (record_removal_ == 0) throw std::runtime_error("the clean-up did not remove the stage file");
+    if (!record_removed) throw std::runtime_error("the clean-up did not remove the stage file");
 }
 
 #ifndef _WIN32

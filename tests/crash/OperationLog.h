@@ -31,8 +31,6 @@ public:
     const Operation& at(long index) const { return operations_.at(static_cast<std::size_t>(index - 1)); }
     // The operation that records stage `stage` (the stage file's rename).
     long StageRecord(int stage) const { return records_.at(static_cast<std::size_t>(stage - 1)); }
-    // The clean-up's removal of the stage file.
-    long RecordRemoval() const { return record_removal_; }
     // The stage that is under way when operation `index` is about to run:
     // 1 to 4, or 5 for the clean-up after stage 4 was recorded.
     int StageOf(long index) const;
@@ -40,7 +38,9 @@ public:
 private:
     std::vector<Operation> operations_;
     std::vector<long> records_;
-    long record_removal_ = 0;
 };
+
+// Whether `path` names a stage file.
+bool IsStageFile(const std::string& path);
 
 } // namespace crash
