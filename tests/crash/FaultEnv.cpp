@@ -80,10 +80,6 @@ bool FaultEnv::Admit(const char* op, const Path& path, boost::system::error_code
         WriteDirty();
         throw crash::Stopped();
     }
-    if (index == fail_at_) {
-        error = error_;
-        return false;
-    }
     return true;
 }
 
@@ -136,22 +132,13 @@ void FaultEnv::WriteDirty()
     }
 }
 
-bool FaultEnv::MakeDirectory(const Path& path)
-{
-    boost::system::error_code error;
-    return Admit("mkdir", path, error) && base_.MakeDirectory(path);
-}
+bool FaultEnv::MakeDirectory(const Path& path) { return Admit("mkdir", path) && base_.MakeDirectory(path); }
 
-bool FaultEnv::SetHidden(const Path& path)
-{
-    boost::system::error_code error;
-    return Admit("hide", path, error) && base_.SetHidden(path);
-}
+bool FaultEnv::SetHidden(const Path& path) { return Admit("hide", path) && base_.SetHidden(path); }
 
 TimesResult FaultEnv::SetTimes(const Path& path, const FileTimes& times)
 {
-    boost::system::error_code error;
-    return Admit("utimens", path, error) ? base_.SetTimes(path, times) : TimesResult::kCannotAccess;
+    return Admit("utimens", path) ? base_.SetTimes(path, times) : TimesResult::kCannotAccess;
 }
 
 std::unique_ptr<WritableFile> FaultEnv::CreateNewFile(const Path& path, bool owner_only,

@@ -1,8 +1,8 @@
 // An environment that wraps the real one to interrupt an update in this
 // process, on every system: it counts the operations that change the disk
-// or flush it, and stops (as a killed process) or fails (as a full disk) at
-// the Nth one. It can keep a journal of what a power cut at the stop would
-// leave (PowerCut.h), in the format of the preloaded fault library.
+// or flush it, and stops at the Nth one as a killed process. It can keep a
+// journal of what a power cut at the stop would leave (PowerCut.h), in the
+// format of the preloaded fault library.
 #pragma once
 
 #include "Env.h"
@@ -27,12 +27,6 @@ public:
     // Operation `n` (counted from 1) is not performed: it raises Stopped, and
     // every later operation that would change the disk does nothing and fails.
     void StopAt(long n) { stop_at_ = n; }
-    // Operation `n` fails with `error` instead.
-    void FailAt(long n, boost::system::error_code error)
-    {
-        fail_at_ = n;
-        error_ = error;
-    }
     // Keeps in `journal` (a directory on the same file system) what a power
     // cut at the stop would leave of the tree `root`.
     void KeepPowerJournal(const Path& journal, const Path& root);
@@ -84,6 +78,11 @@ public:
     // Counts one operation on `path`: false when it must not be performed
     // (`error` then says why); raises Stopped at the stop.
     bool Admit(const char* op, const Path& path, boost::system::error_code& error);
+    bool Admit(const char* op, const Path& path)
+    {
+        boost::system::error_code ignored;
+        return Admit(op, path, ignored);
+    }
     // The same for operations that report failure by raising.
     void AdmitOrRaise(const char* op, const Path& path);
     // What a flush or a write means for the power journal.
@@ -95,8 +94,7 @@ private:
     void WriteDirty();
 
     Env& base_;
-    long stop_at_ = 0, fail_at_ = 0;
-    boost::system::error_code error_;
+    long stop_at_ = 0;
     bool stopped_ = false;
     std::vector<Operation> operations_;
     // The power journal: where, of what, and the files written since their
