@@ -16,8 +16,7 @@ namespace crash {
 namespace {
 
 const char kJapaneseModified[] = "d00/\xE8\xA1\xA8\xE7\xA4\xBA.txt";          // d00/表示.txt
-const char kJapaneseDirectory[] = "\xE8\xB3\x87\xE6\x96\x99";                  // 資料
-const char kJapaneseAdded[] = "\xE3\x82\xBD\xE3\x83\x95\xE3\x83\x88.dat";     // ソフト.dat
+const char kJapaneseAdded[] = "\xE8\xB3\x87\xE6\x96\x99/\xE3\x82\xBD\xE3\x83\x95\xE3\x83\x88.dat"; // 資料/ソフト.dat
 
 // Content that differs by name and version; a few files are large enough
 // to take many writes.
@@ -91,10 +90,8 @@ Scenario::Scenario(int directories, int files_per_directory)
             std::snprintf(file_name, sizeof file_name, "/f%03d.txt", f);
             const std::string relative = dir_name + std::string(file_name);
             Put(old_, relative, Content(relative, 1, index), when + index);
-            if (index % 3 == 0)
-                Put(new_, relative, Content(relative, 2, index), when + 100000 + index); // modified
-            else
-                Put(new_, relative, Content(relative, 1, index), when + index); // unchanged
+            const bool modified = index % 3 == 0;
+            Put(new_, relative, Content(relative, modified ? 2 : 1, index), when + (modified ? 100000 : 0) + index);
         }
         for (int f = 0; f < 1 + files_per_directory / 3; ++f, ++index) {
             const std::string relative = dir_name + std::string("/added") + std::to_string(f) + ".bin";
@@ -103,13 +100,7 @@ Scenario::Scenario(int directories, int files_per_directory)
     }
     Put(old_, kJapaneseModified, Content(kJapaneseModified, 1, 1), when);
     Put(new_, kJapaneseModified, Content(kJapaneseModified, 2, 2), when + 300000);
-    const std::vector<std::string> new_directory_files = {
-        std::string(kJapaneseDirectory) + "/" + kJapaneseAdded,
-        "n0/readme.txt",
-        "n0/sub/deep.txt",
-        "n0/sub/deeper/last.txt",
-    };
-    for (const std::string& relative : new_directory_files) {
+    for (const char* relative : {kJapaneseAdded, "n0/readme.txt", "n0/sub/deep.txt", "n0/sub/deeper/last.txt"}) {
         ++index;
         Put(new_, relative, Content(relative, 2, index), when + 400000 + index);
     }
