@@ -32,9 +32,9 @@ void KillWithTheFaultLibrary(Loss loss, const std::string& label, long budget)
     const Interruption interruption{
         [&] { return OperationLog::Record(scenario); },
         [&](long point, const fs::path& journal) {
-            std::vector<std::string> settings = {"KW_SHIM_KILL=" + std::to_string(point)};
-            if (!journal.empty())
-                for (const std::string& setting : PowerCutSettings(journal, scenario.root())) settings.push_back(setting);
+            std::vector<std::string> settings;
+            if (!journal.empty()) settings = PowerCutSettings(journal, scenario.root());
+            settings.push_back("KW_SHIM_KILL=" + std::to_string(point));
             return scenario.RunUpdater(settings);
         },
         [&] { return scenario.RunUpdater(); }};

@@ -296,13 +296,13 @@ static int write_fails(const char* op, int fd, off_t length)
     return 0;
 }
 
-/* Opening for writing: counted, and a truncating open loses whatever the
- * file held. */
+/* The same for an open, counted when it opens for writing. */
 static int open_fails(const char* op, const char* path, int flags)
 {
     return (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) && fails(op, path, -1);
 }
 
+/* A truncating open loses whatever the file held. */
 static int opened(int fd, int flags)
 {
     if (fd >= 0 && (flags & O_TRUNC)) note_write(fd, 0);
@@ -320,18 +320,18 @@ static int opened(int fd, int flags)
 
 /* The same for open(2) and its kin, whose `mode` follows the flags only when
  * a file may be created. */
-#define WRAP_OPEN(name, params, op, call)                                      \
-    int name params                                                            \
-    {                                                                          \
-        mode_t mode = 0;                                                       \
-        if (flags & (O_CREAT | O_TMPFILE)) {                                   \
-            va_list ap;                                                        \
-            va_start(ap, flags);                                               \
-            mode = (mode_t)va_arg(ap, int);                                    \
-            va_end(ap);                                                        \
-        }                                                                      \
-        REAL(name);                                                            \
-        return open_fails(op, path, flags) ? -1 : opened(call, flags);         \
+#define WRAP_OPEN(name, params, op, call)                              \
+    int name params                                                    \
+    {                                                                  \
+        mode_t mode = 0;                                               \
+        if (flags & (O_CREAT | O_TMPFILE)) {                           \
+            va_list ap;                                                \
+            va_start(ap, flags);                                       \
+            mode = (mode_t)va_arg(ap, int);                            \
+            va_end(ap);                                                \
+        }                                                              \
+        REAL(name);                                                    \
+        return open_fails(op, path, flags) ? -1 : opened(call, flags); \
     }
 
 /* ---- opening ---- */
