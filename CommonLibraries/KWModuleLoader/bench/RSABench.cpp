@@ -4,13 +4,12 @@
 #include <kw/RSA.h>
 
 #include "BigNum.h"
+#include "RatioMain.h"
 
 #include <benchmark/benchmark.h>
 #include <openssl/rsa.h>
 
 #include <cstdio>
-#include <map>
-#include <string>
 
 using namespace kwtest;
 
@@ -72,28 +71,12 @@ void BM_KwRsaContext(benchmark::State& state)
 }
 BENCHMARK(BM_KwRsaContext)->Unit(benchmark::kMicrosecond);
 
-// Keeps each benchmark's time per iteration for the closing ratio.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration) times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
 } // namespace
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    const auto own = reporter.times.find("BM_KwRsaEncrypt"), reference = reporter.times.find("BM_OpenSslPublicRaw");
-    if (own != reporter.times.end() && reference != reporter.times.end() && reference->second > 0)
-        std::printf("kw::RSA::Encrypt / OpenSSL public-key operation (2048-bit, no padding): %.2f\n",
-                    own->second / reference->second);
-    benchmark::Shutdown();
-    return 0;
+    using kw_bench::Clock;
+    return kw_bench::RatioMain(argc, argv, "BM_KwRsaEncrypt", "BM_OpenSslPublicRaw", Clock::Real, [](double ratio) {
+        std::printf("kw::RSA::Encrypt / OpenSSL public-key operation (2048-bit, no padding): %.2f\n", ratio);
+    });
 }

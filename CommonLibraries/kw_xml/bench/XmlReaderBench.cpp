@@ -4,6 +4,8 @@
 #include <kw/xml/XmlDocument.h>
 #include <kw/xml/XmlReader.h>
 
+#include "RatioMain.h"
+
 #include <benchmark/benchmark.h>
 
 #include <expat.h>
@@ -11,7 +13,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -86,38 +87,12 @@ void BM_BareExpat(benchmark::State& state)
 BENCHMARK(BM_XmlReader)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareExpat)->Unit(benchmark::kMillisecond);
 
-// Prints the ratio of the two CPU times after the usual report.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            // CPU time: the machine is shared, wall time is noisy.
-            const double t = run.GetAdjustedCPUTime();
-            if (run.benchmark_name().find("BM_XmlReader") == 0) reader_ = t;
-            if (run.benchmark_name().find("BM_BareExpat") == 0) expat_ = t;
-        }
-    }
-    void Finalize() override
-    {
-        ConsoleReporter::Finalize();
-        if (reader_ > 0 && expat_ > 0)
-            std::printf("script %.2f MB: XmlReader / bare expat = %.2f\n", Script().size() / 1048576.0, reader_ / expat_);
-    }
-
-private:
-    double reader_ = 0;
-    double expat_ = 0;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    // CPU time: the machine is shared, wall time is noisy.
+    return kw_bench::RatioMain(argc, argv, "BM_XmlReader", "BM_BareExpat", kw_bench::Clock::Cpu, [](double ratio) {
+        std::printf("script %.2f MB: XmlReader / bare expat = %.2f\n", Script().size() / 1048576.0, ratio);
+    });
 }

@@ -1,0 +1,44 @@
+// A benchmark program's main that, after the usual report, prints how one
+// benchmark's time per iteration compares with a reference's in the same run.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kw_bench {
+
+// CPU time where the machine is shared and wall time is noisy.
+enum class Clock { Real, Cpu };
+
+// Runs the benchmarks the command line selects; if `own` and `reference` both
+// ran, calls print(own's time / reference's time).
+template <typename Print>
+int RatioMain(int argc, char** argv, const std::string& own, const std::string& reference, Clock clock, Print print)
+{
+    class TimeKeeper : public benchmark::ConsoleReporter {
+    public:
+        explicit TimeKeeper(Clock clock) : cpu_(clock == Clock::Cpu) {}
+        void ReportRuns(const std::vector<Run>& runs) override
+        {
+            for (const Run& run : runs)
+                if (run.run_type == Run::RT_Iteration)
+                    times[run.benchmark_name()] = cpu_ ? run.GetAdjustedCPUTime() : run.GetAdjustedRealTime();
+            ConsoleReporter::ReportRuns(runs);
+        }
+        std::map<std::string, double> times;
+
+    private:
+        const bool cpu_;
+    };
+    benchmark::Initialize(&argc, argv);
+    TimeKeeper keeper(clock);
+    benchmark::RunSpecifiedBenchmarks(&keeper);
+    if (keeper.times[own] > 0 && keeper.times[reference] > 0) print(keeper.times[own] / keeper.times[reference]);
+    benchmark::Shutdown();
+    return 0;
+}
+
+} // namespace kw_bench
