@@ -1,5 +1,5 @@
-// What the bzip2 benchmarks share: the 100 MB input file made by the tool
-// and the clocks.
+// What the bzip2 benchmarks share: the input files made by the tool and the
+// clocks.
 #pragma once
 
 #include "../tests/MixedData.h"
@@ -20,7 +20,6 @@
 
 namespace kw_bz2_bench {
 
-const unsigned long long kTargetCompressedSize = 100ull * 1024 * 1024;
 const unsigned kPiece = 65536; // the updater's read size and buffer size
 
 inline long long FileSize(const std::string& path)
@@ -29,18 +28,23 @@ inline long long FileSize(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
 }
 
-// The input file in a temporary directory, removed at exit.
-class BenchInput {
+// A file the tool (bzip2 -9) compresses from what feed(tool, path) writes to
+// it; feed returns how many bytes that was. It lives in a temporary directory,
+// removed with it.
+class ToolFile {
 public:
-    BenchInput()
+    template <typename Feed> explicit ToolFile(Feed feed)
     {
         char pattern[] = "/tmp/kw_bz2_bench_XXXXXX";
         if (!::mkdtemp(pattern)) throw std::runtime_error("cannot make a temporary directory");
         dir_ = pattern;
         path_ = dir_ + "/input.bz2";
-        Generate();
+        FILE* tool = ::popen(("bzip2 -9 -c > '" + path_ + "'").c_str(), "w");
+        if (!tool) throw std::runtime_error("cannot start bzip2");
+        plainSize_ = feed(tool, path_);
+        if (::pclose(tool) != 0) throw std::runtime_error("bzip2 failed");
     }
-    ~BenchInput()
+    ~ToolFile()
     {
         std::remove(path_.c_str());
         ::rmdir(dir_.c_str());
@@ -50,44 +54,41 @@ public:
     unsigned long long CompressedSize() const { return static_cast<unsigned long long>(FileSize(path_)); }
 
 private:
-    // Feeds the tool until its output reaches the target size.
-    void Generate()
-    {
-        const std::string command = "bzip2 -9 -c > '" + path_ + "'";
-        FILE* tool = ::popen(command.c_str(), "w");
-        if (!tool) throw std::runtime_error("cannot start bzip2");
-        std::mt19937 rng(12345);
-        std::string chunk;
-        // bzip2 holds back up to one 900k block, so stop a little early.
-        while (FileSize(path_) < static_cast<long long>(kTargetCompressedSize - 1024 * 1024)) {
-            chunk.clear();
-            kw_bz2_test::AppendMixedData(chunk, 1024 * 1024, rng, 0.75);
-            if (std::fwrite(chunk.data(), 1, chunk.size(), tool) != chunk.size()) break;
-            plainSize_ += chunk.size();
-        }
-        if (::pclose(tool) != 0) throw std::runtime_error("bzip2 failed");
-    }
-
     std::string dir_;
     std::string path_;
     unsigned long long plainSize_ = 0;
 };
 
-inline const BenchInput& Input()
+// 100 MB of the tool's output from mixed-compressibility data, made once.
+inline const ToolFile& Input()
 {
-    static const BenchInput input;
+    static const ToolFile input([](FILE* tool, const std::string& path) {
+        std::mt19937 rng(12345);
+        unsigned long long plain = 0;
+        // bzip2 holds back up to one 900k block, so stop 1 MB short.
+        while (FileSize(path) < (100ll - 1) << 20) {
+            std::string chunk;
+            kw_bz2_test::AppendMixedData(chunk, 1024 * 1024, rng, 0.75);
+            if (std::fwrite(chunk.data(), 1, chunk.size(), tool) != chunk.size()) break;
+            plain += chunk.size();
+        }
+        return plain;
+    });
     return input;
 }
 
 // Wall time and processor time (user + system) of one run. Processor time
 // is the steadier figure on a machine shared with other work.
-struct Timing {
-    double wall = 0;
-    double cpu = 0;
-};
+struct Timing { double wall = 0, cpu = 0; };
 
-inline double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
-inline double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; }
+inline double OwnCpu()
+{
+    timespec t;
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
+}
+
+inline double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; }
 
 inline double ChildrenCpu()
 {
@@ -96,44 +97,39 @@ inline double ChildrenCpu()
     return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
 }
 
-inline double OwnCpu()
-{
-    timespec t;
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
+inline double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// The Timing since it was made, with `cpu` (the process's own or its
+// children's) as the processor clock. Returning Elapsed() from a function
+// leaves the destruction of its locals out of the time.
+struct Stopwatch {
+    double (*cpu)() = OwnCpu;
+    double cpuStart = cpu();
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    Timing Elapsed() const { return {Seconds(std::chrono::steady_clock::now() - start), cpu() - cpuStart}; }
+};
 
 // Runs `tool` (e.g. "bzip2 -dc") on the file, output discarded.
 inline Timing RunTool(const std::string& path, const std::string& tool = "bzip2 -dc")
 {
     const std::string command = tool + " '" + path + "' > /dev/null";
-    const double cpuStart = ChildrenCpu();
-    const auto start = std::chrono::steady_clock::now();
+    const Stopwatch watch{ChildrenCpu};
     if (std::system(command.c_str()) != 0) throw std::runtime_error(tool + " failed");
-    Timing t;
-    t.wall = Seconds(std::chrono::steady_clock::now() - start);
-    t.cpu = ChildrenCpu() - cpuStart;
-    return t;
+    return watch.Elapsed();
 }
 
-// Sums and minimums of one kind of timing.
+// Sum and minimum of one kind of timing.
 struct Tally {
-    double total = 0;
-    double best = 1e300;
-    void Add(double t)
-    {
-        total += t;
-        best = std::min(best, t);
-    }
+    double total = 0, best = 1e300;
+    void Add(double t) { total += t; best = std::min(best, t); }
 };
 
 // Ratios of runs made back to back share the machine's load of the moment,
 // so their median is the figure least disturbed by other work.
-inline double Median(std::vector<double> values)
+inline double Median(std::vector<double> v)
 {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n == 0 ? 0 : (n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2);
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : (v[(v.size() - 1) / 2] + v[v.size() / 2]) / 2;
 }
 
 } // namespace kw_bz2_bench

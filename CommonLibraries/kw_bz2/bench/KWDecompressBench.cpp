@@ -19,8 +19,7 @@ using namespace kw_bz2_bench;
 // Reads the file in 65536-byte pieces through KWDecompress, as the updater does.
 Timing RunKW(const std::string& path, unsigned long long compressedSize, unsigned long long& produced)
 {
-    const double cpuStart = OwnCpu();
-    const auto start = std::chrono::steady_clock::now();
+    const Stopwatch watch;
     std::ifstream in(path, std::ios::binary);
     std::vector<char> piece(kPiece);
     kw::bz2::KWDecompress decompress(kPiece, 0, 0);
@@ -33,15 +32,12 @@ Timing RunKW(const std::string& path, unsigned long long compressedSize, unsigne
         decompress.Decompress(piece.data(), n, read == compressedSize,
                               [&produced](const void*, unsigned count) { produced += count; });
     }
-    Timing t;
-    t.wall = Seconds(std::chrono::steady_clock::now() - start);
-    t.cpu = OwnCpu() - cpuStart;
-    return t;
+    return watch.Elapsed();
 }
 
 void BM_KWDecompressVsBzip2Tool(benchmark::State& state)
 {
-    const BenchInput& input = Input();
+    const ToolFile& input = Input();
     const double megabytes = static_cast<double>(input.CompressedSize()) / (1024.0 * 1024.0);
     Tally toolWall, toolCpu, kwWall, kwCpu;
     std::vector<double> wallRatios, cpuRatios;

@@ -36,8 +36,7 @@ void ResetPeakRss()
 // and Read requests.
 Timing RunReader(const std::string& path, unsigned workers, unsigned long long& produced)
 {
-    const double cpuStart = OwnCpu();
-    const auto start = std::chrono::steady_clock::now();
+    const Stopwatch watch;
     std::ifstream in(path, std::ios::binary);
     const unsigned long long length = static_cast<unsigned long long>(FileSize(path));
     const kw::bz2::Bz2Source source = [&in](void* buffer, unsigned count) {
@@ -53,17 +52,14 @@ Timing RunReader(const std::string& path, unsigned workers, unsigned long long& 
     std::vector<char> buffer(kPiece);
     produced = 0;
     while (const unsigned got = reader.Read(buffer.data(), kPiece)) produced += got;
-    Timing t;
-    t.wall = Seconds(std::chrono::steady_clock::now() - start);
-    t.cpu = OwnCpu() - cpuStart;
-    return t;
+    return watch.Elapsed();
 }
 
 bool HasTool(const char* name) { return std::system((std::string("command -v ") + name + " >/dev/null").c_str()) == 0; }
 
 void BM_ParallelReaderWorkers(benchmark::State& state)
 {
-    const BenchInput& input = Input();
+    const ToolFile& input = Input();
     const double megabytes = static_cast<double>(input.CompressedSize()) / (1024.0 * 1024.0);
     const bool lbzip2 = HasTool("lbzip2");
     Tally sequential, one, two, tool, tool2;
@@ -118,9 +114,9 @@ void BM_MagicScan(benchmark::State& state)
         window.Append(bytes.data(), bytes.size());
         kw::bz2::MagicScanner scanner;
         std::vector<kw::bz2::MagicHit> found;
-        const auto start = std::chrono::steady_clock::now();
+        const Stopwatch watch;
         scanner.Scan(window, true, found);
-        state.SetIterationTime(Seconds(std::chrono::steady_clock::now() - start));
+        state.SetIterationTime(watch.Elapsed().wall);
         hits = found.size();
     }
     state.counters["hits"] = static_cast<double>(hits);
@@ -131,29 +127,22 @@ BENCHMARK(BM_MagicScan)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterati
 // 1.5 GB of zeros: blocks far larger than what a block keeps in memory.
 void BM_ParallelReaderZeros(benchmark::State& state)
 {
-    char pattern[] = "/tmp/kw_bz2_zeros_XXXXXX";
-    if (!::mkdtemp(pattern)) throw std::runtime_error("cannot make a temporary directory");
-    const std::string dir = pattern;
-    const std::string path = dir + "/zeros.bz2";
-    const unsigned long long plain = 1536ull << 20;
-    FILE* tool = ::popen(("bzip2 -9 -c > '" + path + "'").c_str(), "w");
-    if (!tool) throw std::runtime_error("cannot start bzip2");
-    const std::vector<char> zeros(1 << 20, 0);
-    for (unsigned long long done = 0; done < plain; done += zeros.size()) std::fwrite(zeros.data(), 1, zeros.size(), tool);
-    if (::pclose(tool) != 0) throw std::runtime_error("bzip2 failed");
+    const ToolFile zeros([](FILE* tool, const std::string&) {
+        const std::vector<char> mb(1 << 20, 0);
+        for (int i = 0; i < 1536; ++i) std::fwrite(mb.data(), 1, mb.size(), tool);
+        return 1536ull << 20;
+    });
     double peak = 0;
     for (auto _ : state) {
         unsigned long long produced = 0;
         ResetPeakRss();
-        const Timing t = RunReader(path, 2, produced);
+        const Timing t = RunReader(zeros.Path(), 2, produced);
         peak = std::max(peak, PeakRssMB());
         state.SetIterationTime(t.wall);
-        if (produced != plain) state.SkipWithError("the reader produced the wrong number of bytes");
+        if (produced != zeros.PlainSize()) state.SkipWithError("the reader produced the wrong number of bytes");
     }
-    state.counters["plain_MB"] = static_cast<double>(plain >> 20);
+    state.counters["plain_MB"] = static_cast<double>(zeros.PlainSize() >> 20);
     state.counters["peak_rss_MB"] = peak;
-    std::remove(path.c_str());
-    ::rmdir(dir.c_str());
 }
 BENCHMARK(BM_ParallelReaderZeros)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
 
