@@ -1,20 +1,29 @@
-// A benchmark program's main that, after the usual report, prints how one
-// benchmark's time per iteration compares with a reference's in the same run.
+// What benchmarks across the libraries share: a throughput loop and a main
+// that closes the report with one benchmark's time over another's.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
 namespace kw_bench {
 
+// Times one pass of `pass` over `input` per iteration and reports the bytes
+// processed.
+template <typename Input, typename Pass> void Passes(benchmark::State& state, const Input& input, Pass pass)
+{
+    for (auto _ : state) pass(input);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input.size()));
+}
+
 // CPU time where the machine is shared and wall time is noisy.
 enum class Clock { Real, Cpu };
 
-// Runs the benchmarks the command line selects; if `own` and `reference` both
-// ran, calls print(own's time / reference's time).
+// A main that runs the benchmarks the command line selects and then, if `own`
+// and `reference` both ran, calls print(own's time / reference's time).
 template <typename Print>
 int RatioMain(int argc, char** argv, const std::string& own, const std::string& reference, Clock clock, Print print)
 {

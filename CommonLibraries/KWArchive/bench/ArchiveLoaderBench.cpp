@@ -1,6 +1,7 @@
 // ArchiveLoader over a 300 MB archive stream held in memory: throughput, and
 // the loaded tree's memory against its content size.
 #include "ArchiveStreamBuilder.h"
+#include "BenchHelpers.h"
 
 #include <kw/archive/KWArchive.h>
 
@@ -44,17 +45,9 @@ Corpus MakeCorpus(std::uint64_t total, double smallest, double largest)
     return corpus;
 }
 
-const Corpus& Large()
-{
-    static const Corpus corpus = MakeCorpus(300u << 20, 512, 1 << 20);
-    return corpus;
-}
-
-const Corpus& Small()
-{
-    static const Corpus corpus = MakeCorpus(300u << 20, 256, 16 << 10);
-    return corpus;
-}
+// Each made once, on first use.
+const Corpus& Large() { static const Corpus corpus = MakeCorpus(300u << 20, 512, 1 << 20); return corpus; }
+const Corpus& Small() { static const Corpus corpus = MakeCorpus(300u << 20, 256, 16 << 10); return corpus; }
 
 std::size_t HeapInUse()
 {
@@ -102,17 +95,14 @@ void BM_LoadSmallFiles(benchmark::State& state) { LoadCorpus(state, Small()); }
 // calls and copying it into 512-byte pieces, with no tree built.
 void BM_ReferenceCopyOnly(benchmark::State& state)
 {
-    const Corpus& corpus = Large();
     char piece[512];
-    for (auto _ : state) {
-        kw::archive::ArchiveLoader::Source source = MemorySource{&corpus.stream, 0};
+    kw_bench::Passes(state, Large().stream, [&piece](const std::string& stream) {
+        kw::archive::ArchiveLoader::Source source = MemorySource{&stream, 0};
         std::size_t filled = 0;
-        while (unsigned got = source(piece + filled, std::min<unsigned>(64, 512 - filled))) {
+        while (unsigned got = source(piece + filled, std::min<unsigned>(64, 512 - filled)))
             filled = (filled + got) % 512;
-        }
         benchmark::DoNotOptimize(piece);
-    }
-    state.SetBytesProcessed(std::int64_t(state.iterations() * corpus.stream.size()));
+    });
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 #include <kw/RSA.h>
 
 #include "BigNum.h"
-#include "RatioMain.h"
+#include "BenchHelpers.h"
 
 #include <benchmark/benchmark.h>
 #include <openssl/rsa.h>

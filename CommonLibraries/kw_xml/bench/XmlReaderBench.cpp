@@ -4,7 +4,7 @@
 #include <kw/xml/XmlDocument.h>
 #include <kw/xml/XmlReader.h>
 
-#include "RatioMain.h"
+#include "BenchHelpers.h"
 
 #include <benchmark/benchmark.h>
 
@@ -47,8 +47,7 @@ const unsigned int Chunk = 1024;
 
 void BM_XmlReader(benchmark::State& state)
 {
-    const std::string& script = Script();
-    for (auto _ : state) {
+    kw_bench::Passes(state, Script(), [](const std::string& script) {
         kw::xml::XmlDocument document;
         kw::xml::XmlReader reader;
         reader.Prepare(document);
@@ -58,8 +57,7 @@ void BM_XmlReader(benchmark::State& state)
         }
         reader.Finish();
         benchmark::DoNotOptimize(document.GetRootElement());
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * script.size()));
+    });
 }
 
 void XMLCALL EmptyStart(void*, const XML_Char*, const XML_Char**) {}
@@ -68,8 +66,7 @@ void XMLCALL EmptyText(void*, const XML_Char*, int) {}
 
 void BM_BareExpat(benchmark::State& state)
 {
-    const std::string& script = Script();
-    for (auto _ : state) {
+    kw_bench::Passes(state, Script(), [&state](const std::string& script) {
         XML_Parser parser = XML_ParserCreate(nullptr);
         XML_SetElementHandler(parser, EmptyStart, EmptyEnd);
         XML_SetCharacterDataHandler(parser, EmptyText);
@@ -80,8 +77,7 @@ void BM_BareExpat(benchmark::State& state)
         }
         XML_Parse(parser, "\n", 1, XML_TRUE);
         XML_ParserFree(parser);
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * script.size()));
+    });
 }
 
 BENCHMARK(BM_XmlReader)->Unit(benchmark::kMillisecond);
