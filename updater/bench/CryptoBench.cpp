@@ -1,5 +1,6 @@
 // Throughput of the updater's SHA-256 and Camellia-256 decryption over a
 // 256 MB buffer, each beside OpenSSL's on the same data in the same run.
+#include "BenchHelpers.h"
 #include "CamelliaUtils.h"
 #include "Sha256Compress.h"
 #include "Sha256Utils.h"
@@ -8,14 +9,14 @@
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
 
-#include <boost/bind/bind.hpp>
-
 #include <cstring>
 #include <random>
 #include <thread>
 #include <vector>
 
 namespace {
+
+using kw_bench::Passes;
 
 const std::size_t kBufferSize = 256u << 20;
 // The piece size the package reader and the file hashing work with.
@@ -46,16 +47,14 @@ const unsigned char kKey[32] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 1
 
 void Sha256Own(benchmark::State& state, bool portable)
 {
-    const std::vector<unsigned char>& data = Input();
     sha256utils::detail::force_portable(portable);
-    for (auto _ : state) {
+    Passes(state, Input(), [](const std::vector<unsigned char>& data) {
         const auto context = sha256utils::create_context();
         for (std::size_t at = 0; at < data.size(); at += kPiece)
             sha256utils::update_context(&data[at], &data[at] + kPiece, context);
         benchmark::DoNotOptimize(sha256utils::get_digest(context));
-    }
+    });
     sha256utils::detail::force_portable(false);
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
 }
 
 void BM_Sha256_Own(benchmark::State& state) { Sha256Own(state, false); }
@@ -63,8 +62,7 @@ void BM_Sha256_OwnPortable(benchmark::State& state) { Sha256Own(state, true); }
 
 void BM_Sha256_OpenSsl(benchmark::State& state)
 {
-    const std::vector<unsigned char>& data = Input();
-    for (auto _ : state) {
+    Passes(state, Input(), [](const std::vector<unsigned char>& data) {
         EVP_MD_CTX* ctx = EVP_MD_CTX_new();
         EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr);
         for (std::size_t at = 0; at < data.size(); at += kPiece)
@@ -74,70 +72,56 @@ void BM_Sha256_OpenSsl(benchmark::State& state)
         EVP_DigestFinal_ex(ctx, digest, &length);
         EVP_MD_CTX_free(ctx);
         benchmark::DoNotOptimize(digest);
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
+    });
 }
-
-// Writes each decrypted block on, as the package reader does.
-struct BlockWriter {
-    unsigned char* at;
-    void Write(const unsigned char* block, unsigned count)
-    {
-        std::memcpy(at, block, count);
-        at += count;
-    }
-};
 
 void BM_Camellia256Decrypt_Own(benchmark::State& state)
 {
-    const std::vector<unsigned char>& data = Input();
-    std::vector<unsigned char>& out = Output();
-    for (auto _ : state) {
+    unsigned char* const out = Output().data();
+    Passes(state, Input(), [out](const std::vector<unsigned char>& data) {
         kw::CamelliaUtils camellia(32, kKey);
-        BlockWriter writer{out.data()};
-        const kw::CamelliaUtils::Sink sink =
-            boost::bind(&BlockWriter::Write, &writer, boost::placeholders::_1, boost::placeholders::_2);
+        // Writes each decrypted block on, as the package reader does.
+        unsigned char* to = out;
+        const kw::CamelliaUtils::Sink sink = [&to](const unsigned char* block, unsigned count) {
+            std::memcpy(to, block, count);
+            to += count;
+        };
         for (std::size_t at = 0; at < data.size(); at += kPiece)
             camellia.Decrypt(sink, &data[at], kPiece);
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
+        benchmark::DoNotOptimize(out);
+    });
 }
 
 // As stage 1 decrypts: 1 MiB pieces, each split over every core.
 void BM_Camellia256Decrypt_OwnEveryCore(benchmark::State& state)
 {
-    const std::vector<unsigned char>& data = Input();
-    std::vector<unsigned char>& out = Output();
+    unsigned char* const out = Output().data();
     const std::size_t piece = 1u << 20;
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    for (auto _ : state) {
+    Passes(state, Input(), [&](const std::vector<unsigned char>& data) {
         kw::CamelliaUtils camellia(32, kKey);
         for (std::size_t at = 0; at < data.size(); at += piece)
             kw::updater::RunInSlices(piece / 16, 1, cores, [&](std::size_t first, std::size_t blocks) {
-                camellia.DecryptBlocks(&data[at + first * 16], &out[at + first * 16], blocks);
+                camellia.DecryptBlocks(&data[at + first * 16], out + at + first * 16, blocks);
             });
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
+        benchmark::DoNotOptimize(out);
+    });
 }
 
 void BM_Camellia256Decrypt_OpenSsl(benchmark::State& state)
 {
-    const std::vector<unsigned char>& data = Input();
-    std::vector<unsigned char>& out = Output();
-    for (auto _ : state) {
+    unsigned char* const out = Output().data();
+    Passes(state, Input(), [out](const std::vector<unsigned char>& data) {
         EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
         EVP_DecryptInit_ex(ctx, EVP_camellia_256_ecb(), nullptr, kKey, nullptr);
         EVP_CIPHER_CTX_set_padding(ctx, 0);
         int written = 0;
         for (std::size_t at = 0; at < data.size(); at += kPiece)
-            EVP_DecryptUpdate(ctx, &out[at], &written, &data[at], static_cast<int>(kPiece));
-        EVP_DecryptFinal_ex(ctx, &out[0], &written);
+            EVP_DecryptUpdate(ctx, out + at, &written, &data[at], static_cast<int>(kPiece));
+        EVP_DecryptFinal_ex(ctx, out, &written);
         EVP_CIPHER_CTX_free(ctx);
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
+        benchmark::DoNotOptimize(out);
+    });
 }
 
 // A few passes over 256 MB each keep the whole run short.
