@@ -34,11 +34,6 @@ RunningProgram::RunningProgram(const std::vector<std::string>& argv, const fs::p
     process_ = child;
 }
 
-RunningProgram::~RunningProgram()
-{
-    Kill();
-}
-
 bool RunningProgram::Ended()
 {
     int status = 0;
@@ -66,27 +61,14 @@ CommandResult RunningProgram::Wait()
     return CommandResult{exit_code_, ReadFile(scratch_ / "out"), ReadFile(scratch_ / "err"), signal_};
 }
 
-CommandResult RunHostTool(const std::vector<std::string>& argv, const fs::path& dir)
-{
-    return RunProgram(argv, dir);
-}
-
-bool HasHostTools()
-{
-    return true;
-}
-
-bool UnderWine()
-{
-    return false;
-}
+// The build host is this machine.
+CommandResult RunHostTool(const std::vector<std::string>& argv, const fs::path& dir) { return RunProgram(argv, dir); }
+bool HasHostTools() { return true; }
+bool UnderWine() { return false; }
 
 void SetEnvironment(const std::string& name, const std::string& value)
 {
-    if (value.empty())
-        ::unsetenv(name.c_str());
-    else
-        ::setenv(name.c_str(), value.c_str(), 1);
+    value.empty() ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), value.c_str(), 1);
 }
 
 } // namespace testsupport

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <memory>
 
 namespace fs = boost::filesystem;
 
@@ -32,17 +33,11 @@ std::wstring Quoted(const std::wstring& arg)
     return quoted + L"\"";
 }
 
-class Handle {
-public:
-    explicit Handle(HANDLE handle) : handle_(handle) {}
-    ~Handle() { if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
+// A handle closed at the end of its scope.
+struct CloseHandleOf {
+    void operator()(HANDLE handle) const { if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle); }
 };
+typedef std::unique_ptr<void, CloseHandleOf> Handle;
 
 // The C runtime's text mode writes "\r\n" for each "\n"; the tests compare
 // the lines the program wrote.
@@ -91,11 +86,6 @@ RunningProgram::RunningProgram(const std::vector<std::string>& argv, const fs::p
     process_ = reinterpret_cast<std::intptr_t>(process.hProcess);
 }
 
-RunningProgram::~RunningProgram()
-{
-    Kill();
-}
-
 bool RunningProgram::Ended()
 {
     return process_ == -1 || ::WaitForSingleObject(reinterpret_cast<HANDLE>(process_), 0) == WAIT_OBJECT_0;
@@ -136,15 +126,8 @@ Function Export(const wchar_t* module, const char* name)
     return reinterpret_cast<Function>(reinterpret_cast<Any>(::GetProcAddress(::GetModuleHandleW(module), name)));
 }
 
-UnixSpawn Spawn()
-{
-    return Export<UnixSpawn>(L"ntdll", "__wine_unix_spawnvp");
-}
-
-UnixFileName UnixName()
-{
-    return Export<UnixFileName>(L"kernel32", "wine_get_unix_file_name");
-}
+UnixSpawn Spawn() { return Export<UnixSpawn>(L"ntdll", "__wine_unix_spawnvp"); }
+UnixFileName UnixName() { return Export<UnixFileName>(L"kernel32", "wine_get_unix_file_name"); }
 
 // The text in single quotes for the shell.
 std::string ShellQuote(const std::string& text)

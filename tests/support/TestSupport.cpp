@@ -145,11 +145,7 @@ std::string HexText(const unsigned char* bytes, std::size_t count)
 {
     static const char kDigits[] = "0123456789abcdef";
     std::string text;
-    text.reserve(2 * count);
-    for (std::size_t i = 0; i < count; ++i) {
-        text += kDigits[bytes[i] >> 4];
-        text += kDigits[bytes[i] & 0x0F];
-    }
+    for (std::size_t i = 0; i < count; ++i) text += {kDigits[bytes[i] >> 4], kDigits[bytes[i] & 0x0F]};
     return text;
 }
 
@@ -170,6 +166,8 @@ std::string ConsoleText(const std::string& utf8)
     return utf8;
 #endif
 }
+
+RunningProgram::~RunningProgram() { Kill(); }
 
 bool RunningProgram::WaitForOutput(const std::string& text)
 {
