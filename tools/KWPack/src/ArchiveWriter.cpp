@@ -157,14 +157,15 @@ private:
     {
         boost::system::error_code error;
         const std::unique_ptr<kw::updater::SequentialFile> file = env_.OpenForReading(path, error);
-        if (!file) throw PackError("cannot read " + path.string() + ": " + error.message());
+        const std::string cannot_read = "cannot read " + path.string(); // once, not for every piece
+        if (!file) throw PackError(cannot_read + ": " + error.message());
         std::uint64_t remaining = size;
         for (;;) {
             std::size_t room;
             unsigned char* into = out_.Room(room);
             // Ask for one byte beyond the scanned length to notice growth.
             std::size_t want = std::size_t(std::min<std::uint64_t>(room, remaining + 1));
-            const std::size_t got = Explained("cannot read " + path.string(), [&] { return file->Read(into, want); });
+            const std::size_t got = Explained(cannot_read, [&] { return file->Read(into, want); });
             if (got == 0) break;
             if (got > remaining) throw PackError(path.string() + " changed while it was packed");
             out_.Commit(got);
